@@ -1,0 +1,4 @@
+// Cine memory: locks, aligned memory blocks, cine blocks and data blocks.
+#pragma once
+#include "mox_utils/cine/CriticalSection.h"
+#include "mox_utils/cine/MemoryBlock.h"

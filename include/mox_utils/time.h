@@ -1,0 +1,4 @@
+// Time and OS utilities: time stamps, interval timers, events, threads and
+// processor identification.
+#pragma once
+#include "mox_utils/time/HiResTimer.h"
