@@ -122,3 +122,6 @@ typedef struct _EXCEPTION_POINTERS {
   siginfo_t* ExceptionRecord;
   ucontext_t* ContextRecord;
 } EXCEPTION_POINTERS, *PEXCEPTION_POINTERS;
+
+// A registry key handle (the settings hive of the platform seam).
+typedef struct HKEY__* HKEY;
