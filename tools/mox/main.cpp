@@ -1,9 +1,30 @@
 // mox: the command-line tool over mox_utils for the people who run and
 // service the scanner software.
 #include <cstdio>
+#include <vector>
 
 #include "Commands.h"
 #include "Terminal.h"
+
+namespace mox::tool {
+
+namespace {
+std::vector<AddCommands>& registry() {
+  static std::vector<AddCommands> functions;
+  return functions;
+}
+}  // namespace
+
+bool registerCommands(AddCommands add) {
+  registry().push_back(add);
+  return true;
+}
+
+void addAllCommands(CLI::App& app, int& status) {
+  for (AddCommands add : registry()) add(app, status);
+}
+
+}  // namespace mox::tool
 
 int main(int argc, char** argv) {
   mox::tool::initTerminal();
@@ -12,7 +33,8 @@ int main(int argc, char** argv) {
       "edit settings and check the machine"};
   app.set_version_flag("--version", std::string("mox ") + MOX_VERSION);
   app.require_subcommand(1);
-  mox::tool::Status status = 0;
+  int status = 0;
+  mox::tool::addAllCommands(app, status);
 
   try {
     app.parse(argc, argv);
