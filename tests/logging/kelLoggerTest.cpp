@@ -27,6 +27,9 @@ TEST(kelLoggerTest, HelperKeepsTheFileNamePartOfItsSource) {
       {"C:probe.cpp", "probe.cpp"},
       {"mixed/dir\\file.h", "file.h"},
       {"dir\\", "dir\\"},  // a trailing separator is followed by nothing
+      {"a\\\\", "\\"},
+      {"/", "/"},
+      {"x:", "x:"},
       {"", ""},
   };
   for (const Case& c : cases) {
