@@ -2,3 +2,4 @@
 #pragma once
 #include "mox_utils/cine/CriticalSection.h"
 #include "mox_utils/cine/MemoryBlock.h"
+#include "mox_utils/cine/MultiGateHandler.h"

@@ -9,7 +9,21 @@
 namespace {
 // The attribution of the block's messages, as the service logs show it.
 const char kSource[] = "src\\mox_utils\\mox_mem";
+
+void* heapReallocate(void* allocation, std::size_t size) { return std::realloc(allocation, size); }
+void heapRelease(void* allocation) { std::free(allocation); }
+
+mox::detail::MemoryBlockAllocator g_allocator{heapReallocate, heapRelease};
 }  // namespace
+
+namespace mox::detail {
+MemoryBlockAllocator setMemoryBlockAllocator(MemoryBlockAllocator allocator) {
+  const MemoryBlockAllocator previous = g_allocator;
+  g_allocator.reallocate = allocator.reallocate != nullptr ? allocator.reallocate : heapReallocate;
+  g_allocator.release = allocator.release != nullptr ? allocator.release : heapRelease;
+  return previous;
+}
+}  // namespace mox::detail
 
 MemoryBlock::MemoryBlock() { Initialize(); }
 
@@ -39,7 +53,7 @@ void* MemoryBlock::Alloc(int size, int fill) {
         L"Attempted to allocate a memory block with an invalid size of %d bytes.", size);
     return m_data;
   }
-  void* allocation = std::realloc(m_allocation, static_cast<std::size_t>(size) + m_byteAlignment);
+  void* allocation = g_allocator.reallocate(m_allocation, static_cast<std::size_t>(size) + m_byteAlignment);
   if (allocation == nullptr) {
     Free();
     kelLogger::kelLogHelper(kSource, 103, kelLogger::LOG_ERROR)(L"Failed to allocate a memory block of size %d bytes.",
@@ -55,7 +69,7 @@ void* MemoryBlock::Alloc(int size, int fill) {
 }
 
 void MemoryBlock::Free() {
-  std::free(m_allocation);
+  if (m_allocation != nullptr) g_allocator.release(m_allocation);
   Initialize();
 }
 

@@ -2,6 +2,8 @@
 // are filled with a chosen byte whenever it is (re)allocated.
 #pragma once
 
+#include <cstddef>
+
 #include "mox_utils/export.h"
 
 // Either empty (size 0, null pointers) or holding one realloc'd allocation of
@@ -37,3 +39,23 @@ class MOX_API MemoryBlock {
   unsigned char* m_data;
   void* m_allocation;
 };
+
+namespace mox::detail {
+
+// The heap functions behind every MemoryBlock: `reallocate` has the contract
+// of realloc (null on failure, the old allocation then left in place) and
+// `release` that of free. The default is the C heap. Tests install their own
+// to fail an allocation or to move the data pointer within its 16 bytes of
+// slack. Not synchronised: install while no block is allocated or freed, and
+// restore the previous pair before any block allocated through it is freed
+// elsewhere.
+struct MemoryBlockAllocator {
+  void* (*reallocate)(void* allocation, std::size_t size);
+  void (*release)(void* allocation);
+};
+
+// Installs `allocator` (null members restore the C heap's) and returns the
+// pair that was installed before.
+MOX_API MemoryBlockAllocator setMemoryBlockAllocator(MemoryBlockAllocator allocator);
+
+}  // namespace mox::detail

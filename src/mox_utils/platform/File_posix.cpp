@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -196,11 +197,15 @@ bool writeFileAtomically(std::wstring_view path, const void* data, std::size_t s
 
 const char* pathFindFileNameA(const char* path) {
   if (path == nullptr) return nullptr;
-  const char* name = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if ((*p == '\\' || *p == '/' || *p == ':') && p[1] != '\0') name = p + 1;
+  // Every log call site runs this on its source path, so it scans back from
+  // the end (strlen is vectorised) over the file name only. A separator in
+  // the last position is followed by nothing and does not count.
+  const std::size_t length = std::strlen(path);
+  for (std::size_t i = length < 2 ? 0 : length - 1; i-- > 0;) {
+    const char c = path[i];
+    if (c == '\\' || c == '/' || c == ':') return path + i + 1;
   }
-  return name;
+  return path;
 }
 
 bool pathIsRelativeW(const wchar_t* path) {

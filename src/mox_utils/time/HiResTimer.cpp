@@ -1,10 +1,9 @@
 #include "mox_utils/time/HiResTimer.h"
 
 #include <cstdio>
-#include <cwchar>
+#include <string>
 
 #include "mox_utils/platform/Clock.h"
-#include "mox_utils/platform/Text.h"
 
 HiResTimer::HiResTimer() {
   m_start.QuadPart = 0;
@@ -68,11 +67,20 @@ unsigned int HiResTimer::getCount() const { return static_cast<unsigned int>(m_t
 void HiResTimer::clear() { m_times.clear(); }
 
 void HiResTimer::printInfo() {
-  // Formatted wide, written narrow: a wide write would fail on a standard
-  // output that the process already uses for narrow text.
-  wchar_t line[256];
-  std::swprintf(line, sizeof line / sizeof line[0], L" total %lf(ms) ave %lf(ms) min %lf(ms) max %lf(ms) count %d \n",
-                getTotalTime(), getAvgTime(), getMinTime(), getMaxTime(), static_cast<int>(getCount()));
-  std::fputs(mox::platform::wideToUtf8(line).c_str(), stdout);
+  // The format is ASCII and so is every number it prints, so formatting
+  // narrow gives the same text as the wide format; the buffer is sized from a
+  // first pass, as %lf of a large total can be hundreds of digits long.
+  static const char kFormat[] = " total %lf(ms) ave %lf(ms) min %lf(ms) max %lf(ms) count %d \n";
+  const double total = getTotalTime();
+  const double average = getAvgTime();
+  const double minimum = getMinTime();
+  const double maximum = getMaxTime();
+  const int count = static_cast<int>(getCount());
+  const int length = std::snprintf(nullptr, 0, kFormat, total, average, minimum, maximum, count);
+  if (length < 0) return;
+  std::string line(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(&line[0], line.size(), kFormat, total, average, minimum, maximum, count);
+  line.resize(static_cast<std::size_t>(length));
+  std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }

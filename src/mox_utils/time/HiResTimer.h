@@ -8,6 +8,12 @@
 #include "mox_utils/export.h"
 #include "mox_utils/platform.h"
 
+namespace mox::detail {
+// Lets tests place measurements, a start and a frequency of their choosing,
+// since the performance counter itself is never replaced.
+struct HiResTimerTestPeer;
+}  // namespace mox::detail
+
 // One timer belongs to one thread at a time; it does no locking.
 class MOX_API HiResTimer {
  public:
@@ -29,10 +35,15 @@ class MOX_API HiResTimer {
   double getMinTime() const;             // 0.0 without measurements
   unsigned int getCount() const;
   void clear();  // keeps the storage for reuse
-  // One line on standard output: total, average, minimum, maximum, count.
+  // One line on standard output: " total %lf(ms) ave %lf(ms) min %lf(ms) max
+  // %lf(ms) count %d \n", whatever the size of the numbers. The line is
+  // written as bytes (UTF-8) and flushed, since every library write to the
+  // standard streams is byte-oriented.
   void printInfo();
 
  private:
+  friend struct mox::detail::HiResTimerTestPeer;
+
   std::vector<double> m_times;
   LARGE_INTEGER m_start;
   LARGE_INTEGER m_frequency;

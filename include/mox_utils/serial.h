@@ -1,0 +1,3 @@
+// Serial devices: the circular byte buffer.
+#pragma once
+#include "mox_utils/serial/CCircularBuffer.h"

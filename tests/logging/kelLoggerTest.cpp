@@ -1,0 +1,222 @@
+#include "mox_utils/logging/kelLogger.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "mox_utils/logging/kelLoggerClass.h"
+#include "mox_utils/time/HiResTimer.h"
+#include "support/RecordingLogSink.h"
+
+namespace {
+
+using kelLogger::kelLogHelper;
+using mox::test::RecordingLogSink;
+using mox::test::ScopedLogSink;
+
+TEST(kelLoggerTest, HelperKeepsTheFileNamePartOfItsSource) {
+  struct Case {
+    const char* path;
+    const char* expected;
+  } cases[] = {
+      {"C:\\work\\src\\probe.cpp", "probe.cpp"},
+      {"probe.cpp", "probe.cpp"},
+      {"/home/build/src/mox_utils/cine/CineBlock.cpp", "CineBlock.cpp"},
+      {"src\\mox_utils\\mox_mem", "mox_mem"},
+      {"C:probe.cpp", "probe.cpp"},
+      {"mixed/dir\\file.h", "file.h"},
+      {"dir\\", "dir\\"},  // a trailing separator is followed by nothing
+      {"a\\\\", "\\"},
+      {"/", "/"},
+      {"x:", "x:"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const kelLogHelper helper(c.path, 12, kelLogger::LOG_INFO);
+    EXPECT_STREQ(helper.source, c.expected);
+    // The source points into the caller's text; nothing is copied.
+    EXPECT_GE(helper.source, c.path);
+    EXPECT_LE(helper.source, c.path + std::char_traits<char>::length(c.path));
+    EXPECT_EQ(helper.line, 12);
+    EXPECT_EQ(helper.type, kelLogger::LOG_INFO);
+  }
+}
+
+TEST(kelLoggerTest, HelperCopiesAndAssignsAllFields) {
+  const kelLogHelper a("x\\a.cpp", 1, kelLogger::LOG_DEBUG);
+  kelLogHelper b("y\\b.cpp", 2, kelLogger::LOG_FATAL);
+  b = a;
+  const kelLogHelper c(b);
+  EXPECT_STREQ(c.source, "a.cpp");
+  EXPECT_EQ(c.line, 1);
+  EXPECT_EQ(c.type, kelLogger::LOG_DEBUG);
+}
+
+TEST(kelLoggerTest, CallsForwardSourceLineTypeAndArguments) {
+  RecordingLogSink sink;
+  ScopedLogSink installed(&sink);
+  HiResTimer timer;
+
+  const kelLogHelper helper("C:\\src\\probe.cpp", 77, kelLogger::LOG_ERROR);
+  helper(L"%d frames of %ls in %.2f ms", 3, L"bone", 1.5);
+  helper(kelLogger::STATS_WORKING_SET, L"after %u loads", 9u);
+  helper(timer, L"saved %s", L"cine");
+
+  ASSERT_EQ(sink.messages.size(), 3u);
+  const struct {
+    kelLogger::LogType type;
+    int modifier;
+    const HiResTimer* timer;
+    const wchar_t* text;
+  } expected[] = {
+      {kelLogger::LOG_ERROR, -1, nullptr, L"3 frames of bone in 1.50 ms"},
+      {kelLogger::LOG_STATS, kelLogger::STATS_WORKING_SET, nullptr, L"after 9 loads"},
+      {kelLogger::LOG_TIMER, -1, &timer, L"saved cine"},
+  };
+  for (std::size_t i = 0; i < sink.messages.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto& m = sink.messages[i];
+    EXPECT_EQ(m.source, "probe.cpp");
+    EXPECT_EQ(m.line, 77);
+    EXPECT_EQ(m.type, expected[i].type);
+    EXPECT_EQ(m.modifier, expected[i].modifier);
+    EXPECT_EQ(m.timer, expected[i].timer);  // the caller's timer, not a copy
+    EXPECT_EQ(m.text, expected[i].text);
+  }
+  // The helper itself still logs at its own type afterwards.
+  EXPECT_EQ(helper.type, kelLogger::LOG_ERROR);
+}
+
+TEST(kelLoggerTest, ActionsForwardTheirArguments) {
+  RecordingLogSink sink;
+  ScopedLogSink installed(&sink);
+  kelLogger::logAction(L"button", L"freeze", 2u, -4);
+  kelLogger::logMouse(0x0201u, 640, -1);
+  kelLogger::logKeyboard(0x1Bu);
+
+  ASSERT_EQ(sink.actions.size(), 3u);
+  EXPECT_EQ(sink.actions[0].kind, L"action");
+  EXPECT_EQ(sink.actions[0].type, L"button");
+  EXPECT_EQ(sink.actions[0].id, L"freeze");
+  EXPECT_EQ(sink.actions[0].count, 2u);
+  EXPECT_EQ(sink.actions[0].param, -4);
+  EXPECT_EQ(sink.actions[1].kind, L"mouse");
+  EXPECT_EQ(sink.actions[1].message, 0x0201u);
+  EXPECT_EQ(sink.actions[1].x, 640);
+  EXPECT_EQ(sink.actions[1].y, -1);
+  EXPECT_EQ(sink.actions[2].kind, L"keyboard");
+  EXPECT_EQ(sink.actions[2].key, 0x1Bu);
+}
+
+TEST(kelLoggerTest, EverythingIsDroppedWithoutALoggerObject) {
+  RecordingLogSink sink;
+  { ScopedLogSink installed(&sink); }  // installed and removed again
+  ASSERT_EQ(kelLogger::getLoggerCore(), nullptr);
+
+  const kelLogHelper helper("a.cpp", 1, kelLogger::LOG_FATAL);
+  HiResTimer timer;
+  helper(L"%d", 1);
+  helper(kelLogger::STATS_FULL, L"x");
+  helper(timer, L"y");
+  kelLogger::logAction(L"t", L"i", 1, 1);
+  kelLogger::logMouse(1, 2, 3);
+  kelLogger::logKeyboard(4);
+  EXPECT_EQ(kelLogger::checkPath("a.cpp", 40, L"C:"), L"C:");
+  EXPECT_TRUE(sink.messages.empty());
+  EXPECT_TRUE(sink.actions.empty());
+
+  std::wstring directory = L"untouched";
+  EXPECT_FALSE(kelLogger::getCurrentDirectory(directory));
+  EXPECT_EQ(directory, L"untouched");
+
+  wchar_t buffer[4] = {L'a', L'b', L'c', L'd'};
+  EXPECT_FALSE(kelLogger::getCurrentDirectory(buffer, 4));
+  EXPECT_EQ(std::wstring(buffer, 4), L"abcd");
+}
+
+TEST(kelLoggerTest, GetCurrentDirectoryCopiesTheSessionDirectory) {
+  RecordingLogSink sink;
+  sink.directory = L"D:\\logs\\2026-12-06\\";
+  ScopedLogSink installed(&sink);
+
+  std::wstring directory;
+  EXPECT_TRUE(kelLogger::getCurrentDirectory(directory));
+  EXPECT_EQ(directory, sink.directory);
+
+  struct Case {
+    unsigned int length;
+    std::wstring expected;  // the first `length` characters of the buffer
+  } cases[] = {
+      {1, std::wstring(1, L'\0')},
+      {4, std::wstring(L"D:\\") + L'\0'},
+      {19, std::wstring(L"D:\\logs\\2026-12-06") + L'\0'},
+      {20, std::wstring(L"D:\\logs\\2026-12-06\\") + L'\0'},
+      {24, std::wstring(L"D:\\logs\\2026-12-06\\") + std::wstring(5, L'\0')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    wchar_t buffer[32];
+    std::wmemset(buffer, L'#', 32);
+    EXPECT_TRUE(kelLogger::getCurrentDirectory(buffer, c.length));
+    EXPECT_EQ(std::wstring(buffer, c.length), c.expected);
+    EXPECT_EQ(std::wstring(buffer + c.length, 32 - c.length), std::wstring(32 - c.length, L'#'));
+  }
+}
+
+TEST(kelLoggerTest, CheckPathWarnsAboutShortPathsAtTheCallersLocation) {
+  RecordingLogSink sink;
+  ScopedLogSink installed(&sink);
+  struct Case {
+    const wchar_t* path;
+    bool warns;
+  } cases[] = {{L"C:", true}, {L"", true}, {L"a", true}, {L"C:\\", false}, {L"C:\\data\\probes.xml", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.warns << " " << std::wstring(c.path).size());
+    sink.messages.clear();
+    EXPECT_EQ(kelLogger::checkPath("C:\\src\\paths\\kelPath.cpp", 40, c.path), c.path);
+    if (!c.warns) {
+      EXPECT_TRUE(sink.messages.empty());
+      continue;
+    }
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].source, "kelPath.cpp");
+    EXPECT_EQ(sink.messages[0].line, 40);
+    EXPECT_EQ(sink.messages[0].type, kelLogger::LOG_WARN);
+    EXPECT_EQ(sink.messages[0].text, L"Invalid path encountered \"" + std::wstring(c.path) + L"\"");
+  }
+}
+
+bool typeNamesAreEmpty() {
+  for (int t = -1; t <= 10; ++t) {
+    const wchar_t* name = kelLoggerClass::getTypeName(static_cast<kelLogger::LogType>(t));
+    if (name == nullptr || name[0] != L'\0') return false;
+  }
+  return true;
+}
+
+TEST(kelLoggerClassTest, TypeNamesAppearOnRegistration) {
+  // The table is process-wide and never emptied, so "before registration" is
+  // checked in a fresh process: the threadsafe death-test style re-runs this
+  // test alone in a new executable.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::_Exit(typeNamesAreEmpty() ? 0 : 1), testing::ExitedWithCode(0), "");
+
+  kelLoggerClass::registerTypeNames();
+  kelLoggerClass::registerTypeNames();  // every initialize registers again
+  const wchar_t* const expected[] = {L"LOG_FATAL", L"LOG_ERROR", L"LOG_WARN",  L"LOG_INFO",  L"LOG_DEBUG",
+                                     L"LOG_TRACE", L"LOG_STATS", L"LOG_TIMER", L"LOG_ACTION"};
+  for (int t = 0; t < 9; ++t) {
+    SCOPED_TRACE(t);
+    EXPECT_STREQ(kelLoggerClass::getTypeName(static_cast<kelLogger::LogType>(t)), expected[t]);
+  }
+  for (int t : {-1, 9, 10, 1000}) {
+    SCOPED_TRACE(t);
+    const wchar_t* name = kelLoggerClass::getTypeName(static_cast<kelLogger::LogType>(t));
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, L"");
+  }
+}
+
+}  // namespace

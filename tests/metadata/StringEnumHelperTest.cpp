@@ -1,0 +1,128 @@
+#include "mox_utils/metadata/StringEnumHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::wstring> names(const StringEnumHelper& helper) {
+  std::vector<const wchar_t*> raw;
+  helper.FillStringArray(raw);
+  return std::vector<std::wstring>(raw.begin(), raw.end());
+}
+
+TEST(StringEnumHelperTest, EmptyHelperKnowsNothing) {
+  const StringEnumHelper helper;
+  EXPECT_EQ(helper.MapName(L""), -1);
+  EXPECT_EQ(helper.MapName(L"LOG_INFO"), -1);
+  ASSERT_NE(helper.MapValue(0), nullptr);
+  EXPECT_STREQ(helper.MapValue(0), L"");
+  EXPECT_STREQ(helper.MapValue(-1), L"");
+
+  std::vector<const wchar_t*> out = {L"stale", L"entries"};
+  helper.FillStringArray(out);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(StringEnumHelperTest, NamesMatchByTextNotByAddress) {
+  StringEnumHelper helper;
+  helper.AddEnumValue(L"Gain", 4);
+  const wchar_t copy[] = {L'G', L'a', L'i', L'n', L'\0'};
+  EXPECT_EQ(helper.MapName(copy), 4);
+  EXPECT_EQ(helper.MapName(L"gain"), -1);   // case-sensitive
+  EXPECT_EQ(helper.MapName(L"Gai"), -1);    // no prefix match
+  EXPECT_EQ(helper.MapName(L"Gains"), -1);  // no extension match
+}
+
+TEST(StringEnumHelperTest, MapValueReturnsTheRegisteredPointer) {
+  static const wchar_t kName[] = L"Depth";
+  StringEnumHelper helper;
+  helper.AddEnumValue(kName, 2);
+  EXPECT_EQ(helper.MapValue(2), kName);
+}
+
+// The two maps are updated independently, so a re-registration only replaces
+// the entry whose key it shares.
+TEST(StringEnumHelperTest, ReRegistrationOverwritesOnlyTheSharedKey) {
+  {
+    SCOPED_TRACE("same name, new value");
+    StringEnumHelper helper;
+    helper.AddEnumValue(L"A", 1);
+    helper.AddEnumValue(L"A", 2);
+    EXPECT_EQ(helper.MapName(L"A"), 2);
+    EXPECT_STREQ(helper.MapValue(1), L"A");
+    EXPECT_STREQ(helper.MapValue(2), L"A");
+    EXPECT_EQ(names(helper), std::vector<std::wstring>{L"A"});
+  }
+  {
+    SCOPED_TRACE("same value, new name");
+    StringEnumHelper helper;
+    helper.AddEnumValue(L"A", 1);
+    helper.AddEnumValue(L"B", 1);
+    EXPECT_EQ(helper.MapName(L"A"), 1);
+    EXPECT_EQ(helper.MapName(L"B"), 1);
+    EXPECT_STREQ(helper.MapValue(1), L"B");
+  }
+}
+
+// Names are ordered by their 16-bit code units. On Linux wchar_t holds whole
+// code points, so the order of a character beyond the BMP (UTF-16 lead unit
+// 0xD800..0xDBFF) against one in 0xE000..0xFFFF differs from a plain
+// comparison of wchar_t values.
+TEST(StringEnumHelperTest, FillStringArrayListsNamesInCodeUnitOrder) {
+  struct Row {
+    const wchar_t* name;
+    int value;
+  } rows[] = {
+      {L"b", 1},      {L"B", 2},          {L"", 3},       {L"ab", 4},         {L"a", 5},
+      {L"\uE000", 6}, {L"\U00010000", 7}, {L"\uD7FF", 8}, {L"\U0010FFFF", 9}, {L"\uFFFF", 10},
+  };
+  StringEnumHelper helper;
+  for (const Row& r : rows) helper.AddEnumValue(r.name, r.value);
+
+  const std::vector<std::wstring> expected = {
+      L"", L"B", L"a", L"ab", L"b", L"\uD7FF", L"\U00010000", L"\U0010FFFF", L"\uE000", L"\uFFFF",
+  };
+  EXPECT_EQ(names(helper), expected);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.value);
+    EXPECT_EQ(helper.MapName(r.name), r.value);
+    EXPECT_STREQ(helper.MapValue(r.value), r.name);
+  }
+}
+
+TEST(StringEnumHelperTest, CopiesAreIndependent) {
+  StringEnumHelper original;
+  original.AddEnumValue(L"one", 1);
+
+  StringEnumHelper copy(original);
+  copy.AddEnumValue(L"two", 2);
+  EXPECT_EQ(original.MapName(L"two"), -1);
+  EXPECT_EQ(copy.MapName(L"one"), 1);
+
+  StringEnumHelper assigned;
+  assigned.AddEnumValue(L"old", 7);
+  assigned = copy;
+  EXPECT_EQ(assigned.MapName(L"old"), -1);
+  EXPECT_STREQ(assigned.MapValue(7), L"");
+  EXPECT_EQ(names(assigned), (std::vector<std::wstring>{L"one", L"two"}));
+
+  assigned = assigned;  // self-assignment keeps everything
+  EXPECT_EQ(names(assigned), (std::vector<std::wstring>{L"one", L"two"}));
+}
+
+enum Colour { kRed, kGreen, kBlue, kColourCount };
+
+TEST(StringEnumHelperTest, AddTableStopsAtTheTerminatorRow) {
+  static const EnumInfo<Colour> kTable[] = {{kRed, L"Red"}, {kGreen, L"Green"}, {kBlue, L"Blue"}, {kColourCount, L""}};
+  StringEnumHelper helper;
+  helper.AddTable(kTable);
+  EXPECT_EQ(names(helper), (std::vector<std::wstring>{L"Blue", L"Green", L"Red"}));
+  EXPECT_EQ(helper.MapName(L"Green"), kGreen);
+  EXPECT_STREQ(helper.MapValue(kColourCount), L"");
+  EXPECT_EQ(helper.MapName(L""), -1);
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+#include "mox_utils/serial/CCircularBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes sequence(unsigned char first, unsigned int count) {
+  Bytes bytes(count);
+  std::iota(bytes.begin(), bytes.end(), first);
+  return bytes;
+}
+
+// Every valid byte, read without consuming.
+Bytes contents(const CCircularBuffer& ring) {
+  Bytes out(ring.GetNumValidBytes());
+  EXPECT_TRUE(ring.Read(out.data(), static_cast<unsigned int>(out.size())));
+  return out;
+}
+
+TEST(CCircularBufferTest, HoldsAtMostOneByteLessThanItsSize) {
+  CCircularBuffer ring(8);
+  EXPECT_EQ(ring.GetNumValidBytes(), 0u);
+  const Bytes eight = sequence(1, 8);
+  EXPECT_FALSE(ring.Write(eight.data(), 8));
+  EXPECT_FALSE(ring.Write(eight.data(), 9));
+  EXPECT_EQ(ring.GetNumValidBytes(), 0u);
+  EXPECT_TRUE(ring.Write(eight.data(), 7));
+  EXPECT_EQ(ring.GetNumValidBytes(), 7u);
+  EXPECT_EQ(contents(ring), sequence(1, 7));
+}
+
+// Writes that do not fit drop the oldest bytes; the ring keeps the newest
+// size - 1. Cases start from different read positions so the copy wraps at
+// different places.
+TEST(CCircularBufferTest, OverflowKeepsTheNewestBytes) {
+  struct Case {
+    unsigned int consumedFirst;  // moves the indexes before the test writes
+    unsigned int initial;
+    unsigned int added;
+  } cases[] = {{0, 7, 3}, {0, 4, 7}, {5, 6, 2}, {3, 0, 7}, {7, 7, 7}, {2, 1, 6}, {6, 5, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.consumedFirst << "/" << c.initial << "/" << c.added);
+    CCircularBuffer ring(8);
+    const Bytes filler = sequence(200, c.consumedFirst);
+    ASSERT_TRUE(ring.Write(filler.data(), c.consumedFirst));
+    ASSERT_TRUE(ring.Consume(c.consumedFirst));
+
+    const Bytes all = sequence(1, c.initial + c.added);
+    ASSERT_TRUE(ring.Write(all.data(), c.initial));
+    ASSERT_TRUE(ring.Write(all.data() + c.initial, c.added));
+    const unsigned int kept = c.initial + c.added < 7 ? c.initial + c.added : 7;
+    EXPECT_EQ(ring.GetNumValidBytes(), kept);
+    EXPECT_EQ(contents(ring), Bytes(all.end() - kept, all.end()));
+  }
+}
+
+TEST(CCircularBufferTest, ReadPeeksAndConsumeAdvances) {
+  CCircularBuffer ring(8);
+  const Bytes data = sequence(10, 6);
+  ASSERT_TRUE(ring.Write(data.data(), 6));
+  ASSERT_TRUE(ring.Consume(4));  // the next reads wrap around the end
+  const Bytes more = sequence(16, 5);
+  ASSERT_TRUE(ring.Write(more.data(), 5));  // valid: 14..20
+
+  unsigned char a[3] = {}, b[3] = {};
+  ASSERT_TRUE(ring.Read(a, 3));
+  ASSERT_TRUE(ring.Read(b, 3));
+  EXPECT_EQ(Bytes(a, a + 3), (Bytes{14, 15, 16}));
+  EXPECT_EQ(Bytes(b, b + 3), (Bytes{14, 15, 16}));
+  ASSERT_TRUE(ring.Consume(3));
+  ASSERT_TRUE(ring.Read(a, 3));
+  EXPECT_EQ(Bytes(a, a + 3), (Bytes{17, 18, 19}));
+  EXPECT_EQ(ring.GetNumValidBytes(), 4u);
+}
+
+TEST(CCircularBufferTest, RefusedCallsChangeNothing) {
+  CCircularBuffer ring(8);
+  const Bytes data = sequence(1, 5);
+  ASSERT_TRUE(ring.Write(data.data(), 5));
+  unsigned char out[16];
+  std::fill(std::begin(out), std::end(out), 0xEE);
+
+  EXPECT_FALSE(ring.Consume(6));  // more than valid
+  EXPECT_FALSE(ring.Consume(8));  // not below the size
+  EXPECT_FALSE(ring.Read(out, 6));
+  EXPECT_FALSE(ring.Read(out, 8));
+  EXPECT_FALSE(ring.Read(nullptr, 1));
+  EXPECT_FALSE(ring.Write(nullptr, 1));
+  EXPECT_EQ(out[0], 0xEE);
+  EXPECT_EQ(contents(ring), data);
+
+  // Zero-byte transfers succeed and move nothing.
+  EXPECT_TRUE(ring.Write(nullptr, 0));
+  EXPECT_TRUE(ring.Read(nullptr, 0));
+  EXPECT_TRUE(ring.Consume(0));
+  EXPECT_EQ(contents(ring), data);
+}
+
+TEST(CCircularBufferTest, DegenerateSizes) {
+  const unsigned char byte = 1;
+  unsigned char out = 0;
+  CCircularBuffer none(0);
+  EXPECT_EQ(none.GetNumValidBytes(), 0u);
+  EXPECT_FALSE(none.Write(&byte, 0));
+  EXPECT_FALSE(none.Read(&out, 0));
+  EXPECT_FALSE(none.Consume(0));
+
+  CCircularBuffer one(1);  // never holds a byte
+  EXPECT_FALSE(one.Write(&byte, 1));
+  EXPECT_TRUE(one.Write(&byte, 0));
+  EXPECT_EQ(one.GetNumValidBytes(), 0u);
+
+  CCircularBuffer two(2);
+  for (unsigned char b = 1; b <= 5; ++b) ASSERT_TRUE(two.Write(&b, 1));
+  EXPECT_EQ(contents(two), Bytes{5});
+
+  CCircularBuffer standard;  // 2048 by default
+  const Bytes big(2047, 0x42);
+  EXPECT_TRUE(standard.Write(big.data(), 2047));
+  EXPECT_FALSE(standard.Write(big.data(), 2048));
+}
+
+TEST(CCircularBufferTest, ConsumeValidMovesEveryByte) {
+  CCircularBuffer source(8), target(16);
+  EXPECT_TRUE(target.ConsumeValid(source));  // empty source
+  EXPECT_EQ(target.GetNumValidBytes(), 0u);
+
+  const Bytes head = sequence(1, 3);
+  ASSERT_TRUE(target.Write(head.data(), 3));
+  const Bytes data = sequence(50, 7);
+  ASSERT_TRUE(source.Write(data.data(), 7));
+  EXPECT_TRUE(target.ConsumeValid(source));
+  EXPECT_EQ(source.GetNumValidBytes(), 0u);
+  Bytes expected = head;
+  expected.insert(expected.end(), data.begin(), data.end());
+  EXPECT_EQ(contents(target), expected);
+}
+
+TEST(CCircularBufferTest, ConsumeValidIntoATooSmallRingKeepsTheSource) {
+  CCircularBuffer source(16), target(4);
+  const Bytes data = sequence(1, 10);
+  ASSERT_TRUE(source.Write(data.data(), 10));
+  EXPECT_FALSE(target.ConsumeValid(source));
+  EXPECT_EQ(contents(source), data);
+  EXPECT_EQ(target.GetNumValidBytes(), 0u);
+}
+
+TEST(CCircularBufferTest, ConsumeValidFromItself) {
+  CCircularBuffer ring(8);
+  const Bytes data = sequence(1, 3);
+  ASSERT_TRUE(ring.Write(data.data(), 3));
+  // Writes its own 3 bytes again, then drops the first 3: the same bytes.
+  EXPECT_TRUE(ring.ConsumeValid(ring));
+  EXPECT_EQ(contents(ring), data);
+}
+
+TEST(CCircularBufferTest, CopiesOwnTheirBuffers) {
+  CCircularBuffer original(8);
+  const Bytes data = sequence(1, 6);
+  ASSERT_TRUE(original.Write(data.data(), 6));
+  ASSERT_TRUE(original.Consume(2));
+
+  CCircularBuffer copy(original);
+  CCircularBuffer assigned(3);
+  assigned = original;
+  CCircularBuffer emptied(8);
+  emptied = CCircularBuffer(0);
+
+  const Bytes more = sequence(90, 7);
+  ASSERT_TRUE(original.Write(more.data(), 7));  // overwrites the original's bytes
+  for (const CCircularBuffer* ring : {&copy, &assigned}) {
+    EXPECT_EQ(contents(*ring), (Bytes{3, 4, 5, 6}));
+  }
+  // Each copy is a full ring of the original's size.
+  ASSERT_TRUE(assigned.Write(more.data(), 3));
+  EXPECT_EQ(contents(assigned), (Bytes{3, 4, 5, 6, 90, 91, 92}));
+  EXPECT_EQ(emptied.GetNumValidBytes(), 0u);
+  EXPECT_FALSE(emptied.Write(more.data(), 1));
+
+  const CCircularBuffer& alias = copy;
+  copy = alias;
+  EXPECT_EQ(contents(copy), (Bytes{3, 4, 5, 6}));
+}
+
+}  // namespace
