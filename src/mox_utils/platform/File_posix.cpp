@@ -197,8 +197,10 @@ bool writeFileAtomically(std::wstring_view path, const void* data, std::size_t s
 const char* pathFindFileNameA(const char* path) {
   if (path == nullptr) return nullptr;
   const char* name = path;
+  // A separator counts only when a name follows it: "C:\\" and "dir\\" stay
+  // whole, and of a doubled separator only the second one counts.
   for (const char* p = path; *p != '\0'; ++p) {
-    if ((*p == '\\' || *p == '/' || *p == ':') && p[1] != '\0') name = p + 1;
+    if ((*p == '\\' || *p == '/' || *p == ':') && p[1] != '\0' && p[1] != '\\' && p[1] != '/') name = p + 1;
   }
   return name;
 }
