@@ -1,11 +1,10 @@
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 
 #include "mox_utils/platform/Event.h"
+#include "mox_utils/platform/HandleTable.h"
 
 namespace mox::platform {
 
@@ -19,38 +18,10 @@ struct EventState {
   bool signaled;  // Guarded by guard.
 };
 
-// The process's event handles. A handle is a number from a counter that only
-// grows, so a closed handle is simply absent and never names a later event.
-// Waiters hold their own reference to the state, so closing never pulls an
-// event from under a wait.
-class EventTable {
- public:
-  EventHandle add(std::shared_ptr<EventState> state) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    const std::uintptr_t id = m_next++;
-    m_events.emplace(id, std::move(state));
-    return reinterpret_cast<EventHandle>(id);
-  }
-  std::shared_ptr<EventState> find(EventHandle handle) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    const auto it = m_events.find(reinterpret_cast<std::uintptr_t>(handle));
-    return it == m_events.end() ? nullptr : it->second;
-  }
-  bool remove(EventHandle handle) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_events.erase(reinterpret_cast<std::uintptr_t>(handle)) != 0;
-  }
-
- private:
-  std::mutex m_lock;
-  std::uintptr_t m_next = 1;                                                 // Guarded by m_lock.
-  std::unordered_map<std::uintptr_t, std::shared_ptr<EventState>> m_events;  // Guarded by m_lock.
-};
-
 // Never destroyed, so that events used by threads still running at exit stay
 // valid while the process winds down.
-EventTable& table() {
-  static EventTable* events = new EventTable;
+detail::HandleTable<EventState>& table() {
+  static auto* events = new detail::HandleTable<EventState>;
   return *events;
 }
 
