@@ -2,3 +2,5 @@
 // processor identification.
 #pragma once
 #include "mox_utils/time/HiResTimer.h"
+#include "mox_utils/time/OsUtilities.h"
+#include "mox_utils/time/TimeStamp.h"

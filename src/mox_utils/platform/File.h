@@ -79,7 +79,8 @@ class MOX_API AtomicFile {
 };
 
 // PathFindFileNameA: the text after the last '\\', '/' or ':' that is
-// followed by further text; the whole path when there is none.
+// followed by a character other than '\0', '\\' and '/'; the whole path when
+// there is none ("C:\\work\\src\\" gives "src\\", "C:\\" gives "C:\\").
 MOX_API const char* pathFindFileNameA(const char* path);
 // PathIsRelativeW: false for "X:" drive paths, "\..." and "\\server" paths and
 // (on Linux) paths that start with '/'; true otherwise, including "".

@@ -198,12 +198,14 @@ bool writeFileAtomically(std::wstring_view path, const void* data, std::size_t s
 const char* pathFindFileNameA(const char* path) {
   if (path == nullptr) return nullptr;
   // Every log call site runs this on its source path, so it scans back from
-  // the end (strlen is vectorised) over the file name only. A separator in
-  // the last position is followed by nothing and does not count.
+  // the end (strlen is vectorised) over the file name only. A separator counts
+  // only when a name follows it: "C:\\" and "dir\\" stay whole, and of a
+  // doubled separator only the second one counts.
   const std::size_t length = std::strlen(path);
   for (std::size_t i = length < 2 ? 0 : length - 1; i-- > 0;) {
     const char c = path[i];
-    if (c == '\\' || c == '/' || c == ':') return path + i + 1;
+    const char next = path[i + 1];
+    if ((c == '\\' || c == '/' || c == ':') && next != '\\' && next != '/') return path + i + 1;
   }
   return path;
 }

@@ -1,0 +1,194 @@
+#include "mox_utils/platform/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+using mox::platform::fileTimeToSystemTime;
+using mox::platform::fileTimeValue;
+using mox::platform::makeFileTime;
+using mox::platform::systemTimeToFileTime;
+
+namespace {
+
+SYSTEMTIME makeTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0, WORD ms = 0) {
+  SYSTEMTIME st = {};
+  st.wYear = year;
+  st.wMonth = month;
+  st.wDay = day;
+  st.wHour = hour;
+  st.wMinute = minute;
+  st.wSecond = second;
+  st.wMilliseconds = ms;
+  return st;
+}
+
+constexpr std::uint64_t kDay = 864000000000ULL;
+
+}  // namespace
+
+// Values computed with Python's datetime (proleptic Gregorian, days since
+// 1601-01-01 times 864e9 plus the time of day), weekdays from isoweekday() % 7.
+TEST(ClockTest, ConvertsKnownDatesBothWays) {
+  struct Case {
+    SYSTEMTIME time;
+    std::uint64_t fileTime;
+    WORD dayOfWeek;
+  } cases[] = {
+      {makeTime(1601, 1, 1), 0, 1},
+      {makeTime(1900, 2, 28, 23, 59, 59, 999), 94405823999990000ULL, 3},
+      {makeTime(1900, 3, 1), 94405824000000000ULL, 4},  // 1900 is no leap year
+      {makeTime(1970, 1, 1), 116444736000000000ULL, 4},
+      {makeTime(2000, 2, 29, 12, 34, 56, 789), 125963012967890000ULL, 2},  // 2000 is one
+      {makeTime(2024, 12, 31, 6, 7, 8, 9), 133800988280090000ULL, 2},
+      {makeTime(9999, 12, 31, 23, 59, 59, 999), 2650467743999990000ULL, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.time.wYear << "-" << c.time.wMonth << "-" << c.time.wDay);
+    FILETIME ft = {};
+    ASSERT_TRUE(systemTimeToFileTime(c.time, &ft));
+    EXPECT_EQ(fileTimeValue(ft), c.fileTime);
+    SYSTEMTIME back;
+    ASSERT_TRUE(fileTimeToSystemTime(makeFileTime(c.fileTime), &back));
+    SYSTEMTIME expected = c.time;
+    expected.wDayOfWeek = c.dayOfWeek;
+    EXPECT_EQ(std::memcmp(&back, &expected, sizeof back), 0)
+        << back.wYear << "-" << back.wMonth << "-" << back.wDay << " " << back.wHour << ":" << back.wMinute << ":"
+        << back.wSecond << "." << back.wMilliseconds << " dow " << back.wDayOfWeek;
+  }
+}
+
+TEST(ClockTest, EveryDayFrom1601Follows) {
+  // Walk the calendar by hand, independent of the conversion: each date must
+  // map to exactly one day after its predecessor and back to itself.
+  const int daysIn[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  std::uint64_t expected = 0;
+  WORD dayOfWeek = 1;  // 1601-01-01 was a Monday
+  for (WORD year = 1601; year <= 2500; ++year) {
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    for (WORD month = 1; month <= 12; ++month) {
+      const int days = daysIn[month - 1] + (month == 2 && leap ? 1 : 0);
+      for (WORD day = 1; day <= days; ++day) {
+        FILETIME ft;
+        ASSERT_TRUE(systemTimeToFileTime(makeTime(year, month, day), &ft)) << year << "-" << month << "-" << day;
+        ASSERT_EQ(fileTimeValue(ft), expected) << year << "-" << month << "-" << day;
+        SYSTEMTIME back;
+        ASSERT_TRUE(fileTimeToSystemTime(ft, &back));
+        ASSERT_TRUE(back.wYear == year && back.wMonth == month && back.wDay == day && back.wDayOfWeek == dayOfWeek)
+            << year << "-" << month << "-" << day;
+        expected += kDay;
+        dayOfWeek = static_cast<WORD>((dayOfWeek + 1) % 7);
+      }
+    }
+  }
+}
+
+TEST(ClockTest, RejectsFieldsOutOfRangeAndLeavesOutput) {
+  struct Case {
+    const char* name;
+    SYSTEMTIME time;
+  } cases[] = {
+      {"year 1600", makeTime(1600, 12, 31)},
+      {"year 30828", makeTime(30828, 1, 1)},
+      {"month 0", makeTime(2020, 0, 1)},
+      {"month 13", makeTime(2020, 13, 1)},
+      {"day 0", makeTime(2020, 1, 0)},
+      {"April 31", makeTime(2020, 4, 31)},
+      {"February 29 of 1900", makeTime(1900, 2, 29)},
+      {"February 30 of 2000", makeTime(2000, 2, 30)},
+      {"hour 24", makeTime(2020, 1, 1, 24)},
+      {"minute 60", makeTime(2020, 1, 1, 0, 60)},
+      {"second 60", makeTime(2020, 1, 1, 0, 0, 60)},
+      {"millisecond 1000", makeTime(2020, 1, 1, 0, 0, 0, 1000)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FILETIME ft = makeFileTime(0x1122334455667788ULL);
+    EXPECT_FALSE(systemTimeToFileTime(c.time, &ft));
+    EXPECT_EQ(fileTimeValue(ft), 0x1122334455667788ULL);
+  }
+  // The last day the conversion accepts, and the day of week is ignored.
+  SYSTEMTIME last = makeTime(30827, 12, 31, 23, 59, 59, 999);
+  last.wDayOfWeek = 77;
+  FILETIME ft;
+  EXPECT_TRUE(systemTimeToFileTime(last, &ft));
+  EXPECT_LT(fileTimeValue(ft), 1ULL << 63);
+}
+
+TEST(ClockTest, FileTimeAtOrAbove2To63IsInvalid) {
+  SYSTEMTIME st = makeTime(1999, 9, 9);
+  EXPECT_FALSE(fileTimeToSystemTime(makeFileTime(1ULL << 63), &st));
+  EXPECT_FALSE(fileTimeToSystemTime(makeFileTime(~0ULL), &st));
+  EXPECT_EQ(st.wYear, 1999);  // untouched
+  ASSERT_TRUE(fileTimeToSystemTime(makeFileTime((1ULL << 63) - 1), &st));
+  EXPECT_EQ(st.wYear, 30828);
+}
+
+TEST(ClockTest, FileTimeHalvesSplitTheValue) {
+  const FILETIME ft = makeFileTime(0x0123456789ABCDEFULL);
+  EXPECT_EQ(ft.dwLowDateTime, 0x89ABCDEFu);
+  EXPECT_EQ(ft.dwHighDateTime, 0x01234567u);
+}
+
+class ManualClockTest : public testing::Test {
+ protected:
+  void TearDown() override { mox::platform::setClockSource(nullptr); }
+};
+
+TEST_F(ManualClockTest, DrivesLocalTimeUtcAndTick) {
+  // 2000-02-29 12:34:56.789 UTC, local time two hours ahead.
+  mox::platform::ManualClock clock(125963012967890000ULL, 2 * 3600 * 10000000LL, 0xFFFFFFF0u);
+  mox::platform::setClockSource(&clock);
+  SYSTEMTIME utc, local;
+  mox::platform::systemTime(&utc);
+  mox::platform::localTime(&local);
+  EXPECT_EQ(utc.wHour, 12);
+  EXPECT_EQ(local.wHour, 14);
+  EXPECT_EQ(local.wMilliseconds, 789);
+  EXPECT_EQ(mox::platform::tickCount(), 0xFFFFFFF0u);
+
+  // Past midnight local time, and the tick wraps.
+  clock.advanceMs(10 * 3600 * 1000);
+  mox::platform::localTime(&local);
+  EXPECT_EQ(local.wMonth, 3);
+  EXPECT_EQ(local.wDay, 1);
+  EXPECT_EQ(local.wHour, 0);
+  EXPECT_EQ(mox::platform::tickCount(), static_cast<std::uint32_t>(0xFFFFFFF0u + 36000000u));
+
+  ASSERT_TRUE(clock.setLocal(makeTime(2030, 6, 15, 8, 0, 0)));
+  mox::platform::systemTime(&utc);
+  EXPECT_EQ(utc.wHour, 6);
+  EXPECT_FALSE(clock.setLocal(makeTime(2030, 2, 30)));
+}
+
+TEST_F(ManualClockTest, NullRestoresTheSystemClock) {
+  mox::platform::ManualClock clock(0, 0, 7);
+  mox::platform::setClockSource(&clock);
+  mox::platform::setClockSource(nullptr);
+  SYSTEMTIME utc;
+  mox::platform::systemTime(&utc);
+  // Against the standard library's clock, in whole seconds since 1970.
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  FILETIME ft;
+  ASSERT_TRUE(systemTimeToFileTime(utc, &ft));
+  const std::int64_t ours =
+      static_cast<std::int64_t>((fileTimeValue(ft) - mox::platform::kUnixEpochAsFileTime) / 10000000ULL);
+  EXPECT_LE(std::abs(ours - seconds), 2);
+}
+
+TEST(ClockTest, CountersMoveForward) {
+  EXPECT_EQ(mox::platform::performanceFrequency(), 1000000000LL);
+  std::int64_t last = mox::platform::performanceCounter();
+  const std::uint32_t tick0 = mox::platform::tickCount();
+  for (int i = 0; i < 10000; ++i) {
+    const std::int64_t now = mox::platform::performanceCounter();
+    ASSERT_GE(now, last);
+    last = now;
+  }
+  // Unsigned difference: correct across a wrap as well.
+  EXPECT_LT(static_cast<std::uint32_t>(mox::platform::tickCount() - tick0), 60000u);
+}

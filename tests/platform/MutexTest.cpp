@@ -1,0 +1,132 @@
+#include "mox_utils/platform/Mutex.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+using mox::platform::MutexHandle;
+using mox::platform::WaitResult;
+
+namespace {
+
+// Holds a mutex on another thread until told to let go.
+class OtherHolder {
+ public:
+  explicit OtherHolder(MutexHandle mutex) : m_mutex(std::move(mutex)) {
+    std::future<void> held = m_holding.get_future();
+    m_thread = std::thread([this] {
+      const WaitResult r = m_mutex.wait(mox::platform::kInfinite);
+      m_holding.set_value();
+      m_letGo.get_future().wait();
+      if (r == WaitResult::Signaled) m_mutex.release();
+    });
+    held.wait();
+  }
+  ~OtherHolder() { letGo(); }
+  void letGo() {
+    if (m_thread.joinable()) {
+      m_letGo.set_value();
+      m_thread.join();
+    }
+  }
+
+ private:
+  MutexHandle m_mutex;
+  std::promise<void> m_holding;
+  std::promise<void> m_letGo;
+  std::thread m_thread;
+};
+
+}  // namespace
+
+TEST(MutexTest, OwnerMayWaitAgainAndReleasesEachHold) {
+  MutexHandle m = MutexHandle::create();
+  ASSERT_TRUE(m.valid());
+  EXPECT_EQ(m.wait(0), WaitResult::Signaled);
+  EXPECT_EQ(m.wait(0), WaitResult::Signaled);
+  EXPECT_TRUE(m.release());
+  EXPECT_TRUE(m.release());
+  EXPECT_FALSE(m.release());  // nothing held any more
+}
+
+TEST(MutexTest, TimedWaitGivesUpWhileAnotherThreadHolds) {
+  MutexHandle m = MutexHandle::create();
+  OtherHolder holder(m);
+  EXPECT_EQ(m.wait(0), WaitResult::Timeout);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(m.wait(50), WaitResult::Timeout);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  holder.letGo();
+  EXPECT_EQ(m.wait(mox::platform::kInfinite), WaitResult::Signaled);
+  EXPECT_TRUE(m.release());
+}
+
+TEST(MutexTest, InfiniteWaitTakesOverWhenTheHolderReleases) {
+  MutexHandle m = MutexHandle::create();
+  ASSERT_EQ(m.wait(0), WaitResult::Signaled);
+  std::promise<WaitResult> result;
+  std::thread waiter([&] {
+    const WaitResult r = m.wait(-1);
+    result.set_value(r);
+    if (r == WaitResult::Signaled) m.release();
+  });
+  EXPECT_TRUE(m.release());
+  EXPECT_EQ(result.get_future().get(), WaitResult::Signaled);
+  waiter.join();
+}
+
+TEST(MutexTest, ReleaseByAnotherThreadFails) {
+  MutexHandle m = MutexHandle::create();
+  ASSERT_EQ(m.wait(0), WaitResult::Signaled);
+  bool released = true;
+  std::thread([&] { released = m.release(); }).join();
+  EXPECT_FALSE(released);
+  EXPECT_TRUE(m.release());
+}
+
+TEST(MutexTest, CopiesShareOneMutex) {
+  MutexHandle original = MutexHandle::create();
+  MutexHandle copy = original;
+  EXPECT_TRUE(copy == original);
+  OtherHolder holder(copy);
+  EXPECT_EQ(original.wait(0), WaitResult::Timeout);
+  EXPECT_FALSE(MutexHandle::create() == original);
+}
+
+TEST(MutexTest, ClosesOnceAndCopiesLiveOn) {
+  MutexHandle m = MutexHandle::create();
+  MutexHandle copy = m;
+  EXPECT_TRUE(m.close());
+  EXPECT_FALSE(m.close());
+  EXPECT_FALSE(m.valid());
+  EXPECT_EQ(m.wait(0), WaitResult::Failed);
+  EXPECT_FALSE(m.release());
+  EXPECT_EQ(copy.wait(0), WaitResult::Signaled);
+  EXPECT_TRUE(copy.release());
+
+  MutexHandle null;
+  EXPECT_EQ(null.wait(-1), WaitResult::Failed);  // must not block
+  EXPECT_FALSE(null.close());
+}
+
+TEST(MutexTest, ExcludesOtherThreads) {
+  MutexHandle m = MutexHandle::create();
+  long counter = 0;  // plain on purpose: only the mutex protects it
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(m.wait(-1), WaitResult::Signaled);
+        ASSERT_EQ(m.wait(0), WaitResult::Signaled);  // nested hold
+        ++counter;
+        m.release();
+        m.release();
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(counter, 8000);
+}

@@ -1,0 +1,262 @@
+#include "mox_utils/time/OsUtilities.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// ---- Events and threads
+
+TEST(OsUtilitiesTest, NullHandlesFail) {
+  EXPECT_FALSE(OsUtilities::evt_wait(nullptr, 100));
+  EXPECT_FALSE(OsUtilities::evt_wait(nullptr, -1));  // must not block
+  EXPECT_FALSE(OsUtilities::evt_set(nullptr));
+  EXPECT_FALSE(OsUtilities::evt_reset(nullptr));
+  EXPECT_FALSE(OsUtilities::evt_close(nullptr));
+  EXPECT_EQ(OsUtilities::thread_create(nullptr, nullptr), ~0UL);
+}
+
+TEST(OsUtilitiesTest, EventsResetAsCreated) {
+  void* autoReset = OsUtilities::evt_create(false, false);
+  void* manual = OsUtilities::evt_create(true, true);
+  ASSERT_NE(autoReset, nullptr);
+  ASSERT_NE(manual, nullptr);
+  EXPECT_FALSE(OsUtilities::evt_wait(autoReset, 0));
+  EXPECT_TRUE(OsUtilities::evt_set(autoReset));
+  EXPECT_TRUE(OsUtilities::evt_wait(autoReset, 0));
+  EXPECT_FALSE(OsUtilities::evt_wait(autoReset, 0));
+
+  EXPECT_TRUE(OsUtilities::evt_wait(manual, 0));
+  EXPECT_TRUE(OsUtilities::evt_wait(manual, 0));
+  EXPECT_TRUE(OsUtilities::evt_reset(manual));
+  EXPECT_FALSE(OsUtilities::evt_wait(manual, 0));
+
+  EXPECT_TRUE(OsUtilities::evt_close(autoReset));
+  EXPECT_TRUE(OsUtilities::evt_close(manual));
+  EXPECT_FALSE(OsUtilities::evt_close(manual));
+  EXPECT_FALSE(OsUtilities::evt_set(manual));
+  EXPECT_FALSE(OsUtilities::evt_wait(manual, -1));
+}
+
+// One slot between a producer thread and the test's thread, handed over with
+// two auto-reset events.
+struct Exchange {
+  void* filled = OsUtilities::evt_create(false, false);
+  void* emptied = OsUtilities::evt_create(false, true);
+  void* finished = OsUtilities::evt_create(true, false);
+  int slot = 0;  // handed over by the events only
+  int count = 0;
+};
+
+void produce(void* argument) {
+  Exchange* x = static_cast<Exchange*>(argument);
+  for (int i = 1; i <= x->count; ++i) {
+    if (!OsUtilities::evt_wait(x->emptied, -1)) return;
+    x->slot = i * i;
+    OsUtilities::evt_set(x->filled);
+  }
+  OsUtilities::evt_set(x->finished);
+}
+
+TEST(OsUtilitiesTest, ProducerAndConsumerHandOverThroughEvents) {
+  Exchange x;
+  x.count = 2000;
+  ASSERT_NE(OsUtilities::thread_create(&x, &produce), ~0UL);
+  long long sum = 0;
+  for (int i = 1; i <= x.count; ++i) {
+    ASSERT_TRUE(OsUtilities::evt_wait(x.filled, -1));
+    ASSERT_EQ(x.slot, i * i) << "item " << i << " lost or duplicated";
+    sum += x.slot;
+    OsUtilities::evt_set(x.emptied);
+  }
+  EXPECT_TRUE(OsUtilities::evt_wait(x.finished, -1));
+  EXPECT_FALSE(OsUtilities::evt_wait(x.filled, 0));  // nothing more came
+  EXPECT_EQ(sum, 2000LL * 2001 * 4001 / 6);
+  OsUtilities::evt_close(x.filled);
+  OsUtilities::evt_close(x.emptied);
+  OsUtilities::evt_close(x.finished);
+}
+
+// ---- Processor identification
+
+// Packs a 12-character vendor into EBX, EDX, ECX as CPUID leaf 0 does.
+void vendorRegisters(const char* vendor, unsigned int leaf0[4]) {
+  std::memcpy(&leaf0[1], vendor, 4);
+  std::memcpy(&leaf0[3], vendor + 4, 4);
+  std::memcpy(&leaf0[2], vendor + 8, 4);
+}
+
+unsigned int signature(unsigned extFamily, unsigned extModel, unsigned family, unsigned model, unsigned stepping) {
+  return extFamily << 20 | extModel << 16 | family << 8 | model << 4 | stepping;
+}
+
+TEST(CpuidTest, ModelNameTable) {
+  struct Case {
+    const char* vendor;
+    int family;
+    int model;
+    const char* name;
+  } cases[] = {
+      {"AuthenticAMD", 4, 9, "AMD Am486"},
+      {"AuthenticAMD", 5, 0, "AMD K5"},
+      {"AuthenticAMD", 5, 3, "AMD K5"},
+      {"AuthenticAMD", 5, 4, "Unknown"},
+      {"AuthenticAMD", 5, 5, "Unknown"},
+      {"AuthenticAMD", 5, 6, "AMD K6"},
+      {"AuthenticAMD", 5, 7, "AMD K6"},
+      {"AuthenticAMD", 5, 8, "AMD K6-2"},
+      {"AuthenticAMD", 5, 9, "AMD K6-3"},
+      {"AuthenticAMD", 5, 15, "AMD K6-3"},
+      {"AuthenticAMD", 6, 15, "AMD ATHLON"},
+      {"AuthenticAMD", 0x8F, 1, "Unknown"},
+      {"GenuineIntel", 4, 0, "INTEL 486DX"},
+      {"GenuineIntel", 4, 1, "INTEL 486DX"},
+      {"GenuineIntel", 4, 2, "INTEL 486SX"},
+      {"GenuineIntel", 4, 3, "INTEL 486DX2"},
+      {"GenuineIntel", 4, 4, "INTEL 486SL"},
+      {"GenuineIntel", 4, 5, "INTEL 486SX2"},
+      {"GenuineIntel", 4, 6, "Unknown"},
+      {"GenuineIntel", 4, 7, "INTEL 486DX2E"},
+      {"GenuineIntel", 4, 8, "INTEL 486DX4"},
+      {"GenuineIntel", 4, 9, "Unknown"},
+      {"GenuineIntel", 5, 0, "Unknown"},
+      {"GenuineIntel", 5, 1, "INTEL Pentium"},
+      {"GenuineIntel", 5, 3, "INTEL Pentium"},
+      {"GenuineIntel", 5, 4, "INTEL Pentium-MMX"},
+      {"GenuineIntel", 6, 0, "Unknown"},
+      {"GenuineIntel", 6, 1, "INTEL Pentium-Pro"},
+      {"GenuineIntel", 6, 2, "Unknown"},
+      {"GenuineIntel", 6, 3, "INTEL Pentium-II"},
+      {"GenuineIntel", 6, 4, "Unknown"},
+      {"GenuineIntel", 6, 5, "INTEL Pentium-II"},
+      {"GenuineIntel", 6, 6, "INTEL Celeron"},
+      {"GenuineIntel", 6, 7, "INTEL Pentium-III"},
+      {"GenuineIntel", 6, 8, "INTEL Pentium-III"},
+      {"GenuineIntel", 6, 9, "Unknown"},
+      {"GenuineIntel", 6, 10, "INTEL Pentium-III"},
+      {"GenuineIntel", 6, 11, "Unknown"},
+      {"GenuineIntel", 15, 0, "INTEL Pentium-4"},
+      {"GenuineIntel", 15, 2, "Unknown"},
+      {"GenuineIntel", 0x1F, 0, "Unknown"},
+      {"CyrixInstead", 0, 0, "Cyrix"},
+      {"CyrixInstead", 6, 2, "Cyrix"},
+      {"CentaurHauls", 6, 9, "Centaur"},
+      {"GenuineIntel and more", 15, 0, "INTEL Pentium-4"},  // 12 characters compared
+      {"genuineintel", 15, 0, "Unknown"},
+      {"Genuine", 15, 0, "Unknown"},
+      {"", 4, 0, "Unknown"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.vendor << " " << c.family << "/" << c.model);
+    EXPECT_STREQ(mox::detail::processorModelName(c.vendor, c.family, c.model), c.name);
+  }
+  EXPECT_STREQ(mox::detail::processorModelName(nullptr, 4, 0), "Unknown");
+}
+
+TEST(CpuidTest, DescribesSignatureAndFeatureBits) {
+  struct Case {
+    const char* name;
+    const char* vendor;
+    unsigned int signature;
+    unsigned int edx1;
+    unsigned int extendedMax;
+    unsigned int extendedEdx;
+    int family, model, stepping, flags;
+    const char* modelName;
+  } cases[] = {
+      {"Pentium 4", "GenuineIntel", signature(0, 0, 15, 0, 7), 1u << 23 | 1u << 25 | 1u << 26, 0x80000004u, 0, 15, 0, 7,
+       0x7, "INTEL Pentium-4"},
+      {"family 15, extended family 1", "GenuineIntel", signature(1, 0, 15, 2, 1), 0, 0x80000004u, 0, 0x1F, 2, 1, 0,
+       "Unknown"},
+      {"extended model is not added", "GenuineIntel", signature(0, 0xC, 6, 0xF, 2), 1u << 23, 0x80000008u, 0, 6, 15, 2,
+       0x1, "Unknown"},
+      {"extended family ignored below 15", "AuthenticAMD", signature(0xA, 0, 6, 4, 0), 0, 0x80000001u, 0, 6, 4, 0, 0,
+       "AMD ATHLON"},
+      {"K6-2 with 3DNow!", "AuthenticAMD", signature(0, 0, 5, 8, 0), 1u << 23, 0x80000001u, 1u << 31, 5, 8, 0, 0x9,
+       "AMD K6-2"},
+      {"3DNow! bit without the extended range", "AuthenticAMD", signature(0, 0, 5, 8, 0), 0, 0x7FFFFFFFu, 1u << 31, 5,
+       8, 0, 0, "AMD K6-2"},
+      {"other EDX bits", "CentaurHauls", signature(0, 0, 6, 9, 3), ~(1u << 23 | 1u << 25 | 1u << 26), 0x80000001u,
+       0x7FFFFFFFu, 6, 9, 3, 0, "Centaur"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    unsigned int leaf0[4] = {0x1F, 0, 0, 0}, leaf1[4] = {c.signature, 0, 0, c.edx1};
+    unsigned int extendedMax[4] = {c.extendedMax, 0, 0, 0}, extended1[4] = {0, 0, 0, c.extendedEdx};
+    vendorRegisters(c.vendor, leaf0);
+    ProcessorInfo info;
+    std::memset(&info, 0xAA, sizeof info);  // guard bytes: everything must be written
+    EXPECT_EQ(mox::detail::describeProcessor(leaf0, leaf1, extendedMax, extended1, &info), c.flags);
+    EXPECT_EQ(info.features, c.flags);
+    EXPECT_EQ(info.family, c.family);
+    EXPECT_EQ(info.model, c.model);
+    EXPECT_EQ(info.stepping, c.stepping);
+    EXPECT_STREQ(info.vendor, c.vendor);
+    EXPECT_STREQ(info.modelName, c.modelName);
+    EXPECT_EQ(info.modelName[sizeof info.modelName - 1], '\0');  // cleared, not left over
+    EXPECT_EQ(info.osSupport, 0);
+    EXPECT_EQ(info.checkedFeatures, 0x0F);
+    EXPECT_EQ(mox::detail::describeProcessor(leaf0, leaf1, extendedMax, extended1, nullptr), c.flags);
+  }
+}
+
+// The kernel's description of the first processor, field by field.
+std::map<std::string, std::string> kernelCpuInfo() {
+  std::map<std::string, std::string> fields;
+  std::ifstream in("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(in, line) && !line.empty()) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string key = line.substr(0, colon);
+    key.erase(key.find_last_not_of(" \t") + 1);
+    const auto start = line.find_first_not_of(' ', colon + 1);
+    fields[key] = start == std::string::npos ? std::string() : line.substr(start);
+  }
+  return fields;
+}
+
+TEST(CpuidTest, AgreesWithTheKernel) {
+#if !defined(__x86_64__) && !defined(__i386__)
+  GTEST_SKIP() << "no CPUID on this architecture";
+#endif
+  const auto kernel = kernelCpuInfo();
+  if (kernel.count("vendor_id") == 0) GTEST_SKIP() << "no /proc/cpuinfo";
+
+  ProcessorInfo info;
+  std::memset(&info, 0xAA, sizeof info);
+  const int flags = _cpuid(&info);
+  EXPECT_EQ(flags, info.features);
+  EXPECT_EQ(_cpuid(nullptr), flags);
+  EXPECT_STREQ(info.vendor, kernel.at("vendor_id").c_str());
+
+  // The kernel shows the display family (base + extended) and model (with the
+  // extended model); this record keeps the extended family in the high
+  // nibble and drops the extended model.
+  const int kernelFamily = std::stoi(kernel.at("cpu family"));
+  const int expectedFamily = kernelFamily >= 15 ? ((kernelFamily - 15) << 4) | 0xF : kernelFamily;
+  EXPECT_EQ(info.family, expectedFamily);
+  EXPECT_EQ(info.model, std::stoi(kernel.at("model")) & 0xF);
+  EXPECT_EQ(info.stepping, std::stoi(kernel.at("stepping")));
+
+  std::istringstream words(kernel.at("flags"));
+  int kernelFlags = 0;
+  for (std::string w; words >> w;) {
+    if (w == "mmx") kernelFlags |= mox::kCpuFeatureMmx;
+    if (w == "sse") kernelFlags |= mox::kCpuFeatureSse;
+    if (w == "sse2") kernelFlags |= mox::kCpuFeatureSse2;
+    if (w == "3dnow") kernelFlags |= mox::kCpuFeature3DNow;
+  }
+  EXPECT_EQ(flags, kernelFlags);
+  EXPECT_EQ(info.osSupport, 0);
+  EXPECT_EQ(info.checkedFeatures, 0x0F);
+  EXPECT_LT(std::strlen(info.modelName), sizeof info.modelName);
+  EXPECT_STREQ(info.modelName, mox::detail::processorModelName(info.vendor, info.family, info.model));
+}
+
+}  // namespace

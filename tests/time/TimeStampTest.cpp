@@ -1,0 +1,193 @@
+#include "mox_utils/time/TimeStamp.h"
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <thread>
+
+#include "mox_utils/platform/Clock.h"
+
+namespace {
+
+std::uint64_t units(const TimeStamp& t) {
+  const FILETIME ft = t.ToFileTime();
+  return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+TimeStamp stamp(std::uint64_t value) {
+  ULARGE_INTEGER v;
+  v.QuadPart = value;
+  return TimeStamp(v);
+}
+
+// The local time now as a FILETIME value, read without the library: the
+// system clock and the C library's idea of the time-zone offset.
+std::uint64_t localNowUnits() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto hundreds = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(now);
+  const time_t seconds = static_cast<time_t>(hundreds.count() / 10000000);
+  tm local;
+  localtime_r(&seconds, &local);
+  return 116444736000000000ULL + static_cast<std::uint64_t>(hundreds.count()) +
+         static_cast<std::uint64_t>(static_cast<std::int64_t>(local.tm_gmtoff) * 10000000);
+}
+
+// The two's complement of x: a negative duration.
+constexpr std::uint64_t negative(std::uint64_t x) { return ~x + 1; }
+
+}  // namespace
+
+TEST(TimeStampTest, DurationsConvertAndRound) {
+  struct Case {
+    const char* name;
+    TimeStamp value;
+    std::uint64_t expected;
+  } cases[] = {
+      {"1 ms", TimeStamp::FromMilliseconds(1), 10000},
+      {"1000 us", TimeStamp::FromMicroseconds(1000), 10000},
+      {"1e6 ns", TimeStamp::FromNanoseconds(1000000), 10000},
+      {"1.0 ms", TimeStamp::FromMilliseconds(1.0), 10000},
+      {"199 ns truncates", TimeStamp::FromNanoseconds(199), 1},
+      {"99 ns truncates to 0", TimeStamp::FromNanoseconds(99), 0},
+      {"0.04 us rounds down", TimeStamp::FromMicroseconds(0.04), 0},
+      {"0.05 us rounds up", TimeStamp::FromMicroseconds(0.05), 1},
+      {"0.00004 ms rounds down", TimeStamp::FromMilliseconds(0.00004), 0},
+      {"2.5 us", TimeStamp::FromMicroseconds(2.5), 25},
+      {"-1 ms sign-extends", TimeStamp::FromMilliseconds(-1), negative(10000)},
+      {"-1 us sign-extends", TimeStamp::FromMicroseconds(-1), negative(10)},
+      {"-1.0 ms rounds toward zero", TimeStamp::FromMilliseconds(-1.0), negative(9999)},
+      {"-0.5 us", TimeStamp::FromMicroseconds(-0.5), negative(4)},
+      {"INT_MAX ms", TimeStamp::FromMilliseconds(2147483647), 21474836470000ULL},
+      {"INT_MIN ms", TimeStamp::FromMilliseconds(-2147483647 - 1), negative(21474836480000ULL)},
+      {"2^64-1 ns", TimeStamp::FromNanoseconds(~0ULL), 184467440737095516ULL},
+      {"huge ms saturates", TimeStamp::FromMilliseconds(1e300), 0x7FFFFFFFFFFFFFFFULL},
+      {"NaN ms", TimeStamp::FromMilliseconds(std::nan("")), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(units(c.value), c.expected);
+  }
+}
+
+TEST(TimeStampTest, ArithmeticWrapsModulo2To64) {
+  const TimeStamp early = stamp(1000);
+  const TimeStamp late = stamp(3000);
+  EXPECT_EQ(units(late - early), 2000u);
+  EXPECT_EQ(units(early - late), negative(2000));
+  EXPECT_GT(early - late, stamp(0x7FFFFFFFFFFFFFFFULL));  // greater than any ordinary stamp
+  EXPECT_EQ(units(stamp(~0ULL) + stamp(2)), 1u);
+  EXPECT_EQ(early + (late - early), late);
+  // A negative duration subtracts.
+  EXPECT_EQ(late + TimeStamp::FromMicroseconds(-100), stamp(2000));
+
+  TimeStamp t = early;
+  TimeStamp& same = (t += late);
+  EXPECT_EQ(&same, &t);
+  EXPECT_EQ(units(t), 4000u);
+  EXPECT_EQ(&(t -= late), &t);
+  EXPECT_EQ(units(t -= late), negative(2000));
+}
+
+TEST(TimeStampTest, ComparesUnsigned) {
+  const std::uint64_t values[] = {0, 1, 10000, 0x7FFFFFFFFFFFFFFFULL, 0x8000000000000000ULL, ~0ULL};
+  for (std::uint64_t a : values) {
+    for (std::uint64_t b : values) {
+      SCOPED_TRACE(testing::Message() << a << " vs " << b);
+      const TimeStamp x = stamp(a), y = stamp(b);
+      EXPECT_EQ(x < y, a < b);
+      EXPECT_EQ(x <= y, a <= b);
+      EXPECT_EQ(x > y, a > b);
+      EXPECT_EQ(x >= y, a >= b);
+      EXPECT_EQ(x == y, a == b);
+      EXPECT_EQ(x != y, a != b);
+    }
+  }
+}
+
+TEST(TimeStampTest, ConvertsToFileAndSystemTime) {
+  // 2000-02-29 12:34:56.789 (from Python's datetime), a Tuesday.
+  const TimeStamp t = stamp(125963012967890000ULL);
+  const FILETIME ft = t.ToFileTime();
+  EXPECT_EQ(ft.dwLowDateTime, static_cast<DWORD>(125963012967890000ULL));
+  EXPECT_EQ(ft.dwHighDateTime, static_cast<DWORD>(125963012967890000ULL >> 32));
+  const SYSTEMTIME st = t.ToSystemTime();
+  EXPECT_EQ(st.wYear, 2000);
+  EXPECT_EQ(st.wMonth, 2);
+  EXPECT_EQ(st.wDay, 29);
+  EXPECT_EQ(st.wDayOfWeek, 2);
+  EXPECT_EQ(st.wHour, 12);
+  EXPECT_EQ(st.wMinute, 34);
+  EXPECT_EQ(st.wSecond, 56);
+  EXPECT_EQ(st.wMilliseconds, 789);
+
+  const SYSTEMTIME invalid = stamp(0x8000000000000000ULL).ToSystemTime();
+  EXPECT_EQ(invalid.wYear, 0);
+  EXPECT_EQ(invalid.wMonth, 0);
+  EXPECT_EQ(invalid.wDay, 0);
+}
+
+TEST(TimeStampTest, NowIsMonotonicAndFollowsTheCounter) {
+  TimeStamp last = TimeStamp::Now();
+  for (int i = 0; i < 100000; ++i) {
+    const TimeStamp now = TimeStamp::Now();
+    ASSERT_GE(now, last);
+    last = now;
+  }
+  // A real wait: the stamps advance by at least its length.
+  const TimeStamp t0 = TimeStamp::Now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const TimeStamp elapsed = TimeStamp::Now() - t0;
+  EXPECT_GE(elapsed, TimeStamp::FromMilliseconds(20));
+  EXPECT_LT(elapsed, TimeStamp::FromMilliseconds(60000));
+  EXPECT_GT(t0 - TimeStamp::Now(), stamp(0x7FFFFFFFFFFFFFFFULL));
+}
+
+TEST(TimeStampTest, NowTracksTheLocalWallClockTakenAtLoad) {
+  // Initialised at load: Now() is the local time to within the clock's
+  // millisecond resolution, unless the system clock was stepped since.
+  const std::uint64_t wall = localNowUnits();
+  const std::uint64_t now = units(TimeStamp::Now());
+  const std::int64_t difference = static_cast<std::int64_t>(now - wall);
+  EXPECT_LT(std::llabs(difference), 20000000LL) << "off by " << difference / 10000 << " ms";
+
+  const SYSTEMTIME st = TimeStamp::Now().ToSystemTime();
+  const time_t seconds = time(nullptr);
+  tm local;
+  localtime_r(&seconds, &local);
+  EXPECT_EQ(st.wYear, local.tm_year + 1900);
+  EXPECT_EQ(st.wDayOfWeek, local.tm_wday);
+}
+
+class TimeStampBaseTest : public testing::Test {
+ protected:
+  void TearDown() override {
+    mox::platform::setClockSource(nullptr);
+    TimeStamp::Initialize();
+  }
+};
+
+TEST_F(TimeStampBaseTest, NowStartsFromTheLocalTimeAtInitialize) {
+  // 2030-06-15 08:00:00 local, one hour ahead of UTC.
+  mox::platform::ManualClock clock(0, 3600 * 10000000LL, 0);
+  SYSTEMTIME base = {};
+  base.wYear = 2030;
+  base.wMonth = 6;
+  base.wDay = 15;
+  base.wHour = 8;
+  ASSERT_TRUE(clock.setLocal(base));
+  mox::platform::setClockSource(&clock);
+  ASSERT_TRUE(TimeStamp::Initialize());
+
+  // The wall clock jumps a year; Now() does not follow it.
+  clock.setUtc(clock.utcNow() + 366ULL * 864000000000ULL);
+  const SYSTEMTIME now = TimeStamp::Now().ToSystemTime();
+  EXPECT_EQ(now.wYear, 2030);
+  EXPECT_EQ(now.wMonth, 6);
+  EXPECT_EQ(now.wDay, 15);
+  EXPECT_EQ(now.wHour, 8);
+  EXPECT_LT(now.wMinute, 5);  // only the test's own run time has passed
+}
