@@ -1,0 +1,4 @@
+// The probe catalogue: transducer definitions and their enumeration.
+#pragma once
+#include "mox_utils/probes/KelProbe.h"
+#include "mox_utils/probes/KelProbeFactory.h"
