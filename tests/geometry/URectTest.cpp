@@ -1,0 +1,75 @@
+#include <climits>
+
+#include <gtest/gtest.h>
+
+#include "mox_utils/geometry/URect.h"
+
+namespace {
+
+TEST(URectTest, InvertedRectangleAndNormalize) {
+  URect r(5, 9, 1, 2);
+  EXPECT_EQ(r.Width(false), -4);
+  EXPECT_EQ(r.Width(true), -3);
+  EXPECT_EQ(r.Height(), -7);
+  r.NormalizeRect();
+  EXPECT_EQ(r, URect(1, 2, 5, 9));
+  EXPECT_EQ(r.Width(), 4);
+  EXPECT_EQ(r.Width(true), 5);
+  EXPECT_EQ(r.Height(), 7);
+}
+
+TEST(URectTest, NormalizeSwapsEachAxisOnItsOwn) {
+  struct Case {
+    URect in, out;
+  };
+  const Case cases[] = {
+      {URect(1, 2, 3, 4), URect(1, 2, 3, 4)},
+      {URect(3, 2, 1, 4), URect(1, 2, 3, 4)},
+      {URect(1, 4, 3, 2), URect(1, 2, 3, 4)},
+      {URect(-1, -1, -1, -1), URect(-1, -1, -1, -1)},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(index++);
+    URect r = c.in;
+    r.NormalizeRect();
+    EXPECT_EQ(r, c.out);
+  }
+}
+
+TEST(URectTest, UnionTakesExtremesWithoutNormalising) {
+  struct Case {
+    URect a, b, expected;
+  };
+  const Case cases[] = {
+      {URect(0, 0, 10, 10), URect(5, -5, 20, 8), URect(0, -5, 20, 10)},
+      // An inverted rectangle is compared field by field as it stands.
+      {URect(10, 10, 0, 0), URect(5, 5, 6, 6), URect(5, 5, 6, 6)},
+      {URect(-3, 4, -1, 9), URect(INT_MIN, INT_MAX, INT_MAX, INT_MIN), URect(INT_MIN, 4, INT_MAX, 9)},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(index++);
+    URect r = c.a;
+    URect& result = r.UnionRect(c.b);
+    EXPECT_EQ(&result, &r);
+    EXPECT_EQ(r, c.expected);
+  }
+}
+
+TEST(URectTest, SetRectTakesTheFieldOrder) {
+  URect r;
+  r.SetRect(1, 2, 3, 4);
+  EXPECT_EQ(r.ToString(), L"[R] 2, 4, 1, 3");
+}
+
+TEST(URectTest, EqualityCoversEveryField) {
+  const URect r(1, 2, 3, 4);
+  EXPECT_NE(r, URect(9, 2, 3, 4));
+  EXPECT_NE(r, URect(1, 9, 3, 4));
+  EXPECT_NE(r, URect(1, 2, 9, 4));
+  EXPECT_NE(r, URect(1, 2, 3, 9));
+  EXPECT_FALSE(r != URect(1, 2, 3, 4));
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+// The unit table of the unit library stand-in.
+#include <cmath>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "kel_unit_convert/CValue.h"
+
+namespace {
+
+TEST(CValueTest, EveryUnitTextReadsBackToItsCode) {
+  std::set<std::wstring> texts;
+  for (int code = 0; code < CValue::UNIT_COUNT; ++code) {
+    SCOPED_TRACE(code);
+    const auto unit = static_cast<CValue::UnitType>(code);
+    const std::wstring text = CValue::StringFromUnit(unit);
+    EXPECT_EQ(CValue::UnitFromString(text.c_str()), unit);
+    EXPECT_TRUE(texts.insert(text).second) << "two codes share a text";
+    EXPECT_EQ(text.empty(), unit == CValue::UNIT_NONE);
+  }
+}
+
+TEST(CValueTest, TheTwoCodesWithoutUnit) {
+  EXPECT_EQ(CValue::UNIT_NONE, 0);
+  EXPECT_EQ(CValue::UNIT_UNKNOWN, 48);
+  EXPECT_EQ(CValue::UnitFromString(L""), CValue::UNIT_NONE);
+  EXPECT_EQ(CValue::UnitFromString(nullptr), CValue::UNIT_NONE);
+  EXPECT_EQ(CValue::UnitFromString(L"furlong"), CValue::UNIT_UNKNOWN);
+  EXPECT_EQ(CValue::UnitFromString(L" mm"), CValue::UNIT_UNKNOWN);
+  for (int code = -1; code <= CValue::UNIT_COUNT; ++code) {
+    SCOPED_TRACE(code);
+    const auto unit = static_cast<CValue::UnitType>(code);
+    const bool noUnit = code == 0 || code == 48;
+    EXPECT_EQ(CValue::IsNoUnit(unit), noUnit);
+    if (noUnit) {
+      EXPECT_EQ(CValue::QuantityOf(unit), CValue::QUANTITY_NONE);
+    }
+  }
+  // Codes outside the table are written as the unknown unit.
+  EXPECT_EQ(CValue::StringFromUnit(static_cast<CValue::UnitType>(-1)), L"?");
+  EXPECT_EQ(CValue::StringFromUnit(static_cast<CValue::UnitType>(999)), L"?");
+}
+
+TEST(CValueTest, TextsAsTheScreensShowThem) {
+  struct Case {
+    CValue::UnitType unit;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {CValue::UNIT_MICROMETER, L"\u00B5m"},   {CValue::UNIT_MEGAHERTZ, L"MHz"},
+      {CValue::UNIT_DECIBEL, L"dB"},           {CValue::UNIT_PERCENT, L"%"},
+      {CValue::UNIT_DEGREE, L"\u00B0"},        {CValue::UNIT_CENTIMETER_PER_SECOND, L"cm/s"},
+      {CValue::UNIT_MILLILITER, L"ml"},        {CValue::UNIT_SQUARE_CENTIMETER, L"cm\u00B2"},
+      {CValue::UNIT_BEATS_PER_MINUTE, L"bpm"}, {CValue::UNIT_NANOSECOND, L"ns"},
+      {CValue::UNIT_MILLIMETER_HG, L"mmHg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.unit);
+    EXPECT_EQ(CValue::StringFromUnit(c.unit), c.text);
+  }
+}
+
+TEST(CValueTest, OtherSpellingsAreReadButNotWritten) {
+  struct Case {
+    const wchar_t* text;
+    CValue::UnitType unit;
+  };
+  const Case cases[] = {
+      {L"um", CValue::UNIT_MICROMETER},
+      {L"\u03BCm", CValue::UNIT_MICROMETER},
+      {L"us", CValue::UNIT_MICROSECOND},
+      {L"deg", CValue::UNIT_DEGREE},
+      {L"cm2", CValue::UNIT_SQUARE_CENTIMETER},
+      {L"cc", CValue::UNIT_CUBIC_CENTIMETER},
+      {L"BPM", CValue::UNIT_BEATS_PER_MINUTE},
+      {L"mL", CValue::UNIT_MILLILITER},
+      // Case matters: these are not the units they resemble.
+      {L"mhz", CValue::UNIT_UNKNOWN},
+      {L"Mm", CValue::UNIT_UNKNOWN},
+      {L"DB", CValue::UNIT_UNKNOWN},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.unit);
+    EXPECT_EQ(CValue::UnitFromString(c.text), c.unit);
+  }
+}
+
+TEST(CValueTest, ConvertsWithinOneQuantity) {
+  struct Case {
+    double value;
+    CValue::UnitType from, to;
+    double expected;
+  };
+  const Case cases[] = {
+      {1.0, CValue::UNIT_CENTIMETER, CValue::UNIT_MILLIMETER, 10.0},
+      {250.0, CValue::UNIT_MICROMETER, CValue::UNIT_MILLIMETER, 0.25},
+      {2.5, CValue::UNIT_MEGAHERTZ, CValue::UNIT_KILOHERTZ, 2500.0},
+      {180.0, CValue::UNIT_DEGREE, CValue::UNIT_RADIAN, 3.14159265358979323846},
+      {72.0, CValue::UNIT_BEATS_PER_MINUTE, CValue::UNIT_HERTZ, 1.2},
+      {1.0, CValue::UNIT_LITER_PER_MINUTE, CValue::UNIT_MILLILITER_PER_SECOND, 1000.0 / 60.0},
+      {760.0, CValue::UNIT_MILLIMETER_HG, CValue::UNIT_KILOPASCAL, 101.325},
+      {2.0, CValue::UNIT_WEEK, CValue::UNIT_DAY, 14.0},
+      {1540.0, CValue::UNIT_METER_PER_SECOND, CValue::UNIT_CENTIMETER_PER_SECOND, 154000.0},
+      {5.0, CValue::UNIT_MILLILITER, CValue::UNIT_CUBIC_CENTIMETER, 5.0},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(index++);
+    double out = 0.0;
+    ASSERT_TRUE(CValue::Convert(c.value, c.from, c.to, &out));
+    EXPECT_NEAR(out, c.expected, std::fabs(c.expected) * 1e-6);
+  }
+}
+
+TEST(CValueTest, RefusesConversionsBetweenQuantities) {
+  const CValue::UnitType pairs[][2] = {
+      {CValue::UNIT_MILLIMETER, CValue::UNIT_MEGAHERTZ},
+      {CValue::UNIT_DECIBEL, CValue::UNIT_PERCENT},
+      {CValue::UNIT_NONE, CValue::UNIT_NONE},
+      {CValue::UNIT_UNKNOWN, CValue::UNIT_UNKNOWN},
+      {CValue::UNIT_MILLIMETER, static_cast<CValue::UnitType>(999)},
+  };
+  for (const auto& pair : pairs) {
+    SCOPED_TRACE(pair[0]);
+    double out = -7.0;
+    EXPECT_FALSE(CValue::Convert(1.0, pair[0], pair[1], &out));
+    EXPECT_EQ(out, -7.0);
+  }
+  CValue converted(3.0, CValue::UNIT_GRAM);
+  EXPECT_FALSE(CValue(1.0, CValue::UNIT_MILLIMETER).ConvertTo(CValue::UNIT_SECOND, &converted));
+  EXPECT_EQ(converted.GetUnit(), CValue::UNIT_GRAM);
+  ASSERT_TRUE(CValue(1.5, CValue::UNIT_KILOGRAM).ConvertTo(CValue::UNIT_GRAM, &converted));
+  EXPECT_DOUBLE_EQ(converted.GetValue(), 1500.0);
+  EXPECT_EQ(converted.GetUnit(), CValue::UNIT_GRAM);
+}
+
+TEST(CValueTest, ValueText) {
+  EXPECT_EQ(CValue(12.5, CValue::UNIT_MILLIMETER).ToString(), L"12.5 mm");
+  EXPECT_EQ(CValue(45.0, CValue::UNIT_DEGREE).ToString(), L"45\u00B0");
+  EXPECT_EQ(CValue(60.0, CValue::UNIT_PERCENT).ToString(), L"60%");
+  EXPECT_EQ(CValue(3.0, CValue::UNIT_NONE).ToString(), L"3");
+}
+
+}  // namespace
