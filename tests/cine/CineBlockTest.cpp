@@ -306,6 +306,27 @@ TEST(CineBlockTest, EveryDeinterleaveKernelMatchesTheDefinition) {
   }
 }
 
+// Frames large enough to be split in several staged runs, with adjacent
+// lines (staged) and with a gap after each line (written directly).
+TEST(CineBlockTest, LargeMlaFramesMatchTheDefinition) {
+  for (const std::size_t lineSize : {std::size_t{1024}, std::size_t{1025}, std::size_t{20000}}) {
+    SCOPED_TRACE(testing::Message() << "line size " << lineSize);
+    const std::size_t numLines = 42, words = lineSize / 2, frameBytes = lineSize * numLines;
+    const auto input = stampedFrame(frameBytes, 9);
+    std::vector<unsigned char> out(frameBytes + 16, 0x77);
+    mox::detail::deinterleaveFrame(input.data(), out.data(), words, lineSize, numLines / 2);
+    for (std::size_t line = 0; line < numLines; ++line) {
+      for (std::size_t b = 0; b < lineSize; ++b) {
+        const std::size_t pair = line / 2;
+        const unsigned char want =
+            b < 2 * words ? input[pair * 4 * words + 4 * (b / 2) + 2 * (line % 2) + b % 2] : 0x77;
+        ASSERT_EQ(out[line * lineSize + b], want) << "line " << line << " byte " << b;
+      }
+    }
+    EXPECT_TRUE(std::all_of(out.end() - 16, out.end(), [](unsigned char v) { return v == 0x77; }));
+  }
+}
+
 TEST(CineBlockTest, CopiesARangeOfAnotherBlockAcrossItsWrap) {
   GuardedBlock source(1000);  // 9 slots
   source.setup(10, 10);

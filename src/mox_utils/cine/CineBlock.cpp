@@ -169,7 +169,7 @@ void CineBlock::WriteMLA(const unsigned char* data) {
   const unsigned int words = m_lineSize / 2;
   if (pairs == 0 || words == 0) return;
   unsigned char* target = m_start + std::size_t{m_writeSlot} * FrameBytes();
-  mox::detail::deinterleave()(data, target, words, m_lineSize, pairs);
+  mox::detail::deinterleaveFrame(data, target, words, m_lineSize, pairs);
 }
 
 int CineBlock::Increment(int count) {

@@ -104,4 +104,22 @@ DeinterleaveFn deinterleave() {
   return best;
 }
 
+void deinterleaveFrame(const unsigned char* in, unsigned char* out, std::size_t words, std::size_t stride,
+                       std::size_t pairs) {
+  constexpr std::size_t kStageBytes = 16 * 1024;
+  const DeinterleaveFn kernel = deinterleave();
+  const std::size_t pairBytes = 2 * stride;
+  if (stride != 2 * words || pairBytes > kStageBytes / 2) {
+    kernel(in, out, words, stride, pairs);
+    return;
+  }
+  alignas(64) unsigned char stage[kStageBytes];
+  const std::size_t pairsPerRun = kStageBytes / pairBytes;
+  for (std::size_t p = 0; p < pairs; p += pairsPerRun) {
+    const std::size_t run = pairs - p < pairsPerRun ? pairs - p : pairsPerRun;
+    kernel(in + p * 4 * words, stage, words, stride, run);
+    std::memcpy(out + p * pairBytes, stage, run * pairBytes);
+  }
+}
+
 }  // namespace mox::detail

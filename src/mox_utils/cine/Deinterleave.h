@@ -28,4 +28,13 @@ std::vector<DeinterleaveKernel> deinterleaveKernels();
 // The fastest of them.
 DeinterleaveFn deinterleave();
 
+// De-interleaves a whole frame (same contract as DeinterleaveFn) at the
+// speed of the memory it writes to. When the lines of a pair are adjacent
+// (lineStride = 2 * wordsPerLine), pairs are split into a small buffer that
+// stays in the first-level cache and copied out in runs of several
+// kilobytes: memcpy writes such runs without first reading the target's
+// cache lines, which halves the memory traffic into a large cine ring.
+void deinterleaveFrame(const unsigned char* in, unsigned char* out, std::size_t wordsPerLine, std::size_t lineStride,
+                       std::size_t pairs);
+
 }  // namespace mox::detail
