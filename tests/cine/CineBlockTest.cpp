@@ -1,0 +1,593 @@
+#include "mox_utils/cine/CineBlock.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "cine/CineTestSupport.h"
+#include "mox_utils/cine/Deinterleave.h"
+
+using cinetest::readBytes;
+using cinetest::ScratchDir;
+using cinetest::stampedFrame;
+using cinetest::writeBytes;
+
+namespace {
+
+constexpr unsigned char kGuard = 0xA5;
+
+// A block on caller memory followed by guard bytes that must never change.
+struct GuardedBlock {
+  explicit GuardedBlock(unsigned int size) : memory(size + 64, kGuard), block(memory.data(), size), size(size) {}
+  void setup(unsigned int lineSize, unsigned int numLines, unsigned int maxFrames = 0xFFFFFFFFu) {
+    BlockSetup<CineBlock> s = block.SetupFrames();
+    s.lineSize = lineSize;
+    s.numLines = numLines;
+    s.maxFrames = maxFrames;
+    block.SetupFrames(s);
+  }
+  bool guardIntact() const {
+    return std::all_of(memory.begin() + size, memory.end(), [](unsigned char b) { return b == kGuard; });
+  }
+  std::vector<unsigned char> memory;
+  CineBlock block;
+  unsigned int size;
+};
+
+void writeStamped(CineBlock& block, int id, short extra = 0) {
+  const auto frame = stampedFrame(block.GetDataSize(), id);
+  ASSERT_NE(block.WriteFrame(frame.data(), block.GetDataSize(), static_cast<short>(id), extra, false), nullptr);
+}
+
+std::vector<int> storedIds(CineBlock& block) {
+  std::vector<int> ids;
+  for (int i = 0; i < block.GetFrameCount(); ++i) ids.push_back(block.GetFrame(i).GetID());
+  return ids;
+}
+
+bool frameHoldsStamp(const CineBlock::Frame& frame, std::size_t size) {
+  const auto expected = stampedFrame(size, frame.GetID());
+  return frame.GetData() != nullptr && std::memcmp(frame.GetData(), expected.data(), size) == 0;
+}
+
+}  // namespace
+
+TEST(CineBlockTest, LayoutFitsSlotsAndRecordsIntoTheMemory) {
+  struct Case {
+    unsigned int size, lineSize, numLines, maxFrames, expectedMax;
+  } cases[] = {
+      {1000, 10, 10, 0xFFFFFFFFu, 8},  // 1000 / 104 = 9 slots
+      {1000, 10, 10, 5, 4},            // capped at 5 slots
+      {1000, 10, 10, 20, 8},           // a cap above the fit changes nothing
+      {1040, 10, 10, 0xFFFFFFFFu, 9},  // exactly 10 slots
+      {103, 10, 10, 0xFFFFFFFFu, 0},   // not one slot
+      {1000, 0, 10, 0xFFFFFFFFu, 0},   // no frame size
+      {1000, 10, 10, 1, 0},            // one slot never holds a frame
+      // A frame size that wraps a 32-bit product must not give slots.
+      {1000, 0x10000, 0x10000, 0xFFFFFFFFu, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.size << " bytes, " << c.lineSize << "x" << c.numLines << " cap "
+                                    << c.maxFrames);
+    GuardedBlock g(c.size);
+    g.setup(c.lineSize, c.numLines, c.maxFrames);
+    EXPECT_EQ(g.block.GetMaxFrames(), c.expectedMax);
+    const unsigned int f = c.lineSize * c.numLines;
+    for (unsigned int id = 0; id < c.expectedMax + 3 && f != 0 && f < c.size; ++id) {
+      const auto frame = stampedFrame(f, static_cast<int>(id));
+      g.block.WriteFrame(frame.data(), f, static_cast<short>(id), static_cast<short>(-id), false);
+    }
+    EXPECT_EQ(g.block.GetFrameCount(), static_cast<int>(c.expectedMax));
+    EXPECT_TRUE(g.guardIntact());
+  }
+}
+
+TEST(CineBlockTest, NoMemoryMeansNoLayout) {
+  CineBlock block(nullptr, 1000);
+  BlockSetup<CineBlock> s = block.SetupFrames();
+  s.lineSize = 10;
+  s.numLines = 10;
+  block.SetupFrames(s);
+  const unsigned char frame[100] = {};
+  EXPECT_EQ(block.GetMaxFrames(), 0u);
+  EXPECT_EQ(block.WriteFrame(frame, 100, 0, 0, false), nullptr);
+  EXPECT_EQ(block.GetData(0), nullptr);
+  EXPECT_FALSE(block.GetFrame(0).IsValid());
+  EXPECT_EQ(block.Increment(1), 0);
+  EXPECT_EQ(block.Decrement(1), 0);
+}
+
+TEST(CineBlockTest, OwnMemoryIsAlignedAndZeroed) {
+  CineBlock block(1000u);
+  ASSERT_NE(block.GetStartAddr(), nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.GetStartAddr()) % 16, 0u);
+  EXPECT_TRUE(std::all_of(block.GetStartAddr(), block.GetStartAddr() + 1000, [](unsigned char b) { return b == 0; }));
+  CineBlock tooLarge(0x80000000u);
+  EXPECT_EQ(tooLarge.GetStartAddr(), nullptr);
+}
+
+TEST(CineBlockTest, WrongSizeIsRefusedAndChangesNothing) {
+  GuardedBlock g(1000);
+  g.setup(10, 10);
+  writeStamped(g.block, 0);
+  const auto frame = stampedFrame(101, 9);
+  EXPECT_EQ(g.block.WriteFrame(frame.data(), 99, 9, 9, false), nullptr);
+  EXPECT_EQ(g.block.WriteFrame(frame.data(), 101, 9, 9, false), nullptr);
+  EXPECT_EQ(g.block.WriteFrame(nullptr, 100, 9, 9, false), nullptr);
+  EXPECT_EQ(storedIds(g.block), std::vector<int>({0}));
+  EXPECT_EQ(g.block.GetFrame(1).GetID(), -1);
+}
+
+TEST(CineBlockTest, FullRingDropsTheOldestFrame) {
+  GuardedBlock g(1000);  // 9 slots of 100 bytes
+  g.setup(10, 10);
+  for (int id = 0; id < 8; ++id) writeStamped(g.block, id, static_cast<short>(100 + id));
+  EXPECT_EQ(g.block.GetFrameCount(), 8);
+  writeStamped(g.block, 8, 108);
+  EXPECT_EQ(g.block.GetFrame(0).GetID(), 1);
+  EXPECT_EQ(g.block.GetFrameCount(), 8);
+  // Many turns of the ring later the last eight frames are there, in order,
+  // each with its own data and extra value.
+  for (int id = 9; id < 40; ++id) writeStamped(g.block, id, static_cast<short>(100 + id));
+  EXPECT_EQ(storedIds(g.block), std::vector<int>({32, 33, 34, 35, 36, 37, 38, 39}));
+  for (unsigned int i = 0; i < 8; ++i) {
+    const CineBlock::Frame frame = g.block.GetFrame(i);
+    EXPECT_TRUE(frame.IsValid());
+    EXPECT_EQ(frame.GetExtra(), frame.GetID() + 100);
+    EXPECT_TRUE(frameHoldsStamp(frame, 100)) << "index " << i;
+  }
+  EXPECT_FALSE(g.block.GetFrame(8).IsValid());  // the empty slot after the newest
+  EXPECT_FALSE(g.block.GetFrame(9).IsValid());
+  EXPECT_EQ(g.block.GetFrame(9).GetData(), nullptr);
+  EXPECT_TRUE(g.guardIntact());
+}
+
+TEST(CineBlockTest, FrameCountTrustsAnOldestIdAboveZero) {
+  GuardedBlock g(1000);
+  g.setup(10, 10);
+  writeStamped(g.block, 0);
+  g.block.Erase();
+  EXPECT_EQ(g.block.GetFrameCount(), 0);
+  for (int id = 5; id <= 7; ++id) writeStamped(g.block, id);
+  EXPECT_EQ(g.block.GetFrameCount(), 8);
+  EXPECT_EQ(g.block.GetNumValidFrames(), 3);
+}
+
+TEST(CineBlockTest, CursorStopsAtBothEndsOfTheStoredFrames) {
+  GuardedBlock g(1000);
+  g.setup(10, 10);
+  for (int id = 0; id < 3; ++id) writeStamped(g.block, id);
+  EXPECT_EQ(g.block.Increment(10), 3);
+  EXPECT_EQ(g.block.GetIndex(), 3);
+  EXPECT_FALSE(g.block.GetCurrentFrame().IsValid());
+  EXPECT_EQ(g.block.Increment(1), 0);
+  EXPECT_EQ(g.block.Decrement(10), 3);
+  EXPECT_EQ(g.block.GetIndex(), 0);
+  EXPECT_EQ(g.block.Decrement(1), 0);
+  EXPECT_EQ(g.block.Increment(0), 0);
+  EXPECT_EQ(g.block.Increment(-1), 0);
+  EXPECT_EQ(g.block.Increment(2), 2);
+  EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 2);
+  EXPECT_EQ(g.block.GetCurrentData(), g.block.GetData(2));
+
+  // On a full ring that has wrapped, the cursor still cannot leave the run.
+  for (int id = 3; id < 20; ++id) writeStamped(g.block, id);
+  ASSERT_TRUE(g.block.SetFrame(0));
+  EXPECT_EQ(g.block.Decrement(5), 0);
+  EXPECT_EQ(g.block.Increment(100), 8);
+  EXPECT_EQ(g.block.Decrement(100), 8);
+  EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 12);
+}
+
+TEST(CineBlockTest, CursorFollowsItsFrameWhenTheOldestIsDropped) {
+  GuardedBlock g(1000);
+  g.setup(10, 10);
+  for (int id = 0; id < 8; ++id) writeStamped(g.block, id);
+  ASSERT_TRUE(g.block.SetFrame(4));
+  writeStamped(g.block, 8);
+  EXPECT_EQ(g.block.GetIndex(), 3);
+  EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 4);
+  ASSERT_TRUE(g.block.SetFrame(0));
+  writeStamped(g.block, 9);
+  EXPECT_EQ(g.block.GetIndex(), 0);
+  EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 2);
+}
+
+TEST(CineBlockTest, SetFrameAcceptsEverySlotIndex) {
+  GuardedBlock g(1000);
+  g.setup(10, 10);
+  EXPECT_FALSE(g.block.SetFrame(-1));
+  EXPECT_FALSE(g.block.SetFrame(9));
+  EXPECT_TRUE(g.block.SetFrame(8));
+  EXPECT_EQ(g.block.GetIndex(), 8);
+  EXPECT_FALSE(g.block.SetFrame(9));
+  EXPECT_EQ(g.block.GetIndex(), 8);
+}
+
+TEST(CineBlockTest, ReapplyingTheLayoutKeepsFramesAndAnotherEmptiesTheRing) {
+  GuardedBlock g(1000);
+  g.setup(10, 10);
+  for (int id = 0; id < 3; ++id) writeStamped(g.block, id);
+  g.block.SetFrame(2);
+  g.setup(10, 10);
+  EXPECT_EQ(storedIds(g.block), std::vector<int>({0, 1, 2}));
+  EXPECT_EQ(g.block.GetIndex(), 2);
+  g.setup(10, 5);
+  EXPECT_EQ(g.block.GetFrameCount(), 0);
+  EXPECT_EQ(g.block.GetIndex(), 0);
+  EXPECT_EQ(g.block.GetMaxFrames(), 1000u / 54 - 1);
+}
+
+TEST(CineBlockTest, SingleSlotBlockNeverHoldsAFrame) {
+  GuardedBlock g(150);
+  g.setup(10, 10);
+  ASSERT_EQ(g.block.GetMaxFrames(), 0u);
+  const auto frame = stampedFrame(100, 1);
+  EXPECT_NE(g.block.WriteFrame(frame.data(), 100, 1, 0, false), nullptr);
+  EXPECT_FALSE(g.block.GetFrame(0).IsValid());
+  EXPECT_EQ(g.block.GetFrameCount(), 0);
+}
+
+TEST(CineBlockTest, MlaSplitsLinePairsOfSixteenBitSamples) {
+  // Words a0 b0 a1 b1 a2 b2 a3 b3 (a = 0x1100 + j, b = 0x2200 + j).
+  GuardedBlock g(1000);
+  g.setup(8, 2);
+  std::vector<unsigned char> input;
+  for (int j = 0; j < 4; ++j) {
+    for (const unsigned v : {0x1100u + j, 0x2200u + j}) {
+      input.push_back(static_cast<unsigned char>(v));
+      input.push_back(static_cast<unsigned char>(v >> 8));
+    }
+  }
+  const unsigned char* stored = g.block.WriteFrame(input.data(), 16, 0, 0, true);
+  ASSERT_NE(stored, nullptr);
+  const std::vector<unsigned char> expected = {0x00, 0x11, 0x01, 0x11, 0x02, 0x11, 0x03, 0x11,
+                                               0x00, 0x22, 0x01, 0x22, 0x02, 0x22, 0x03, 0x22};
+  EXPECT_EQ(std::vector<unsigned char>(stored, stored + 16), expected);
+}
+
+TEST(CineBlockTest, MlaLeavesUnpairedBytesAlone) {
+  struct Case {
+    unsigned int lineSize, numLines;
+  } cases[] = {{7, 3}, {8, 1}, {1, 4}, {9, 5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.lineSize << "x" << c.numLines);
+    const unsigned int f = c.lineSize * c.numLines;
+    GuardedBlock g(4 * (f + 4));
+    g.setup(c.lineSize, c.numLines);
+    std::vector<unsigned char> before(f, 0xEE);
+    g.block.WriteFrame(before.data(), f, 0, 0, false);
+    g.block.Erase();  // the write slot is 0 again; the old bytes stay
+    const auto input = stampedFrame(f, 3);
+    const unsigned char* stored = g.block.WriteFrame(input.data(), f, 1, 2, true);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(g.block.GetFrame(0).GetID(), 1);
+    const unsigned int words = c.lineSize / 2;
+    for (unsigned int line = 0; line < c.numLines; ++line) {
+      for (unsigned int b = 0; b < c.lineSize; ++b) {
+        const unsigned int pair = line / 2;
+        const bool paired = pair < c.numLines / 2 && b < 2 * words;
+        // Byte b of word j of line 2p (+1) came from input word 2j (+1) of pair p.
+        const unsigned char want =
+            paired ? input[pair * 4 * words + 4 * (b / 2) + 2 * (line % 2) + b % 2] : static_cast<unsigned char>(0xEE);
+        ASSERT_EQ(stored[line * c.lineSize + b], want) << "line " << line << " byte " << b;
+      }
+    }
+    EXPECT_TRUE(g.guardIntact());
+  }
+}
+
+TEST(CineBlockTest, EveryDeinterleaveKernelMatchesTheDefinition) {
+  // Unaligned starts and lengths around every vector width catch tail and
+  // lane errors; the guard after each line catches overruns.
+  for (const auto& kernel : mox::detail::deinterleaveKernels()) {
+    for (std::size_t words : {1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 100, 257}) {
+      SCOPED_TRACE(testing::Message() << kernel.name << " words " << words);
+      const std::size_t pairs = 3, stride = 2 * words + 5;
+      std::vector<unsigned char> in(1 + pairs * 4 * words);
+      for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 13 + 1);
+      std::vector<unsigned char> out(3 + 2 * pairs * stride, 0x5A);
+      kernel.fn(in.data() + 1, out.data() + 3, words, stride, pairs);
+      for (std::size_t p = 0; p < pairs; ++p) {
+        for (std::size_t line = 0; line < 2; ++line) {
+          const unsigned char* got = out.data() + 3 + (2 * p + line) * stride;
+          for (std::size_t j = 0; j < words; ++j) {
+            const unsigned char* want = in.data() + 1 + p * 4 * words + 4 * j + 2 * line;
+            ASSERT_EQ(got[2 * j], want[0]) << "pair " << p << " line " << line << " word " << j;
+            ASSERT_EQ(got[2 * j + 1], want[1]);
+          }
+          for (std::size_t b = 2 * words; b < stride; ++b) ASSERT_EQ(got[b], 0x5A);
+        }
+      }
+    }
+  }
+}
+
+TEST(CineBlockTest, CopiesARangeOfAnotherBlockAcrossItsWrap) {
+  GuardedBlock source(1000);  // 9 slots
+  source.setup(10, 10);
+  for (int id = 0; id < 13; ++id) writeStamped(source.block, id, static_cast<short>(-id));
+  // Logical 0 ... 7 hold IDs 5 ... 12 and wrap around the end of the slots.
+  struct Case {
+    unsigned int targetSize, first, last;
+    std::vector<int> expected;
+  } cases[] = {
+      {2000, 0, 7, {5, 6, 7, 8, 9, 10, 11, 12}},
+      {2000, 2, 5, {7, 8, 9, 10}},
+      {2000, 3, 3, {8}},
+      {420, 1, 7, {6, 7, 8}},  // 4 slots: the range is cut to 3 frames
+      {2000, 6, 8, {11, 12}},  // logical 8 is the empty slot and stays empty
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.first << ".." << c.last << " into " << c.targetSize);
+    GuardedBlock target(c.targetSize);
+    target.setup(3, 3);
+    writeStamped(target.block, 77);
+    ASSERT_TRUE(target.block.SetupFrames(&source.block, c.first, c.last));
+    EXPECT_EQ(target.block.GetLineSize(), 10u);
+    EXPECT_EQ(target.block.GetIndex(), 0);
+    EXPECT_EQ(target.block.GetNumValidFrames(), static_cast<int>(c.expected.size()));
+    for (std::size_t i = 0; i < c.expected.size(); ++i) {
+      const CineBlock::Frame frame = target.block.GetFrame(static_cast<unsigned int>(i));
+      EXPECT_EQ(frame.GetID(), c.expected[i]);
+      EXPECT_EQ(frame.GetExtra(), -c.expected[i]);
+      EXPECT_TRUE(frameHoldsStamp(frame, 100));
+    }
+    EXPECT_FALSE(target.block.GetFrame(static_cast<unsigned int>(c.last - c.first + 1)).IsValid());
+    EXPECT_TRUE(target.guardIntact());
+  }
+}
+
+TEST(CineBlockTest, RefusesImpossibleRangeCopies) {
+  GuardedBlock source(1000);
+  source.setup(10, 10);
+  writeStamped(source.block, 0);
+  GuardedBlock target(1000);
+  EXPECT_FALSE(target.block.SetupFrames(nullptr, 0, 0));
+  EXPECT_FALSE(target.block.SetupFrames(&source.block, 2, 1));
+  EXPECT_FALSE(target.block.SetupFrames(&source.block, 0, 9));
+  EXPECT_FALSE(target.block.SetupFrames(&target.block, 0, 0));
+  EXPECT_EQ(target.block.GetLineSize(), 0u);  // nothing was taken over
+  GuardedBlock tiny(103);
+  EXPECT_FALSE(tiny.block.SetupFrames(&source.block, 0, 0));
+  EXPECT_EQ(tiny.block.GetLineSize(), 10u);
+  CineBlock noMemory(nullptr, 1000);
+  EXPECT_FALSE(noMemory.SetupFrames(&source.block, 0, 0));
+}
+
+// The expected file is built here byte by byte from the written frames, not
+// by the code under test.
+TEST(CineBlockTest, SavesTheStoredFramesOldestFirstInTheDocumentedFormat) {
+  ScratchDir dir;
+  GuardedBlock g(1000);  // room for 35 slots of 24 bytes, capped at 9
+  g.setup(6, 4, 9);
+  for (int id = 0; id < 12; ++id) writeStamped(g.block, id, static_cast<short>(0x1234 - id));
+  const auto path = dir / "wrapped.cine";
+  g.block.Save(path.wstring().c_str());
+
+  std::vector<unsigned char> expected = {6, 0, 0, 0, 4, 0, 0, 0, 8, 0, 0, 0};
+  for (int id = 4; id < 12; ++id) {
+    const int extra = 0x1234 - id;
+    expected.insert(expected.end(), {static_cast<unsigned char>(id), 0, static_cast<unsigned char>(extra & 0xFF),
+                                     static_cast<unsigned char>(extra >> 8)});
+  }
+  for (int id = 4; id < 12; ++id) {
+    const auto frame = stampedFrame(24, id);
+    expected.insert(expected.end(), frame.begin(), frame.end());
+  }
+  EXPECT_EQ(readBytes(path), expected);
+
+  std::unique_ptr<CineBlock> loaded(CineBlock::Load(path.wstring().c_str()));
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_EQ(loaded->GetMaxFrames(), 8u);
+  EXPECT_EQ(loaded->GetFrameCount(), 8);
+  EXPECT_EQ(loaded->GetSize(), (24u + 4u) * 9u);
+  for (unsigned int i = 0; i < 8; ++i) {
+    const CineBlock::Frame frame = loaded->GetFrame(i);
+    EXPECT_EQ(frame.GetID(), static_cast<short>(4 + i));
+    EXPECT_EQ(frame.GetExtra(), static_cast<short>(0x1234 - 4 - i));
+    EXPECT_TRUE(frameHoldsStamp(frame, 24));
+  }
+  EXPECT_FALSE(loaded->GetFrame(8).IsValid());
+  // Saved again, the file is the same to the byte.
+  const auto again = dir / "again.cine";
+  loaded->Save(again.wstring().c_str());
+  EXPECT_EQ(readBytes(again), expected);
+}
+
+TEST(CineBlockTest, EmptyBlockSavesAHeaderThatDoesNotLoad) {
+  ScratchDir dir;
+  GuardedBlock g(1000);
+  g.setup(10, 10);
+  const auto path = dir / "empty.cine";
+  g.block.Save(path.wstring().c_str());
+  EXPECT_EQ(readBytes(path), std::vector<unsigned char>({10, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(CineBlock::Load(path.wstring().c_str()), nullptr);
+}
+
+TEST(CineBlockTest, FailedSaveLeavesNothingBehind) {
+  ScratchDir dir;
+  GuardedBlock g(1000);
+  g.setup(10, 10);
+  writeStamped(g.block, 0);
+  // Into a missing directory, and over a directory.
+  g.block.Save((dir / "missing" / "x.cine").wstring().c_str());
+  std::filesystem::create_directory(dir / "taken.cine");
+  g.block.Save((dir / "taken.cine").wstring().c_str());
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>({"taken.cine"}));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "taken.cine"));
+  // A block without memory writes nothing at all.
+  CineBlock noMemory(nullptr, 0);
+  noMemory.Save((dir / "none.cine").wstring().c_str());
+  EXPECT_FALSE(std::filesystem::exists(dir / "none.cine"));
+}
+
+TEST(CineBlockTest, LoadRefusesWhatIsNotACineFile) {
+  ScratchDir dir;
+  auto header = [](std::uint32_t lineSize, std::uint32_t numLines, std::uint32_t count) {
+    std::vector<unsigned char> bytes(12);
+    for (int i = 0; i < 4; ++i) {
+      bytes[i] = static_cast<unsigned char>(lineSize >> (8 * i));
+      bytes[4 + i] = static_cast<unsigned char>(numLines >> (8 * i));
+      bytes[8 + i] = static_cast<unsigned char>(count >> (8 * i));
+    }
+    return bytes;
+  };
+  struct Case {
+    const char* name;
+    std::vector<unsigned char> bytes;
+  } cases[] = {
+      {"empty", {}},
+      {"short header", {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0}},
+      {"no frame size", header(0, 100, 3)},
+      {"no frames", header(10, 10, 0)},
+      {"frame size wraps 32 bits", header(0x10000, 0x10000, 1)},
+      {"huge frame", header(0xFFFFFFFF, 0xFFFFFFFF, 1)},
+      {"huge count", header(1, 1, 0xFFFFFFFF)},
+      {"block above 2 GB", header(1024, 1024, 2048)},
+      {"block just above the signed limit", header(1, 1, 429496729)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto path = dir / "bad.cine";
+    writeBytes(path, c.bytes);
+    EXPECT_EQ(CineBlock::Load(path.wstring().c_str()), nullptr);
+    EXPECT_EQ(CineBlock::Load(c.bytes.data(), c.bytes.size()), nullptr);
+  }
+  EXPECT_EQ(CineBlock::Load(dir.path().wstring().c_str()), nullptr);
+  EXPECT_EQ(CineBlock::Load((dir / "missing.cine").wstring().c_str()), nullptr);
+  EXPECT_EQ(CineBlock::Load(static_cast<const wchar_t*>(nullptr)), nullptr);
+  // A cap on the block size refuses what would otherwise load.
+  const auto small = header(10, 10, 100);
+  EXPECT_EQ(CineBlock::Load(small.data(), small.size(), 104 * 100), nullptr);
+  std::unique_ptr<CineBlock> capped(CineBlock::Load(small.data(), small.size(), 104 * 101));
+  EXPECT_NE(capped, nullptr);
+}
+
+// Every cut of a valid file: the frames wholly in the file load with their
+// records, every other frame is empty and reads as zero bytes.
+TEST(CineBlockTest, TruncatedFilesKeepTheWholeFramesOnly) {
+  GuardedBlock g(1000);
+  g.setup(3, 2);
+  for (int id = 0; id < 4; ++id) writeStamped(g.block, id, static_cast<short>(id + 50));
+  ScratchDir dir;
+  const auto path = dir / "full.cine";
+  g.block.Save(path.wstring().c_str());
+  const auto full = readBytes(path);
+  ASSERT_EQ(full.size(), 12u + 4u * (4u + 6u));
+  for (std::size_t length = 0; length <= full.size(); ++length) {
+    SCOPED_TRACE(testing::Message() << "length " << length);
+    std::unique_ptr<CineBlock> loaded(CineBlock::Load(full.data(), length));
+    if (length < 12) {
+      EXPECT_EQ(loaded, nullptr);
+      continue;
+    }
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->GetMaxFrames(), 4u);
+    const std::size_t whole = length < 28 ? 0 : (length - 28) / 6;
+    for (unsigned int i = 0; i < 4; ++i) {
+      const CineBlock::Frame frame = loaded->GetFrame(i);
+      if (i < whole) {
+        EXPECT_EQ(frame.GetID(), static_cast<short>(i));
+        EXPECT_EQ(frame.GetExtra(), static_cast<short>(i + 50));
+        EXPECT_TRUE(frameHoldsStamp(frame, 6));
+      } else {
+        EXPECT_EQ(frame.GetID(), -1);
+        EXPECT_TRUE(std::all_of(frame.GetData(), frame.GetData() + 6, [](unsigned char b) { return b == 0; }));
+      }
+    }
+  }
+}
+
+TEST(CineBlockTest, RealFramesSurviveSaveAndLoad) {
+  const auto dir = cinetest::sharedDataDir() / "ultrasound";
+  std::vector<std::vector<unsigned char>> frames;
+  for (int i = 0; i <= 20; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "seq-plus-bone-l14-f%02d_467x614.gray", i);
+    frames.push_back(readBytes(dir / name));
+    if (frames.back().size() != 467u * 614u) GTEST_SKIP() << "real frames not found in " << dir;
+  }
+  const unsigned int f = 467 * 614;
+  CineBlock block((f + 4) * 17);  // 16 frames: the sweep wraps the ring
+  BlockSetup<CineBlock> s = block.SetupFrames();
+  s.lineSize = 467;
+  s.numLines = 614;
+  block.SetupFrames(s);
+  for (short id = 0; id < 21; ++id) ASSERT_NE(block.WriteFrame(frames[id].data(), f, id, 0, false), nullptr);
+  ScratchDir scratch;
+  const auto path = scratch / "bone.cine";
+  block.Save(path.wstring().c_str());
+  EXPECT_EQ(std::filesystem::file_size(path), 12u + 16u * (4u + f));
+  std::unique_ptr<CineBlock> loaded(CineBlock::Load(path.wstring().c_str()));
+  ASSERT_NE(loaded, nullptr);
+  ASSERT_EQ(loaded->GetFrameCount(), 16);
+  for (unsigned int i = 0; i < 16; ++i) {
+    EXPECT_EQ(loaded->GetFrame(i).GetID(), static_cast<short>(5 + i));
+    EXPECT_EQ(std::memcmp(loaded->GetFrame(i).GetData(), frames[5 + i].data(), f), 0) << "frame " << i;
+  }
+}
+
+// One writer and two readers share a block under its lock. Each frame
+// carries its ID in every 16-bit word, so a torn or misplaced frame shows.
+TEST(CineBlockTest, ReadersUnderTheLockSeeWholeFrames) {
+  constexpr unsigned int kLineSize = 64, kNumLines = 32, kFrame = kLineSize * kNumLines;
+  CineBlock block((kFrame + 4) * 12);
+  BlockSetup<CineBlock> s = block.SetupFrames();
+  s.lineSize = kLineSize;
+  s.numLines = kNumLines;
+  block.SetupFrames(s);
+  constexpr int kFrames = 20000;
+  std::atomic<bool> done{false};
+  std::atomic<int> readersStarted{0};
+  std::atomic<int> mismatches{0};
+
+  std::thread writer([&] {
+    std::vector<unsigned char> frame(kFrame);
+    while (readersStarted < 2) std::this_thread::yield();  // overlap with both readers
+    for (int id = 0; id < kFrames; ++id) {
+      const auto tag = static_cast<std::uint16_t>(id);
+      for (unsigned int w = 0; w < kFrame / 2; ++w) std::memcpy(&frame[2 * w], &tag, 2);
+      CriticalSectionLock lock(block.GetCriticalSection());
+      // ID wraps into the 15 bits a record can hold as valid.
+      block.WriteFrame(frame.data(), kFrame, static_cast<short>(id & 0x7FFF), static_cast<short>(~id), id % 2 == 0);
+    }
+    done = true;
+  });
+  auto reader = [&](bool useCursor) {
+    ++readersStarted;
+    while (!done) {
+      CriticalSectionLock lock(block.GetCriticalSection());
+      const int count = block.GetFrameCount();
+      if (useCursor) block.SetFrame(0);
+      int previous = -1;
+      for (int i = 0; i < count; ++i) {
+        const CineBlock::Frame frame = useCursor ? block.GetCurrentFrame() : block.GetFrame(i);
+        if (useCursor) block.Increment(1);
+        if (!frame.IsValid()) continue;
+        std::uint16_t first;
+        std::memcpy(&first, frame.GetData(), 2);
+        bool whole = first == static_cast<std::uint16_t>(frame.GetID()) &&
+                     frame.GetExtra() == static_cast<short>(~frame.GetID());
+        for (unsigned int w = 1; whole && w < kFrame / 2; ++w)
+          whole = std::memcmp(frame.GetData() + 2 * w, &first, 2) == 0;
+        if (!whole || frame.GetID() <= previous) ++mismatches;
+        previous = frame.GetID();
+      }
+    }
+  };
+  std::thread readerA(reader, false);
+  std::thread readerB(reader, true);
+  writer.join();
+  readerA.join();
+  readerB.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  CriticalSectionLock lock(block.GetCriticalSection());
+  EXPECT_EQ(block.GetFrameCount(), 11);
+  EXPECT_EQ(block.GetFrame(10).GetID(), kFrames - 1);
+}

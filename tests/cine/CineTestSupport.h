@@ -1,0 +1,63 @@
+// Helpers shared by the cine tests: scratch directories, real frames and
+// frames stamped with their ID so that a reader can check what it got.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace cinetest {
+
+namespace fs = std::filesystem;
+
+// A fresh directory for one test, removed afterwards.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    m_path = fs::path(testing::TempDir()) / (std::string("cine_") + info->test_suite_name() + "_" + info->name());
+    fs::remove_all(m_path);
+    fs::create_directories(m_path);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(m_path, ec);
+  }
+  fs::path operator/(const std::string& name) const { return m_path / name; }
+  const fs::path& path() const { return m_path; }
+
+ private:
+  fs::path m_path;
+};
+
+inline std::vector<unsigned char> readBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeBytes(const fs::path& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A frame whose every byte derives from `id` and its position, so that any
+// mix-up of frames, offsets or partial copies shows.
+inline std::vector<unsigned char> stampedFrame(std::size_t size, int id) {
+  std::vector<unsigned char> frame(size);
+  for (std::size_t i = 0; i < size; ++i) frame[i] = static_cast<unsigned char>(id * 31 + i * 7 + (i >> 8));
+  return frame;
+}
+
+inline fs::path sharedDataDir() {
+#ifdef MOX_SHARED_DATA_DIR
+  if (fs::is_directory(MOX_SHARED_DATA_DIR)) return MOX_SHARED_DATA_DIR;
+#endif
+  return "/work/shared/data";
+}
+
+}  // namespace cinetest

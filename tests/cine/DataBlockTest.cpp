@@ -1,0 +1,238 @@
+#include "mox_utils/cine/DataBlock.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// A region of the acquisition memory with guard bytes on both sides.
+struct Region {
+  explicit Region(std::size_t size) : bytes(size + 64, 0xC3) {}
+  unsigned char* begin() { return bytes.data() + 32; }
+  unsigned char* end() { return begin() + (bytes.size() - 64); }
+  bool guardsIntact() const {
+    return std::all_of(bytes.begin(), bytes.begin() + 32, [](unsigned char b) { return b == 0xC3; }) &&
+           std::all_of(bytes.end() - 32, bytes.end(), [](unsigned char b) { return b == 0xC3; });
+  }
+  std::vector<unsigned char> bytes;
+};
+
+void setGeometry(DataBlock& block, unsigned int lineSize, unsigned int numLines, unsigned int group = 0,
+                 std::uint64_t period = 0) {
+  BlockSetup<DataBlock> setup = block.SetupFrames();
+  setup.lineSize = lineSize;
+  setup.numLines = numLines;
+  setup.group = group;
+  setup.framePeriod = period;
+  setup.periodInfo1 = period == 0 ? 0 : 11;
+  setup.periodInfo2 = period == 0 ? 0 : 22;
+  setup.cineParam = 99;  // ignored by data blocks
+  setup.maxFrames = 3;   // ignored by data blocks
+  block.SetupFrames(setup);
+}
+
+// A block of lineSize 100, numLines 10 (F = 1004 with the default tag) on a
+// region of `frames` frame positions.
+struct TaggedBlock {
+  explicit TaggedBlock(std::size_t frames, std::size_t slack = 0) : region(frames * 1004 + slack) {
+    block.Init(static_cast<int>(frames * 1004 + slack), 0, region.begin(), region.end());
+    setGeometry(block, 100, 10);
+    block.SetEOB();
+  }
+  const unsigned char* at(int frame) { return region.begin() + frame * 1004; }
+  Region region;
+  DataBlock block;
+};
+
+}  // namespace
+
+TEST(DataBlockTest, FramePositionsFollowTheGeometryAndTheUsedEnd) {
+  ASSERT_EQ(DataBlock::GetTagSize(), 4u);
+  TaggedBlock t(10, 1003);
+  EXPECT_EQ(t.block.GetFrameSize(), 1004u);
+  EXPECT_EQ(t.block.GetMaxFrames(), 10);
+  EXPECT_EQ(t.block.GetActualEnd(), t.at(10));
+  EXPECT_TRUE(t.block.IsValid());
+  EXPECT_FALSE(t.block.SetEOB(12, 1004));
+  EXPECT_EQ(t.block.GetMaxFrames(), 10);
+  EXPECT_FALSE(t.block.SetEOB(-1, 1004));
+  EXPECT_FALSE(t.block.SetEOB(0x10000, 0x10000));  // overflows 32 bits
+  EXPECT_TRUE(t.block.SetEOB(5, 1004));
+  EXPECT_EQ(t.block.GetNumFitFrames(), 5);
+  EXPECT_TRUE(t.block.SetEOB(0, 1004));
+  EXPECT_FALSE(t.block.IsValid());
+
+  DataBlock::SetTagSize(24);
+  EXPECT_EQ(t.block.GetFrameSize(), 1024u);
+  DataBlock::SetTagSize(4);
+  DataBlock empty;
+  EXPECT_FALSE(empty.IsValid());
+  EXPECT_EQ(empty.GetMaxFrames(), 0);
+  EXPECT_EQ(empty.GetMLA(), 1);
+}
+
+TEST(DataBlockTest, ReadPositionClampsOrWrapsAtTheUsedEnds) {
+  TaggedBlock t(10);
+  struct Case {
+    const char* name;
+    int from, count;
+    bool increment, wrap;
+    int to, result;
+  } cases[] = {
+      {"forward inside", 2, 3, true, false, 5, 3},
+      {"forward to the last", 8, 3, true, false, 9, 1},
+      {"forward wraps to begin", 8, 3, true, true, 0, -8},
+      {"forward exactly to the last", 6, 3, true, true, 9, 3},
+      {"back inside", 5, 2, false, false, 3, 2},
+      {"back clamps at begin", 1, 3, false, false, 0, 1},
+      {"back wraps to the last", 0, 1, false, true, 9, -9},
+      {"zero count", 4, 0, true, false, 4, 0},
+      {"negative count moves back", 4, -2, true, false, 2, -2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const unsigned char* p = t.at(c.from);
+    const int moved = c.increment ? t.block.Increment(&p, c.count, c.wrap) : t.block.Decrement(&p, c.count, c.wrap);
+    EXPECT_EQ(p, t.at(c.to));
+    EXPECT_EQ(moved, c.result);
+  }
+  // The read buffer itself moves through its address.
+  t.block.SetReadBuffer(t.region.begin());
+  EXPECT_EQ(t.block.Increment(t.block.GetReadBufferPtr(), 4, false), 4);
+  EXPECT_EQ(t.block.GetReadBuffer(), t.at(4));
+  // A position far below the region (the address space's start) is outside.
+  const unsigned char* low = nullptr;
+  t.block.Decrement(&low, 1, false);
+  EXPECT_EQ(low, t.at(0));
+}
+
+TEST(DataBlockTest, FrameCountComesFromTheFirstTagAndTheReadPosition) {
+  TaggedBlock t(10);
+  std::fill(t.region.begin(), t.region.end(), 0xFF);
+  t.block.SetReadBuffer(t.region.begin() + 3 * 1004);
+  t.block.Erase();
+  EXPECT_EQ(t.block.GetReadBuffer(), nullptr);
+  EXPECT_EQ(t.block.GetFrameCount(), 0);
+  // Erase zeroed one word per frame position and nothing else.
+  for (std::size_t i = 0; i < 10 * 1004; ++i) {
+    ASSERT_EQ(t.region.begin()[i], i % 1004 < 4 ? 0 : 0xFF) << "byte " << i;
+  }
+  EXPECT_TRUE(t.region.guardsIntact());
+  t.block.SetReadBuffer(t.region.begin() + 3 * 1004);
+  EXPECT_EQ(t.block.GetFrameCount(), 3);
+  t.region.begin()[1] = 0x01;  // frame 256: the region has wrapped
+  EXPECT_EQ(t.block.GetFrameCount(), 10);
+  t.region.begin()[1] = 0;
+  t.region.begin()[2] = 0x01;  // the high half of the tag word is not a count
+  EXPECT_EQ(t.block.GetFrameCount(), 3);
+}
+
+TEST(DataBlockTest, EraseStaysInsideRegionsOfAnyShape) {
+  struct Case {
+    unsigned int lineSize, numLines, tag;
+    std::size_t regionSize;
+  } cases[] = {{1, 1, 0, 10}, {1, 1, 1, 7}, {3, 3, 2, 33}, {100, 10, 4, 1003}, {100, 10, 4, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.lineSize << "x" << c.numLines << " tag " << c.tag << " region "
+                                    << c.regionSize);
+    DataBlock::SetTagSize(c.tag);
+    Region region(c.regionSize);
+    DataBlock block;
+    block.Init(static_cast<int>(c.regionSize), 0, region.begin(), region.end());
+    setGeometry(block, c.lineSize, c.numLines);
+    block.Erase();
+    EXPECT_TRUE(region.guardsIntact());
+  }
+  DataBlock::SetTagSize(4);
+}
+
+TEST(DataBlockTest, CineBlocksOfAGroupSpanTheSameTime) {
+  Region small(10 * 108), large(30 * 108);
+  std::vector<unsigned char> cineMemory(20000);
+  DataBlock a, b;
+  a.Init(10 * 108, 0, small.begin(), small.end());
+  b.Init(30 * 108, 0, large.begin(), large.end());
+  setGeometry(a, 10, 10);  // R = 104, F = 104 + tag
+  setGeometry(b, 10, 10);
+  a.SetEOB();
+  b.SetEOB();
+  a.CreateCineBlock(cineMemory.data(), 10000);
+  b.CreateCineBlock(cineMemory.data() + 10000, 10000);
+  EXPECT_TRUE(DataBlock::SetupCineBlocks({&a, nullptr, &b}, 3000, 7));
+  // unit = min(10000 / 104, 10000 / 312) = 32: caps of 32 and 96 slots.
+  EXPECT_EQ(a.GetCineBlock()->GetMaxFrames(), 31u);
+  EXPECT_EQ(b.GetCineBlock()->GetMaxFrames(), 95u);
+  EXPECT_EQ(a.GetCineBlock()->GetFramePeriod(), 3000u);
+  EXPECT_EQ(b.GetCineBlock()->GetFramePeriod(), 1000u);
+  EXPECT_EQ(b.GetCineBlock()->GetCineParam(), 7);
+  EXPECT_EQ(b.GetCineBlock()->GetLineSize(), 10u);
+}
+
+TEST(DataBlockTest, GroupsAreLaidOutApartAndGapsFail) {
+  Region r0(10 * 108), r2(10 * 108);
+  std::vector<unsigned char> cineMemory(4000);
+  DataBlock a, c;
+  a.Init(10 * 108, 0, r0.begin(), r0.end());
+  c.Init(10 * 108, 0, r2.begin(), r2.end());
+  setGeometry(a, 10, 10, 0);
+  setGeometry(c, 10, 10, 2, 5000);  // with a frame period of its own
+  a.CreateCineBlock(cineMemory.data(), 2000);
+  c.CreateCineBlock(cineMemory.data() + 2000, 2000);
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({&a, &c}, 3000, 0));  // group 1 is missing
+  EXPECT_EQ(a.GetCineBlock()->GetMaxFrames(), 18u);
+  EXPECT_EQ(c.GetCineBlock()->GetMaxFrames(), 18u);
+  EXPECT_EQ(c.GetCineBlock()->GetFramePeriod(), 5000u);
+  EXPECT_EQ(c.GetCineBlock()->GetPeriodInfo1(), 11u);
+  EXPECT_EQ(c.GetCineBlock()->GetPeriodInfo2(), 22u);
+  c.SetGroup(1);
+  EXPECT_TRUE(DataBlock::SetupCineBlocks({&a, &c}, 3000, 0));
+  // A group number near the top of the range fails without walking to it.
+  c.SetGroup(0xFFFFFFF0u);
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({&a, &c}, 3000, 0));
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({}, 3000, 0));
+}
+
+TEST(DataBlockTest, CineMemoryTooSmallForItsShareFailsTheWholeGroup) {
+  Region small(10 * 108), large(30 * 108);
+  std::vector<unsigned char> cineMemory(10400 + 300);
+  DataBlock a, b;
+  a.Init(10 * 108, 0, small.begin(), small.end());
+  b.Init(30 * 108, 0, large.begin(), large.end());
+  setGeometry(a, 10, 10);
+  setGeometry(b, 10, 10);
+  a.CreateCineBlock(cineMemory.data(), 10400);
+  b.CreateCineBlock(cineMemory.data() + 10400, 300);  // below 3 * 104
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({&a, &b}, 3000, 0));
+  EXPECT_EQ(a.GetCineBlock()->GetMaxFrames(), 0u);
+  EXPECT_EQ(b.GetCineBlock()->GetMaxFrames(), 0u);
+  // Three units are the least a group may get.
+  b.CreateCineBlock(cineMemory.data() + 10400, 312 * 2);
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({&a, &b}, 3000, 0));
+  EXPECT_EQ(b.GetCineBlock()->GetMaxFrames(), 5u);
+}
+
+TEST(DataBlockTest, CopiesShareTheCineBlockAndTheMutexUntilTheLast) {
+  std::vector<unsigned char> cineMemory(1000);
+  auto original = std::make_unique<DataBlock>();
+  original->CreateCineBlock(cineMemory.data(), 1000);
+  CineBlock* cine = original->GetCineBlock();
+  DataBlock copy(*original);
+  DataBlock assigned;
+  assigned = copy;
+  EXPECT_EQ(copy.GetCineBlock(), cine);
+  EXPECT_EQ(assigned.GetCineBlock(), cine);
+  original.reset();
+  // Still alive for the remaining copies (a second delete or a use after
+  // free would show under the address sanitizer).
+  EXPECT_EQ(cine->GetSize(), 1000u);
+  copy.Lock();
+  assigned.Lock();  // the same re-entrant mutex
+  assigned.Unlock();
+  copy.Unlock();
+  assigned.CreateCineBlock(cineMemory.data(), 500);
+  EXPECT_EQ(copy.GetCineBlock(), cine);
+  EXPECT_EQ(assigned.GetCineBlock()->GetSize(), 500u);
+}
