@@ -60,6 +60,10 @@ class MOX_API mox_utils {
   // Rounds half away from zero: floor(x + 0.5) for x >= 0, else ceil(x - 0.5).
   static double round(double x);
 
+  // The users' compression look-up table; null at start. The library never
+  // reads or sets it.
+  static unsigned char* lutComprTable;
+
  private:
   static void CopyProfileKey(HKEY sourceParent, const wchar_t* sourceParentPath, const wchar_t* sourceName,
                              HKEY destinationParent, const wchar_t* destinationParentPath,

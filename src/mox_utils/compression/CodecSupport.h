@@ -1,0 +1,103 @@
+// Internal helpers shared by the frame codecs: little-endian fields, the
+// 32-bit word stream (bits most significant first, words stored
+// little-endian) and a scoped hold of a codec's mutex.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "mox_utils/platform/Mutex.h"
+
+namespace mox::detail {
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+inline std::uint32_t toLittle32(std::uint32_t v) { return __builtin_bswap32(v); }
+inline std::uint16_t toLittle16(std::uint16_t v) { return __builtin_bswap16(v); }
+#else
+inline std::uint32_t toLittle32(std::uint32_t v) { return v; }
+inline std::uint16_t toLittle16(std::uint16_t v) { return v; }
+#endif
+
+inline std::uint32_t loadLE32(const unsigned char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return toLittle32(v);
+}
+inline std::uint16_t loadLE16(const unsigned char* p) {
+  std::uint16_t v;
+  std::memcpy(&v, p, 2);
+  return toLittle16(v);
+}
+inline void storeLE32(unsigned char* p, std::uint32_t v) {
+  v = toLittle32(v);
+  std::memcpy(p, &v, 4);
+}
+inline void storeLE16(unsigned char* p, std::uint16_t v) {
+  v = toLittle16(v);
+  std::memcpy(p, &v, 2);
+}
+
+// Packs codes of up to 32 bits into the word stream. Bits collect at the low
+// end of a 64-bit accumulator; each put() stores the word that the pending
+// bits would form and advances only when 32 bits are complete, so the loop
+// has no data-dependent branch. The store at an incomplete position is
+// overwritten later, and it always lies inside the stream: after a put() at
+// least one bit is pending, so the stream has a word at that position.
+class WordWriter {
+ public:
+  explicit WordWriter(unsigned char* out) : m_out(out) {}
+
+  // 1 <= bits <= 32, code < 2^bits.
+  void put(std::uint64_t code, unsigned bits) {
+    m_acc = (m_acc << bits) | code;
+    m_count += bits;
+    const unsigned full = m_count >= 32 ? 1u : 0u;
+    storeLE32(m_out, static_cast<std::uint32_t>(m_acc >> ((m_count - 32) & 63)));
+    m_out += 4 * full;
+    m_count -= 32 * full;
+  }
+  // Codes of up to 64 bits, high part first.
+  void putLong(std::uint64_t code, unsigned bits) {
+    if (bits > 32) {
+      put(code >> 32, bits - 32);
+      put(code & 0xFFFFFFFFu, 32);
+    } else {
+      put(code, bits);
+    }
+  }
+  // Writes the partly filled last word (bits at the top, zeros below) and
+  // returns the end of the stream.
+  unsigned char* finish() {
+    if (m_count > 0) {
+      storeLE32(m_out, static_cast<std::uint32_t>(m_acc << (32 - m_count)));
+      m_out += 4;
+      m_count = 0;
+    }
+    return m_out;
+  }
+
+ private:
+  unsigned char* m_out;
+  std::uint64_t m_acc = 0;
+  unsigned m_count = 0;  // pending bits, always below 32 between calls
+};
+
+// Holds a codec's mutex for a scope (waits without time-out). A null handle
+// is never held; the codec then runs unguarded, as a failed wait would leave
+// it anyway.
+class ScopedMutexHold {
+ public:
+  explicit ScopedMutexHold(const platform::MutexHandle& mutex)
+      : m_mutex(mutex), m_held(mutex.wait(platform::kInfinite) == platform::WaitResult::Signaled) {}
+  ~ScopedMutexHold() {
+    if (m_held) m_mutex.release();
+  }
+  ScopedMutexHold(const ScopedMutexHold&) = delete;
+  ScopedMutexHold& operator=(const ScopedMutexHold&) = delete;
+
+ private:
+  const platform::MutexHandle& m_mutex;
+  bool m_held;
+};
+
+}  // namespace mox::detail

@@ -1,0 +1,475 @@
+#include "mox_utils/compression/HuffmanCompression.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "mox_utils/compression/CodecSupport.h"
+
+using mox::detail::loadLE16;
+using mox::detail::loadLE32;
+using mox::detail::storeLE16;
+using mox::detail::storeLE32;
+
+namespace {
+
+constexpr std::uint32_t kLeafFlag = 0x8000;
+
+// Decoding table entry: up to two symbols whose codes together fit into the
+// table's prefix, or (count 0) the tree node reached after the whole prefix.
+//   bits 0-7   first symbol, or the node index when the count is 0
+//   bits 8-15  second symbol
+//   bits 16-20 length of the first code
+//   bits 21-25 bits consumed by the entry
+//   bits 26-27 number of symbols (0, 1, 2)
+constexpr std::uint32_t entrySingle(unsigned symbol, unsigned length) {
+  return symbol | (length << 16) | (length << 21) | (1u << 26);
+}
+constexpr std::uint32_t entryNode(unsigned node, unsigned bits) { return node | (bits << 16) | (bits << 21); }
+inline unsigned entryCount(std::uint32_t e) { return e >> 26; }
+inline unsigned entryFirstLength(std::uint32_t e) { return (e >> 16) & 31; }
+inline unsigned entryBits(std::uint32_t e) { return (e >> 21) & 31; }
+
+}  // namespace
+
+HuffmanCompression::HuffmanCompression() : m_mutex(mox::platform::MutexHandle::create()) {}
+
+HuffmanCompression::HuffmanCompression(const HuffmanCompression& other) : m_mutex(other.m_mutex) {}
+
+HuffmanCompression& HuffmanCompression::operator=(const HuffmanCompression& other) {
+  // Sharing the handle is safe: the handle counts its sharers and the mutex
+  // is closed with the last one. The work tables stay this object's own.
+  m_mutex = other.m_mutex;
+  return *this;
+}
+
+HuffmanCompression::~HuffmanCompression() { m_mutex.close(); }
+
+void HuffmanCompression::initArrays() {
+  std::memset(m_frequency, 0, sizeof m_frequency);
+  std::memset(m_visits, 2, sizeof m_visits);
+  std::memset(m_code, 0, sizeof m_code);
+  std::memset(m_codeLength, 0, sizeof m_codeLength);
+  m_activeCount = 0;
+  m_treeEntries = 0;
+  m_maxCodeLength = 0;
+}
+
+void HuffmanCompression::countBytes(const unsigned char* in, unsigned int length) {
+  // Four tables break the dependency between neighbouring equal bytes.
+  std::uint32_t counts[4][256] = {};
+  unsigned int i = 0;
+  for (; i + 4 <= length; i += 4) {
+    ++counts[0][in[i]];
+    ++counts[1][in[i + 1]];
+    ++counts[2][in[i + 2]];
+    ++counts[3][in[i + 3]];
+  }
+  for (; i < length; ++i) ++counts[0][in[i]];
+  for (int v = 0; v < 256; ++v) m_frequency[v] = counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v];
+}
+
+void HuffmanCompression::buildArrays() {
+  m_activeCount = 0;
+  for (unsigned v = 0; v < 256; ++v) {
+    if (m_frequency[v] != 0) {
+      m_activeId[m_activeCount] = v;
+      m_activeWeight[m_activeCount] = m_frequency[v];
+      ++m_activeCount;
+    }
+  }
+  if (m_activeCount == 1) {
+    // A lone value still needs a root with two children.
+    m_activeId[1] = kPadSymbol;
+    m_activeWeight[1] = 1;
+    m_activeCount = 2;
+  }
+}
+
+// Descending by weight. The partition swaps equal weights too, and the
+// resulting order of equal entries decides the shape of the stored tree, so
+// this exact scheme is part of the format.
+void HuffmanCompression::quickSortD(int lo, int hi) {
+  for (;;) {
+    int i = lo;
+    int j = hi;
+    const unsigned int pivot = m_activeWeight[(lo + hi) / 2];
+    do {
+      while (m_activeWeight[i] > pivot) ++i;
+      while (m_activeWeight[j] < pivot) --j;
+      if (i <= j) {
+        const unsigned int w = m_activeWeight[i];
+        m_activeWeight[i] = m_activeWeight[j];
+        m_activeWeight[j] = w;
+        const unsigned int id = m_activeId[i];
+        m_activeId[i] = m_activeId[j];
+        m_activeId[j] = id;
+        ++i;
+        --j;
+      }
+    } while (i <= j);
+    if (lo < j) quickSortD(lo, j);
+    if (i >= hi) return;
+    lo = i;
+  }
+}
+
+void HuffmanCompression::buildByteTree() {
+  int k = m_activeCount;
+  unsigned int nextId = kFirstInternalId;
+  m_treeEntries = 0;
+  while (k > 1) {
+    quickSortD(0, k - 1);
+    m_tree[m_treeEntries++] = nextId;
+    m_tree[m_treeEntries++] = m_activeId[k - 2];
+    m_tree[m_treeEntries++] = m_activeId[k - 1];
+    m_activeWeight[k - 2] += m_activeWeight[k - 1];
+    m_activeId[k - 2] = nextId++;
+    --k;
+  }
+}
+
+// Depth first from the root, second child before first; a branch appends its
+// bit (1 for the second child) at the low end of the code.
+void HuffmanCompression::buildCodes() {
+  struct Frame {
+    int triple;
+    std::uint64_t code;
+    unsigned depth;
+  };
+  Frame stack[kMaxTriples + 1];
+  int top = 0;
+  m_maxCodeLength = 0;
+  if (m_treeEntries == 0) return;
+  stack[0] = {m_treeEntries / 3 - 1, 0, 0};
+  while (top >= 0) {
+    Frame& f = stack[top];
+    unsigned char& visits = m_visits[f.triple];
+    if (visits == 0) {
+      --top;
+      continue;
+    }
+    const unsigned bit = visits == 2 ? 1 : 0;
+    --visits;
+    const unsigned int child = m_tree[3 * f.triple + 1 + bit];
+    const std::uint64_t code = (f.code << 1) | bit;
+    const unsigned depth = f.depth + 1;
+    if (child <= kPadSymbol) {
+      if (child < kPadSymbol) {
+        m_code[child] = code;
+        m_codeLength[child] = static_cast<unsigned char>(depth);
+        if (depth > m_maxCodeLength) m_maxCodeLength = depth;
+      }
+    } else {
+      stack[++top] = {static_cast<int>(child - kFirstInternalId), code, depth};
+    }
+  }
+}
+
+std::uint64_t HuffmanCompression::streamBits() const {
+  std::uint64_t bits = 0;
+  for (int v = 0; v < 256; ++v) bits += std::uint64_t{m_frequency[v]} * m_codeLength[v];
+  return bits;
+}
+
+void HuffmanCompression::writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const {
+  mox::detail::WordWriter writer(out);
+  if (m_maxCodeLength <= 32) {
+    // Code and length in one table entry: one load per byte.
+    std::uint64_t packed[256];
+    for (int v = 0; v < 256; ++v) packed[v] = (m_code[v] << 6) | m_codeLength[v];
+    unsigned int i = 0;
+    for (; i + 4 <= length; i += 4) {
+      const std::uint64_t a = packed[in[i]];
+      const std::uint64_t b = packed[in[i + 1]];
+      const std::uint64_t c = packed[in[i + 2]];
+      const std::uint64_t d = packed[in[i + 3]];
+      writer.put(a >> 6, a & 63);
+      writer.put(b >> 6, b & 63);
+      writer.put(c >> 6, c & 63);
+      writer.put(d >> 6, d & 63);
+    }
+    for (; i < length; ++i) {
+      const std::uint64_t a = packed[in[i]];
+      writer.put(a >> 6, a & 63);
+    }
+  } else {
+    for (unsigned int i = 0; i < length; ++i) writer.putLong(m_code[in[i]], m_codeLength[in[i]]);
+  }
+  writer.finish();
+}
+
+void HuffmanCompression::D2W(const unsigned int* wide, unsigned char* narrow, int count) {
+  for (int i = 0; i < count; ++i) storeLE16(narrow + 2 * i, static_cast<std::uint16_t>(wide[i]));
+}
+
+void HuffmanCompression::W2D(const unsigned char* narrow, unsigned int* wide, int count) {
+  for (int i = 0; i < count; ++i) wide[i] = loadLE16(narrow + 2 * i);
+}
+
+bool HuffmanCompression::compress(const unsigned char* in, int length, unsigned char** out, int& outLength) {
+  if (out != nullptr) *out = nullptr;
+  outLength = 0;
+  if (in == nullptr || out == nullptr || length < 1) return false;
+  mox::detail::ScopedMutexHold hold(m_mutex);
+  const unsigned int n = static_cast<unsigned int>(length);
+  initArrays();
+  countBytes(in, n);
+  buildArrays();
+  buildByteTree();
+  buildCodes();
+  const std::uint64_t words = (streamBits() + 31) / 32;
+  const std::uint64_t total = 6 + 2 * std::uint64_t(m_treeEntries) + 4 * words;
+  if (total > INT_MAX) return false;
+  auto* buffer = static_cast<unsigned char*>(std::malloc(total));
+  if (buffer == nullptr) return false;
+  storeLE32(buffer, n);
+  storeLE16(buffer + 4, static_cast<std::uint16_t>(m_treeEntries));
+  writeStream(in, n, buffer + 6 + 2 * m_treeEntries);
+  D2W(m_tree, buffer + 6, m_treeEntries);
+  *out = buffer;
+  outLength = static_cast<int>(total);
+  return true;
+}
+
+unsigned short HuffmanCompression::dictionary(const unsigned char* in, unsigned int length, unsigned int* tree,
+                                              unsigned int* codes) {
+  initArrays();
+  countBytes(in, length);
+  buildArrays();
+  buildByteTree();
+  buildCodes();
+  std::memcpy(tree, m_tree, sizeof(unsigned int) * m_treeEntries);
+  for (int v = 0; v < 256; ++v) {
+    codes[v] = static_cast<unsigned int>(m_code[v]);
+    codes[256 + v] = m_codeLength[v];
+  }
+  return static_cast<unsigned short>(m_treeEntries);
+}
+
+unsigned int HuffmanCompression::countCompress(const unsigned char* in, unsigned int length, unsigned short T,
+                                               unsigned int* codes) {
+  std::uint64_t bits = 0;
+  for (unsigned int i = 0; i < length; ++i) bits += codes[256 + in[i]];
+  return static_cast<unsigned int>(6 + 2 * std::uint64_t{T} + 4 * ((bits + 31) / 32));
+}
+
+unsigned int HuffmanCompression::compress(const unsigned char* in, unsigned int length, unsigned short T,
+                                          unsigned int* tree, unsigned int* codes, unsigned char* out) {
+  storeLE32(out, length);
+  storeLE16(out + 4, T);
+  D2W(tree, out + 6, T);
+  unsigned char* stream = out + 6 + 2 * std::size_t{T};
+  mox::detail::WordWriter writer(stream);
+  for (unsigned int i = 0; i < length; ++i) {
+    const unsigned bits = codes[256 + in[i]];
+    if (bits != 0) writer.put(codes[in[i]] & (bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1), bits > 32 ? 32 : bits);
+  }
+  return static_cast<unsigned int>(writer.finish() - out);
+}
+
+unsigned int HuffmanCompression::getSize(const unsigned char* in) { return loadLE32(in); }
+
+bool HuffmanCompression::loadDictionary(const unsigned char* dictionary, unsigned int T) {
+  if (T == 0 || T % 3 != 0 || T > kMaxEntries) return false;
+  const unsigned int triples = T / 3;
+  W2D(dictionary, m_tree, static_cast<int>(T));
+  m_treeEntries = static_cast<int>(T);
+  unsigned char used[kMaxTriples] = {};
+  for (unsigned int t = 0; t < triples; ++t) {
+    if (m_tree[3 * t] != kFirstInternalId + t) return false;
+    for (int side = 0; side < 2; ++side) {
+      const unsigned int child = m_tree[3 * t + 1 + side];
+      if (child <= kPadSymbol) {
+        // The pad symbol decodes as byte 0, as its low 8 bits say.
+        m_child[t][side] = static_cast<std::uint16_t>(kLeafFlag | (child & 0xFF));
+      } else if (child >= kFirstInternalId && child < kFirstInternalId + t) {
+        // Children created earlier, each used once: a tree, never a cycle.
+        const unsigned int index = child - kFirstInternalId;
+        if (used[index]++ != 0) return false;
+        m_child[t][side] = static_cast<std::uint16_t>(index);
+      } else {
+        return false;
+      }
+    }
+  }
+  for (unsigned int t = 0; t + 1 < triples; ++t) {
+    if (used[t] != 1) return false;
+  }
+  return true;
+}
+
+void HuffmanCompression::buildDecodeTable() {
+  constexpr unsigned kBits = kTableBits;
+  constexpr std::uint32_t kMask = (1u << kBits) - 1;
+  struct Pending {
+    unsigned node;
+    std::uint32_t prefix;
+    unsigned depth;
+  };
+  Pending stack[2 * kTableBits + 2];
+  int top = 0;
+  stack[0] = {static_cast<unsigned>(m_treeEntries / 3 - 1), 0, 0};
+  m_minCodeLength = kBits;
+  while (top >= 0) {
+    const Pending p = stack[top--];
+    for (unsigned bit = 0; bit < 2; ++bit) {
+      const std::uint16_t child = m_child[p.node][bit];
+      const std::uint32_t prefix = (p.prefix << 1) | bit;
+      const unsigned depth = p.depth + 1;
+      if (child & kLeafFlag) {
+        if (depth < m_minCodeLength) m_minCodeLength = depth;
+        const std::uint32_t first = prefix << (kBits - depth);
+        const std::uint32_t count = 1u << (kBits - depth);
+        const std::uint32_t entry = entrySingle(child & 0xFF, depth);
+        for (std::uint32_t k = 0; k < count; ++k) m_decodeTable[first + k] = entry;
+      } else if (depth == kBits) {
+        m_decodeTable[prefix] = entryNode(child, kBits);
+      } else {
+        stack[++top] = {child, prefix, depth};
+      }
+    }
+  }
+  // A second symbol joins an entry when its code ends within the prefix too.
+  for (std::uint32_t v = 0; v <= kMask; ++v) {
+    const std::uint32_t e = m_decodeTable[v];
+    if (entryCount(e) != 1) continue;
+    const unsigned first = entryFirstLength(e);
+    if (first >= kBits) continue;
+    const std::uint32_t next = m_decodeTable[(v << first) & kMask];
+    if (entryCount(next) == 0) continue;
+    const unsigned second = entryFirstLength(next);
+    if (first + second > kBits) continue;
+    m_decodeTable[v] = (e & 0xFF) | ((next & 0xFF) << 8) | (first << 16) | ((first + second) << 21) | (2u << 26);
+  }
+}
+
+// Decodes n bytes. Checked mode (kTrusted false) reads only the `words`
+// words of the stream and fails when a code runs past them. Trusted mode
+// reads no word that a well-formed stream lacks: the fast path only loads
+// words that the remaining symbols must occupy at least (each code is at
+// least the shortest code long), the careful path only the word a code is
+// known to extend into.
+template <bool kTrusted>
+bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
+                                      std::uint32_t n) {
+  constexpr unsigned kBits = kTableBits;
+  const std::uint32_t* table = m_decodeTable;
+  std::uint64_t bitpos = 0;
+  std::uint32_t i = 0;
+  auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
+  auto walk = [&](unsigned node) -> bool {
+    for (;;) {
+      const std::uint64_t q = bitpos >> 5;
+      if (!kTrusted && q >= words) return false;
+      const unsigned bit = static_cast<unsigned>(word(q) >> (31 - (bitpos & 31))) & 1;
+      ++bitpos;
+      const std::uint16_t child = m_child[node][bit];
+      if (child & kLeafFlag) {
+        out[i++] = static_cast<unsigned char>(child);
+        return true;
+      }
+      node = child;
+    }
+  };
+
+  while (n - i >= 6) {
+    const std::uint64_t q = bitpos >> 5;
+    if (kTrusted ? 32 * (q + 1) >= bitpos + std::uint64_t{n - i} * m_minCodeLength : q + 1 >= words) break;
+    // At least 33 valid bits: three lookups of at most kBits each.
+    std::uint64_t buf = ((word(q) << 32) | word(q + 1)) << (bitpos & 31);
+    for (int s = 0; s < 3; ++s) {
+      const std::uint32_t e = table[buf >> (64 - kBits)];
+      const unsigned count = entryCount(e);
+      if (count == 0) {
+        bitpos += kBits;
+        if (!walk(e & 0xFF)) return false;
+        break;
+      }
+      out[i] = static_cast<unsigned char>(e);
+      out[i + 1] = static_cast<unsigned char>(e >> 8);
+      i += count;
+      const unsigned bits = entryBits(e);
+      buf <<= bits;
+      bitpos += bits;
+    }
+  }
+
+  while (i < n) {
+    const std::uint64_t q = bitpos >> 5;
+    const unsigned r = bitpos & 31;
+    if (!kTrusted && q >= words) return false;
+    std::uint64_t buf = (word(q) << 32) << r;
+    std::uint32_t e = table[buf >> (64 - kBits)];
+    if (entryFirstLength(e) > 32 - r) {
+      // The code reaches into the next word (zero bits stood in for it).
+      if (!kTrusted && q + 1 >= words) return false;
+      buf = ((word(q) << 32) | word(q + 1)) << r;
+      e = table[buf >> (64 - kBits)];
+    }
+    if (entryCount(e) == 0) {
+      bitpos += kBits;
+      if (!walk(e & 0xFF)) return false;
+    } else {
+      out[i++] = static_cast<unsigned char>(e);
+      bitpos += entryFirstLength(e);
+    }
+  }
+  // Checked mode: the stream ends in the word that holds the last code.
+  return kTrusted || (bitpos + 31) / 32 == words;
+}
+
+unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned char* out) {
+  const std::uint32_t n = loadLE32(in);
+  const unsigned int T = loadLE16(in + 4);
+  if (n == 0 || !loadDictionary(in + 6, T)) return 0;
+  buildDecodeTable();
+  return decodeStream<true>(in + 6 + 2 * T, 0, out, n) ? n : 0;
+}
+
+bool HuffmanCompression::uncompress(const unsigned char* in, unsigned char** out, int& outLength) {
+  if (out != nullptr) *out = nullptr;
+  outLength = 0;
+  if (in == nullptr || out == nullptr) return false;
+  const std::uint32_t n = loadLE32(in);
+  if (n == 0 || n > INT_MAX) return false;
+  mox::detail::ScopedMutexHold hold(m_mutex);
+  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
+  if (buffer == nullptr) return false;
+  if (unCompress(in, buffer) != n) {
+    std::free(buffer);
+    return false;
+  }
+  *out = buffer;
+  outLength = static_cast<int>(n);
+  return true;
+}
+
+bool HuffmanCompression::uncompress(const unsigned char* in, int inLength, unsigned char** out, int& outLength) {
+  if (out != nullptr) *out = nullptr;
+  outLength = 0;
+  if (in == nullptr || out == nullptr || inLength < 6) return false;
+  const std::uint32_t n = loadLE32(in);
+  const unsigned int T = loadLE16(in + 4);
+  if (n == 0 || n > INT_MAX) return false;
+  const std::uint64_t dictionaryEnd = 6 + 2 * std::uint64_t{T};
+  if (std::uint64_t(inLength) < dictionaryEnd) return false;
+  const std::uint64_t streamBytes = std::uint64_t(inLength) - dictionaryEnd;
+  if (streamBytes == 0 || streamBytes % 4 != 0) return false;
+  const std::uint64_t words = streamBytes / 4;
+  mox::detail::ScopedMutexHold hold(m_mutex);
+  if (!loadDictionary(in + 6, T)) return false;
+  buildDecodeTable();
+  // Every code takes at least the shortest length: a bound on n before the
+  // allocation.
+  if (std::uint64_t{n} * m_minCodeLength > 32 * words) return false;
+  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
+  if (buffer == nullptr) return false;
+  if (!decodeStream<false>(in + dictionaryEnd, words, buffer, n)) {
+    std::free(buffer);
+    return false;
+  }
+  *out = buffer;
+  outLength = static_cast<int>(n);
+  return true;
+}

@@ -1,0 +1,115 @@
+// Lossless compression of one byte buffer (typically a frame) with a static
+// Huffman code built for that buffer. The compressed buffer carries its own
+// code tree, so every buffer decodes by itself.
+//
+// Compressed format (integers little-endian):
+//   offset 0      u32  n, the uncompressed length (at least 1)
+//   offset 4      u16  T, the number of dictionary entries (3 per tree node)
+//   offset 6      T x u16 dictionary: triples (node id, first child, second
+//                 child) in creation order; leaves are byte values 0..255 and
+//                 the pad symbol 256, internal nodes 1000, 1001, ...; the
+//                 root is the last triple
+//   offset 6+2T   W x u32 code stream: the code of every input byte, most
+//                 significant bit first, filling each word from its top bit;
+//                 the last word is zero-filled below its bits
+//
+// Thread-safety: each call holds the instance's mutex for its whole
+// duration, so one instance may serve several threads. Every instance has its
+// own work tables, so different instances run concurrently.
+#pragma once
+
+#include <cstdint>
+
+#include "mox_utils/export.h"
+#include "mox_utils/platform/Mutex.h"
+
+class MOX_API HuffmanCompression {
+ public:
+  HuffmanCompression();
+  // A copy shares the other object's mutex (as copying the handle does) and
+  // has work tables of its own; the mutex is closed with its last sharer.
+  HuffmanCompression(const HuffmanCompression& other);
+  HuffmanCompression& operator=(const HuffmanCompression& other);
+  ~HuffmanCompression();
+
+  // Compresses `length` bytes. On success *out is a malloc block (release it
+  // with free) of outLength bytes. False, with *out null, for a null input, a
+  // length below 1 or a failed allocation. Every input accepted here
+  // compresses: codes of up to 64 bits are packed across words.
+  bool compress(const unsigned char* in, int length, unsigned char** out, int& outLength);
+
+  // Restores a buffer made by compress(). The length of `in` is not known
+  // here, so the buffer is trusted: a well-formed buffer decodes exactly and
+  // nothing past its end is read; a damaged header or dictionary gives false,
+  // a damaged code stream gives wrong output. Prefer the overload below for
+  // data from outside the process. On success *out is a malloc block of n
+  // bytes, outLength = n.
+  bool uncompress(const unsigned char* in, unsigned char** out, int& outLength);
+
+  // Restores a buffer of inLength bytes, validating everything: header,
+  // dictionary (triple ids, children created before their parent, every node
+  // but the root used exactly once) and code stream (long enough for n
+  // bytes, no words beyond the last one used). False, with *out null and
+  // outLength 0, for anything damaged; never reads outside `in`.
+  bool uncompress(const unsigned char* in, int inLength, unsigned char** out, int& outLength);
+
+ protected:
+  // The steps of compress() and uncompress(), for derived classes. The code
+  // table here is 256 codes followed by 256 lengths, each 32 bits; codes
+  // longer than 32 bits (only possible for inputs of millions of bytes with
+  // extremely skewed counts) keep their low 32 bits in it, so these steps
+  // suit only inputs whose codes fit; the public operations have no such
+  // limit. Callers hold no lock: these use the instance's tables.
+  unsigned short dictionary(const unsigned char* in, unsigned int length, unsigned int* tree, unsigned int* codes);
+  unsigned int countCompress(const unsigned char* in, unsigned int length, unsigned short T, unsigned int* codes);
+  unsigned int compress(const unsigned char* in, unsigned int length, unsigned short T, unsigned int* tree,
+                        unsigned int* codes, unsigned char* out);
+  unsigned int getSize(const unsigned char* in);
+  // Decodes a trusted buffer into out (n bytes); 0 when its dictionary is
+  // malformed.
+  unsigned int unCompress(const unsigned char* in, unsigned char* out);
+
+ private:
+  static constexpr int kMaxTriples = 255;
+  static constexpr int kMaxEntries = 3 * kMaxTriples;
+  static constexpr unsigned kFirstInternalId = 1000;
+  static constexpr unsigned kPadSymbol = 256;
+  static constexpr int kTableBits = 11;
+
+  void initArrays();
+  void countBytes(const unsigned char* in, unsigned int length);
+  void buildArrays();
+  void buildByteTree();
+  void quickSortD(int lo, int hi);
+  void buildCodes();
+  std::uint64_t streamBits() const;
+  void writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const;
+  static void D2W(const unsigned int* wide, unsigned char* narrow, int count);
+  static void W2D(const unsigned char* narrow, unsigned int* wide, int count);
+
+  // Reads and checks the dictionary at in + 6 (T entries) and builds the
+  // decoding tables; false when it is not a tree of the expected shape.
+  bool loadDictionary(const unsigned char* dictionary, unsigned int T);
+  void buildDecodeTable();
+  template <bool kTrusted>
+  bool decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n);
+
+  mox::platform::MutexHandle m_mutex;
+
+  // Work tables of this instance. Guarded by m_mutex.
+  unsigned int m_frequency[256];
+  unsigned int m_activeId[257];
+  unsigned int m_activeWeight[257];
+  int m_activeCount;
+  unsigned int m_tree[kMaxEntries];
+  int m_treeEntries;
+  unsigned char m_visits[kMaxTriples];
+  std::uint64_t m_code[256];
+  unsigned char m_codeLength[256];
+  unsigned int m_maxCodeLength;
+  // Decoding: each node's two children (a leaf is 0x8000 | byte, an internal
+  // node its triple index), and one entry per 11-bit prefix of the stream.
+  std::uint16_t m_child[kMaxTriples][2];
+  std::uint32_t m_decodeTable[1u << kTableBits];
+  unsigned int m_minCodeLength;
+};

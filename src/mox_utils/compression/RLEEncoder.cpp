@@ -1,0 +1,310 @@
+#include "mox_utils/compression/RLEEncoder.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "mox_utils/compression/CodecSupport.h"
+#include "mox_utils/settings/mox_utils.h"
+
+using mox::detail::loadLE32;
+using mox::detail::storeLE32;
+
+unsigned char* mox_utils::lutComprTable = nullptr;
+
+namespace {
+
+constexpr unsigned kMaxRun = (1u << (RLEEncoder::kRunCodeBits - 9)) - 1;  // 1023
+constexpr unsigned kLiteralBits = 9;
+
+// Bit i set when the run containing x[base + i] ends there: the next byte
+// differs, or it is the last byte. Bits for positions at or beyond n are 0.
+inline std::uint64_t runEnds(const unsigned char* x, std::uint32_t base, std::uint32_t n) {
+#if defined(__SSE2__)
+  if (std::uint64_t{base} + 64 < n) {
+    std::uint64_t equal = 0;
+    for (int k = 0; k < 4; ++k) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + base + 16 * k));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + base + 16 * k + 1));
+      equal |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)))) << (16 * k);
+    }
+    return ~equal;
+  }
+#endif
+  std::uint64_t ends = 0;
+  const std::uint32_t limit = n - base < 64 ? n - base : 64;
+  for (std::uint32_t i = 0; i < limit; ++i) {
+    const std::uint32_t p = base + i;
+    if (p + 1 == n || x[p] != x[p + 1]) ends |= std::uint64_t{1} << i;
+  }
+  return ends;
+}
+
+// Calls sink(code, bits) for every run code of x[0..n), in order.
+template <class Sink>
+inline void forEachCode(const unsigned char* x, std::uint32_t n, Sink&& sink) {
+  std::uint32_t start = 0;
+  for (std::uint32_t base = 0; base < n; base += 64) {
+    std::uint64_t ends = runEnds(x, base, n);
+    while (ends != 0) {
+      const std::uint32_t end = base + static_cast<std::uint32_t>(__builtin_ctzll(ends));
+      ends &= ends - 1;
+      std::uint32_t length = end - start + 1;
+      const std::uint32_t byte = x[end];
+      while (length > kMaxRun) {
+        sink((kMaxRun << 8) | byte, RLEEncoder::kRunCodeBits);
+        length -= kMaxRun;
+      }
+      // A literal's code (1, byte) equals (length << 8 | byte) for length 1.
+      sink((length << 8) | byte, length == 1 ? kLiteralBits : RLEEncoder::kRunCodeBits);
+      start = end + 1;
+    }
+  }
+}
+
+// Largest stream for n bytes: runs of two cost 9.5 bits a byte, nothing more.
+std::uint64_t worstEncodedLength(std::uint32_t n) { return 4 + 4 * ((19 * std::uint64_t{n} + 63) / 64); }
+
+std::uint32_t encodeInto(const unsigned char* x, std::uint32_t n, unsigned char* out) {
+  storeLE32(out, n);
+  mox::detail::WordWriter writer(out + 4);
+  forEachCode(x, n, [&writer](std::uint32_t code, unsigned bits) { writer.put(code, bits); });
+  return static_cast<std::uint32_t>(writer.finish() - out);
+}
+
+// result = a XOR b; and, when keep is set, keep = a (the same pass).
+void xorBytes(unsigned char* result, const unsigned char* a, const unsigned char* b, unsigned char* keep,
+              std::size_t n) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(result + i), _mm_xor_si128(va, vb));
+    if (keep != nullptr) _mm_storeu_si128(reinterpret_cast<__m128i*>(keep + i), va);
+  }
+#endif
+  for (; i < n; ++i) {
+    const unsigned char v = a[i];
+    result[i] = static_cast<unsigned char>(v ^ b[i]);
+    if (keep != nullptr) keep[i] = v;
+  }
+}
+
+// Decodes n bytes. Checked mode reads only the `words` words of the stream
+// and rejects empty runs and runs past n. Trusted mode reads a following word
+// only when the current code reaches into it, so a well-formed stream is
+// never overrun.
+template <bool kTrusted>
+bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
+  auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
+  std::uint64_t bitpos = 0;
+  std::uint32_t o = 0;
+
+  if (!kTrusted) {
+    // Up to four literals and one further code per step, from 64 valid bits.
+    constexpr std::uint64_t kFlags = (1ull << 63) | (1ull << 54) | (1ull << 45) | (1ull << 36);
+    while (n - o >= 20) {
+      const std::uint64_t q = bitpos >> 5;
+      if (q + 2 >= words) break;
+      const unsigned r = bitpos & 31;
+      const std::uint64_t buf = (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+      // Offset after the leading literals: the first clear flag, at most 36
+      // (the sentinel at bit 27).
+      const unsigned skip = static_cast<unsigned>(__builtin_clzll((~buf & kFlags) | (1ull << 27)));
+      const unsigned literals = (skip * 7282u) >> 16;  // skip / 9 for skip <= 36
+      const std::uint32_t four =
+          static_cast<std::uint32_t>((buf >> 55) & 0xFF) | static_cast<std::uint32_t>((buf >> 46) & 0xFF) << 8 |
+          static_cast<std::uint32_t>((buf >> 37) & 0xFF) << 16 | static_cast<std::uint32_t>((buf >> 28) & 0xFF) << 24;
+      storeLE32(out + o, four);
+      o += literals;
+      const std::uint64_t c = buf << skip;
+      const bool literal = (c >> 63) != 0;
+      const std::uint32_t length = literal ? 1u : static_cast<std::uint32_t>(c >> 53);
+      const unsigned char byte = static_cast<unsigned char>(literal ? c >> 55 : c >> 45);
+      if (length - 1 >= n - o) return false;  // an empty run, or one past n
+      // At least 16 bytes remain here: fill them, then the rest of a long run.
+      std::memset(out + o, byte, 16);
+      if (length > 16) std::memset(out + o, byte, length);
+      o += length;
+      bitpos += skip + (literal ? kLiteralBits : RLEEncoder::kRunCodeBits);
+    }
+  }
+
+  while (o < n) {
+    const std::uint64_t q = bitpos >> 5;
+    const unsigned r = bitpos & 31;
+    if (!kTrusted && q >= words) return false;
+    std::uint64_t buf = (word(q) << 32) << r;
+    const bool literal = (buf >> 63) != 0;
+    const unsigned bits = literal ? kLiteralBits : RLEEncoder::kRunCodeBits;
+    if (bits > 32 - r) {
+      if (!kTrusted && q + 1 >= words) return false;
+      buf = ((word(q) << 32) | word(q + 1)) << r;
+    }
+    const std::uint32_t length = literal ? 1u : static_cast<std::uint32_t>(buf >> 53);
+    const unsigned char byte = static_cast<unsigned char>(literal ? buf >> 55 : buf >> 45);
+    if (length - 1 >= n - o) return false;
+    std::memset(out + o, byte, length);
+    o += length;
+    bitpos += bits;
+  }
+  return kTrusted || (bitpos + 31) / 32 == words;
+}
+
+}  // namespace
+
+RLEEncoder::RLEEncoder()
+    : m_mutex(mox::platform::MutexHandle::create()),
+      m_previousFrame{},
+      m_previousFrameSize{},
+      m_workBuffer(nullptr),
+      m_workBufferSize(0) {}
+
+RLEEncoder::RLEEncoder(const RLEEncoder& other)
+    : m_mutex(other.m_mutex), m_previousFrame{}, m_previousFrameSize{}, m_workBuffer(nullptr), m_workBufferSize(0) {
+  mox::detail::ScopedMutexHold hold(other.m_mutex);
+  copyFramesFrom(other);
+}
+
+RLEEncoder& RLEEncoder::operator=(const RLEEncoder& other) {
+  if (this == &other) return *this;
+  {
+    mox::detail::ScopedMutexHold mine(m_mutex);
+    mox::detail::ScopedMutexHold theirs(other.m_mutex);
+    releaseFrames();
+    copyFramesFrom(other);
+  }
+  m_mutex = other.m_mutex;
+  return *this;
+}
+
+RLEEncoder::~RLEEncoder() {
+  releaseFrames();
+  std::free(m_workBuffer);
+  m_workBuffer = nullptr;
+  m_workBufferSize = 0;
+  m_mutex.close();
+}
+
+void RLEEncoder::releaseFrames() {
+  for (int c = 0; c < kChannels; ++c) {
+    std::free(m_previousFrame[c]);
+    m_previousFrame[c] = nullptr;
+    m_previousFrameSize[c] = 0;
+  }
+}
+
+void RLEEncoder::copyFramesFrom(const RLEEncoder& other) {
+  for (int c = 0; c < kChannels; ++c) {
+    const int size = other.m_previousFrameSize[c];
+    if (other.m_previousFrame[c] == nullptr || size <= 0) continue;
+    auto* copy = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size)));
+    if (copy == nullptr) continue;
+    std::memcpy(copy, other.m_previousFrame[c], static_cast<std::size_t>(size));
+    m_previousFrame[c] = copy;
+    m_previousFrameSize[c] = size;
+  }
+}
+
+void RLEEncoder::doXor(unsigned char* result, unsigned char* a, unsigned char* b, int length) {
+  if (length > 0) xorBytes(result, a, b, nullptr, static_cast<std::size_t>(length));
+}
+
+unsigned int RLEEncoder::EncodedRunLength(unsigned char* data, unsigned int length) {
+  std::uint64_t bits = 0;
+  forEachCode(data, length, [&bits](std::uint32_t, unsigned codeBits) { bits += codeBits; });
+  return static_cast<unsigned int>(4 + 4 * ((bits + 31) / 32));
+}
+
+unsigned int RLEEncoder::RunLengthEncode(unsigned char* data, unsigned int length, unsigned char* out) {
+  return encodeInto(data, length, out);
+}
+
+unsigned int RLEEncoder::DecodedRunLength(unsigned char* in) { return loadLE32(in); }
+
+unsigned int RLEEncoder::RunLengthDecode(unsigned char* in, unsigned char* out) {
+  const std::uint32_t n = loadLE32(in);
+  return decodeRuns<true>(in + 4, 0, out, n) ? n : 0;
+}
+
+bool RLEEncoder::encode(unsigned char* data, int length, unsigned char** out, int& outLength, int channel) {
+  if (channel < 0 || channel >= kChannels) return false;
+  if (out != nullptr) *out = nullptr;
+  outLength = 0;
+  if (data == nullptr || out == nullptr || length < 1) return false;
+  mox::detail::ScopedMutexHold hold(m_mutex);
+  const std::uint32_t n = static_cast<std::uint32_t>(length);
+
+  if (m_previousFrame[channel] == nullptr || m_previousFrameSize[channel] != length) {
+    std::free(m_previousFrame[channel]);
+    m_previousFrame[channel] = static_cast<unsigned char*>(std::calloc(n, 1));
+    m_previousFrameSize[channel] = m_previousFrame[channel] != nullptr ? length : 0;
+    if (m_previousFrame[channel] == nullptr) return false;
+  }
+  if (m_workBuffer == nullptr || m_workBufferSize < length) {
+    std::free(m_workBuffer);
+    m_workBuffer = static_cast<unsigned char*>(std::malloc(n));
+    m_workBufferSize = m_workBuffer != nullptr ? length : 0;
+    if (m_workBuffer == nullptr) return false;
+  }
+  // The output is sized for the worst case and trimmed afterwards, which
+  // spares a counting pass; it is allocated before the previous frame is
+  // replaced, so a failure leaves the channel as it was.
+  const std::uint64_t worst = worstEncodedLength(n);
+  if (worst > INT_MAX) return false;
+  auto* buffer = static_cast<unsigned char*>(std::malloc(worst));
+  if (buffer == nullptr) return false;
+
+  xorBytes(m_workBuffer, data, m_previousFrame[channel], m_previousFrame[channel], n);
+  const std::uint32_t used = encodeInto(m_workBuffer, n, buffer);
+  if (used < worst) {
+    if (auto* trimmed = static_cast<unsigned char*>(std::realloc(buffer, used))) buffer = trimmed;
+  }
+  *out = buffer;
+  outLength = static_cast<int>(used);
+  return true;
+}
+
+bool RLEEncoder::decode(unsigned char* in, unsigned char** out, int& outLength) {
+  if (out != nullptr) *out = nullptr;
+  outLength = 0;
+  if (in == nullptr || out == nullptr) return false;
+  const std::uint32_t n = loadLE32(in);
+  if (n == 0 || n > INT_MAX) return false;
+  mox::detail::ScopedMutexHold hold(m_mutex);
+  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
+  if (buffer == nullptr) return false;
+  if (RunLengthDecode(in, buffer) != n) {
+    std::free(buffer);
+    return false;
+  }
+  *out = buffer;
+  outLength = static_cast<int>(n);
+  return true;
+}
+
+bool RLEEncoder::decode(const unsigned char* in, int inLength, unsigned char** out, int& outLength) {
+  if (out != nullptr) *out = nullptr;
+  outLength = 0;
+  if (in == nullptr || out == nullptr || inLength < 8 || (inLength - 4) % 4 != 0) return false;
+  const std::uint32_t n = loadLE32(in);
+  const std::uint64_t words = std::uint64_t(inLength - 4) / 4;
+  // Every code takes at least 9 bits and yields at most 1023 bytes: a bound
+  // on n before the allocation.
+  if (n == 0 || n > INT_MAX || n > (32 * words / kLiteralBits) * kMaxRun) return false;
+  mox::detail::ScopedMutexHold hold(m_mutex);
+  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
+  if (buffer == nullptr) return false;
+  if (!decodeRuns<false>(in + 4, words, buffer, n)) {
+    std::free(buffer);
+    return false;
+  }
+  *out = buffer;
+  outLength = static_cast<int>(n);
+  return true;
+}

@@ -1,0 +1,372 @@
+#include "mox_utils/compression/HuffmanCompression.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "compression/TestFrames.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// A slow second implementation written straight from the format description:
+// the same descending quicksort, the tree walk with visit counters that
+// searches backwards for a child's triple and forwards for a parent, and a
+// writer that packs one bit at a time. The fast coder must agree byte for
+// byte.
+class ReferenceHuffman {
+ public:
+  static Bytes compress(const Bytes& in) {
+    std::vector<std::uint32_t> id, weight;
+    std::uint32_t counts[256] = {};
+    for (unsigned char b : in) ++counts[b];
+    for (unsigned v = 0; v < 256; ++v) {
+      if (counts[v]) {
+        id.push_back(v);
+        weight.push_back(counts[v]);
+      }
+    }
+    if (id.size() == 1) {
+      id.push_back(256);
+      weight.push_back(1);
+    }
+    std::vector<std::uint32_t> tree;
+    std::uint32_t next = 1000;
+    for (int k = static_cast<int>(id.size()); k > 1; --k) {
+      sortDescending(id, weight, 0, k - 1);
+      tree.insert(tree.end(), {next, id[k - 2], id[k - 1]});
+      weight[k - 2] += weight[k - 1];
+      id[k - 2] = next++;
+    }
+    // Codes by the visit-counter walk.
+    std::uint64_t code[256] = {};
+    unsigned length[256] = {};
+    const int triples = static_cast<int>(tree.size() / 3);
+    std::vector<int> visits(triples, 2);
+    int current = triples - 1;
+    std::uint64_t c = 0;
+    unsigned depth = 0;
+    for (;;) {
+      if (visits[current] == 0) {
+        if (current == triples - 1) break;
+        const std::uint32_t self = tree[3 * current];
+        int parent = current + 1;
+        while (tree[3 * parent + 1] != self && tree[3 * parent + 2] != self) ++parent;
+        current = parent;
+        c >>= 1;
+        --depth;
+        continue;
+      }
+      const unsigned bit = visits[current] == 2 ? 1 : 0;
+      --visits[current];
+      const std::uint32_t child = tree[3 * current + 1 + bit];
+      if (child <= 256) {
+        if (child < 256) {
+          code[child] = (c << 1) | bit;
+          length[child] = depth + 1;
+        }
+        continue;
+      }
+      int index = current - 1;
+      while (tree[3 * index] != child) --index;
+      current = index;
+      c = (c << 1) | bit;
+      ++depth;
+    }
+    Bytes out(6);
+    put32(out, 0, static_cast<std::uint32_t>(in.size()));
+    out[4] = static_cast<unsigned char>(tree.size());
+    out[5] = static_cast<unsigned char>(tree.size() >> 8);
+    for (std::uint32_t e : tree) {
+      out.push_back(static_cast<unsigned char>(e));
+      out.push_back(static_cast<unsigned char>(e >> 8));
+    }
+    std::vector<bool> bits;
+    for (unsigned char b : in) {
+      for (unsigned k = length[b]; k-- > 0;) bits.push_back((code[b] >> k) & 1);
+    }
+    appendWords(out, bits);
+    return out;
+  }
+
+  static void appendWords(Bytes& out, const std::vector<bool>& bits) {
+    for (std::size_t w = 0; w < (bits.size() + 31) / 32; ++w) {
+      std::uint32_t word = 0;
+      for (std::size_t k = 0; k < 32; ++k) {
+        const std::size_t i = 32 * w + k;
+        if (i < bits.size() && bits[i]) word |= 0x80000000u >> k;
+      }
+      const std::size_t at = out.size();
+      out.resize(at + 4);
+      put32(out, at, word);
+    }
+  }
+  static void put32(Bytes& out, std::size_t at, std::uint32_t v) {
+    for (int k = 0; k < 4; ++k) out[at + k] = static_cast<unsigned char>(v >> (8 * k));
+  }
+
+ private:
+  static void sortDescending(std::vector<std::uint32_t>& id, std::vector<std::uint32_t>& w, int lo, int hi) {
+    int i = lo, j = hi;
+    const std::uint32_t pivot = w[(lo + hi) / 2];
+    while (i <= j) {
+      while (w[i] > pivot) ++i;
+      while (w[j] < pivot) --j;
+      if (i <= j) {
+        std::swap(w[i], w[j]);
+        std::swap(id[i], id[j]);
+        ++i;
+        --j;
+      }
+    }
+    if (lo < j) sortDescending(id, w, lo, j);
+    if (i < hi) sortDescending(id, w, i, hi);
+  }
+};
+
+Bytes compressed(HuffmanCompression& codec, const Bytes& in) {
+  unsigned char* out = nullptr;
+  int outLength = -1;
+  EXPECT_TRUE(codec.compress(in.data(), static_cast<int>(in.size()), &out, outLength));
+  Bytes result(out, out + outLength);
+  std::free(out);
+  return result;
+}
+
+// Restores with both overloads; they must agree.
+Bytes restored(HuffmanCompression& codec, const Bytes& in) {
+  unsigned char* out = nullptr;
+  int outLength = -1;
+  EXPECT_TRUE(codec.uncompress(in.data(), static_cast<int>(in.size()), &out, outLength));
+  Bytes checked(out, out + (out ? outLength : 0));
+  std::free(out);
+  EXPECT_TRUE(codec.uncompress(in.data(), &out, outLength));
+  Bytes trusted(out, out + (out ? outLength : 0));
+  std::free(out);
+  EXPECT_EQ(checked, trusted);
+  return checked;
+}
+
+bool checkedFails(HuffmanCompression& codec, const Bytes& in) {
+  unsigned char* out = reinterpret_cast<unsigned char*>(&codec);
+  int outLength = -1;
+  const bool ok = codec.uncompress(in.data(), static_cast<int>(in.size()), &out, outLength);
+  if (ok) std::free(out);
+  return !ok && out == nullptr && outLength == 0;
+}
+
+TEST(HuffmanCompressionTest, HandWorkedBuffers) {
+  struct Case {
+    const char* name;
+    Bytes input;
+    Bytes expected;
+  } cases[] = {
+      // The pad symbol takes the first child: the sort swaps the equal
+      // weights, so the byte's code is the single bit 1.
+      {"one byte", {0x41}, {1, 0, 0, 0, 3, 0, 0xE8, 3, 0, 1, 0x41, 0, 0, 0, 0, 0x80}},
+      // A repeated value keeps its place and gets the bit 0.
+      {"repeated value", Bytes(5, 7), {5, 0, 0, 0, 3, 0, 0xE8, 3, 7, 0, 0, 1, 0, 0, 0, 0}},
+      // "AAB": A = 0, B = 1, stream 001.
+      {"two symbols", {'A', 'A', 'B'}, {3, 0, 0, 0, 3, 0, 0xE8, 3, 'A', 0, 'B', 0, 0, 0, 0, 0x20}},
+      // "ABBCCC": the first sort reverses all three entries; the second
+      // swaps the equal weights 3 of C and of the new node, so the node
+      // becomes the first child: B = 00, A = 01, C = 1; stream
+      // 01 00 00 1 1 1 = 0x43800000.
+      {"equal weights at the second level",
+       {'A', 'B', 'B', 'C', 'C', 'C'},
+       {6, 0, 0, 0, 6, 0, 0xE8, 3, 'B', 0, 'A', 0, 0xE9, 3, 0xE8, 3, 'C', 0, 0, 0, 0x80, 0x43}},
+  };
+  HuffmanCompression codec;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(compressed(codec, c.input), c.expected);
+    EXPECT_EQ(ReferenceHuffman::compress(c.input), c.expected);
+    EXPECT_EQ(restored(codec, c.expected), c.input);
+  }
+}
+
+Bytes skewed(std::size_t n, unsigned seed) {
+  // Geometric-like counts: byte k appears about half as often as byte k-1.
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (auto& b : out) {
+    unsigned k = 0;
+    while (k < 40 && (rng() & 1)) ++k;
+    b = static_cast<unsigned char>(k);
+  }
+  return out;
+}
+
+TEST(HuffmanCompressionTest, MatchesReferenceAndRoundTrips) {
+  std::mt19937 rng(7);
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  Bytes all(256);
+  for (int v = 0; v < 256; ++v) all[v] = static_cast<unsigned char>(v);
+  inputs.emplace_back("all 256 values once", all);
+  Bytes uniform(100000);
+  for (auto& b : uniform) b = static_cast<unsigned char>(rng());
+  inputs.emplace_back("uniform random", uniform);
+  inputs.emplace_back("skewed", skewed(200000, 3));
+  inputs.emplace_back("skewed short", skewed(37, 4));
+  Bytes mostlyZero(70000, 0);
+  mostlyZero[123] = 9;
+  mostlyZero[69999] = 200;
+  inputs.emplace_back("two rare bytes", mostlyZero);
+  for (std::size_t n : {2u, 3u, 5u, 31u, 32u, 33u, 63u, 64u, 65u, 1000u}) {
+    Bytes small(n);
+    for (auto& b : small) b = static_cast<unsigned char>(rng() % 6);
+    inputs.emplace_back("small " + std::to_string(n), small);
+  }
+  for (const std::string& name : mox::test::frameNames()) {
+    if (name.find("-f0") != std::string::npos || name.find("busi256-normal") == 0 || name.find("hc18") == 0 ||
+        name.find("dcm") == 0)
+      inputs.emplace_back(name, mox::test::readFrame(name));
+  }
+  ASSERT_GT(inputs.size(), 20u) << "real frames missing in " << mox::test::ultrasoundDir();
+
+  HuffmanCompression codec;
+  for (const auto& [name, input] : inputs) {
+    SCOPED_TRACE(name);
+    const Bytes out = compressed(codec, input);
+    EXPECT_EQ(out, ReferenceHuffman::compress(input));
+    EXPECT_EQ(restored(codec, out), input);
+  }
+}
+
+TEST(HuffmanCompressionTest, AllValuesMakeTheLargestDictionary) {
+  Bytes input;
+  for (int v = 0; v < 256; ++v) input.insert(input.end(), v + 1, static_cast<unsigned char>(v));
+  HuffmanCompression codec;
+  const Bytes out = compressed(codec, input);
+  ASSERT_GE(out.size(), 6u);
+  EXPECT_EQ(out[4] | out[5] << 8, 765);
+  EXPECT_EQ(restored(codec, out), input);
+}
+
+// Fibonacci counts give the deepest tree for their total: 34 symbols with
+// counts F(1)..F(34) (about 15 million bytes) have codes of 33 bits, which no
+// longer fit a 32-bit word and are split across two.
+TEST(HuffmanCompressionTest, CodesLongerThanAWord) {
+  Bytes input;
+  std::uint64_t a = 1, b = 1;
+  for (int v = 0; v < 34; ++v) {
+    input.insert(input.end(), a, static_cast<unsigned char>(v));
+    const std::uint64_t next = a + b;
+    a = b;
+    b = next;
+  }
+  std::shuffle(input.begin(), input.end(), std::mt19937(1));
+  HuffmanCompression codec;
+  const Bytes out = compressed(codec, input);
+  EXPECT_EQ(out, ReferenceHuffman::compress(input));
+  EXPECT_EQ(restored(codec, out), input);
+}
+
+TEST(HuffmanCompressionTest, RefusesEmptyInput) {
+  HuffmanCompression codec;
+  const unsigned char byte = 1;
+  unsigned char* out = const_cast<unsigned char*>(&byte);
+  int outLength = 5;
+  EXPECT_FALSE(codec.compress(&byte, 0, &out, outLength));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_FALSE(codec.compress(&byte, -3, &out, outLength));
+  EXPECT_FALSE(codec.compress(nullptr, 1, &out, outLength));
+}
+
+TEST(HuffmanCompressionTest, CheckedUncompressRejectsDamage) {
+  HuffmanCompression codec;
+  // "ABBCCC": dictionary E8 03 42 00 41 00 | E9 03 E8 03 43 00.
+  const Bytes good = compressed(codec, {'A', 'B', 'B', 'C', 'C', 'C'});
+  auto with = [&good](std::size_t at, std::initializer_list<unsigned char> bytes) {
+    Bytes b = good;
+    std::copy(bytes.begin(), bytes.end(), b.begin() + at);
+    return b;
+  };
+  Bytes extraWord = good;
+  extraWord.insert(extraWord.end(), 4, 0);
+  Bytes shortStream = compressed(codec, Bytes(40, 1));  // 40 one-bit codes: two words
+  shortStream.resize(shortStream.size() - 4);
+  struct Case {
+    const char* name;
+    Bytes input;
+  } cases[] = {
+      {"empty length", with(0, {0, 0, 0, 0})},
+      {"n beyond the stream's capacity", with(0, {0, 1, 0, 0})},
+      {"T not a multiple of 3", with(4, {5, 0})},
+      {"T zero", with(4, {0, 0})},
+      {"T beyond the buffer", with(4, {0x2D, 0})},
+      {"wrong triple id", with(6, {0xE9, 3})},
+      {"child referring forwards", with(14, {0xE9, 3})},
+      {"child id between 256 and 1000", with(8, {0x01, 1})},
+      {"node used twice", with(16, {0xE8, 3})},
+      {"stream not whole words", Bytes(good.begin(), good.end() - 1)},
+      {"no stream", Bytes(good.begin(), good.end() - 4)},
+      {"words after the last code", extraWord},
+      {"stream too short for n", shortStream},
+      {"header cut", Bytes(good.begin(), good.begin() + 5)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(checkedFails(codec, c.input));
+  }
+  // The same buffer with the unused node kept off the tree: a triple that
+  // nothing refers to.
+  const Bytes orphan = {6,   0, 0,   0, 9,    0, 0xE8, 3, 'B', 0, 'A', 0, 0xE9, 3,
+                        'C', 0, 'A', 0, 0xEA, 3, 0xE9, 3, 'B', 0, 0,   0, 0x80, 0x43};
+  EXPECT_TRUE(checkedFails(codec, orphan));
+  EXPECT_EQ(restored(codec, good), (Bytes{'A', 'B', 'B', 'C', 'C', 'C'}));
+}
+
+TEST(HuffmanCompressionTest, EveryTruncationAndByteFlipIsSafe) {
+  HuffmanCompression codec;
+  const Bytes input = skewed(300, 9);
+  const Bytes good = compressed(codec, input);
+  for (std::size_t cut = 0; cut < good.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    EXPECT_TRUE(checkedFails(codec, Bytes(good.begin(), good.begin() + cut)));
+  }
+  for (std::size_t at = 0; at < good.size(); ++at) {
+    for (unsigned char flip : {0x01, 0x80, 0xFF}) {
+      Bytes damaged = good;
+      damaged[at] ^= flip;
+      unsigned char* out = nullptr;
+      int outLength = 0;
+      if (codec.uncompress(damaged.data(), static_cast<int>(damaged.size()), &out, outLength)) {
+        EXPECT_GT(outLength, 0);
+        std::free(out);
+      }
+    }
+  }
+}
+
+TEST(HuffmanCompressionTest, InstancesRunConcurrently) {
+  const Bytes a = mox::test::readFrame("busi256-benign-005_256x256.gray");
+  const Bytes b = skewed(65536, 11);
+  ASSERT_FALSE(a.empty());
+  const Bytes expectedA = ReferenceHuffman::compress(a);
+  const Bytes expectedB = ReferenceHuffman::compress(b);
+  HuffmanCompression shared;
+  auto work = [&](const Bytes& input, const Bytes& expected, HuffmanCompression* own) {
+    HuffmanCompression local;
+    for (int k = 0; k < 20; ++k) {
+      HuffmanCompression& codec = (k % 2 == 0) ? *own : local;
+      EXPECT_EQ(compressed(codec, input), expected);
+      EXPECT_EQ(restored(codec, expected), input);
+    }
+  };
+  HuffmanCompression copy;
+  copy = shared;  // shares the mutex, keeps its own tables
+  std::thread t1(work, std::cref(a), std::cref(expectedA), &shared);
+  std::thread t2(work, std::cref(b), std::cref(expectedB), &copy);
+  work(a, expectedA, &shared);
+  t1.join();
+  t2.join();
+}
+
+}  // namespace

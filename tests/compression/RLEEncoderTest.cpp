@@ -1,0 +1,262 @@
+#include "mox_utils/compression/RLEEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "compression/TestFrames.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// A slow second encoder written from the format description: greedy runs,
+// codes written one bit at a time.
+Bytes referenceRuns(const Bytes& diff) {
+  std::vector<bool> bits;
+  auto put = [&bits](std::uint32_t code, int width) {
+    for (int k = width; k-- > 0;) bits.push_back((code >> k) & 1);
+  };
+  for (std::size_t i = 0; i < diff.size();) {
+    std::size_t run = 1;
+    while (i + run < diff.size() && run < 1023 && diff[i + run] == diff[i]) ++run;
+    if (run == 1) {
+      put(1, 1);
+    } else {
+      put(static_cast<std::uint32_t>(run), 11);
+    }
+    put(diff[i], 8);
+    i += run;
+  }
+  Bytes out(4);
+  for (int k = 0; k < 4; ++k) out[k] = static_cast<unsigned char>(diff.size() >> (8 * k));
+  for (std::size_t w = 0; w < (bits.size() + 31) / 32; ++w) {
+    std::uint32_t word = 0;
+    for (std::size_t k = 0; k < 32 && 32 * w + k < bits.size(); ++k) {
+      if (bits[32 * w + k]) word |= 0x80000000u >> k;
+    }
+    for (int k = 0; k < 4; ++k) out.push_back(static_cast<unsigned char>(word >> (8 * k)));
+  }
+  return out;
+}
+
+Bytes xorOf(const Bytes& a, const Bytes& b) {
+  Bytes out(a.size());
+  for (std::size_t i = 0; i < a.size(); ++i) out[i] = a[i] ^ (i < b.size() ? b[i] : 0);
+  return out;
+}
+
+Bytes encoded(RLEEncoder& codec, Bytes frame, int channel) {
+  unsigned char* out = nullptr;
+  int outLength = -1;
+  EXPECT_TRUE(codec.encode(frame.data(), static_cast<int>(frame.size()), &out, outLength, channel));
+  Bytes result(out, out + outLength);
+  std::free(out);
+  return result;
+}
+
+// Decodes with both overloads; they must agree.
+Bytes decoded(RLEEncoder& codec, Bytes in) {
+  unsigned char* out = nullptr;
+  int outLength = -1;
+  EXPECT_TRUE(codec.decode(static_cast<const unsigned char*>(in.data()), static_cast<int>(in.size()), &out, outLength));
+  Bytes checked(out, out + (out ? outLength : 0));
+  std::free(out);
+  EXPECT_TRUE(codec.decode(in.data(), &out, outLength));
+  Bytes trusted(out, out + (out ? outLength : 0));
+  std::free(out);
+  EXPECT_EQ(checked, trusted);
+  return checked;
+}
+
+bool checkedFails(RLEEncoder& codec, const Bytes& in) {
+  unsigned char* out = reinterpret_cast<unsigned char*>(&codec);
+  int outLength = -1;
+  const bool ok = codec.decode(in.data(), static_cast<int>(in.size()), &out, outLength);
+  if (ok) std::free(out);
+  return !ok && out == nullptr && outLength == 0;
+}
+
+TEST(RLEEncoderTest, HandWorkedBuffers) {
+  struct Case {
+    const char* name;
+    Bytes frame;
+    Bytes expected;
+  } cases[] = {
+      // Run of two 7s (0x207, 19 bits), literal 9 (0x109, 9 bits).
+      {"run and literal", {7, 7, 9}, {3, 0, 0, 0, 0x90, 0xF0, 0x40, 0x00}},
+      // 1023 zeros (0x3FF00) and a literal zero (0x100): 0x7FE01000.
+      {"run across 1023", Bytes(1024, 0), {0, 4, 0, 0, 0x00, 0x10, 0xE0, 0x7F}},
+      // Four literals (36 bits) split across two words.
+      {"literal split across words", {1, 2, 3, 4}, {4, 0, 0, 0, 0x70, 0xA0, 0xC0, 0x80, 0, 0, 0, 0x40}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RLEEncoder codec;
+    EXPECT_EQ(encoded(codec, c.frame, 3), c.expected);
+    EXPECT_EQ(referenceRuns(c.frame), c.expected);
+    EXPECT_EQ(decoded(codec, c.expected), c.frame);
+  }
+}
+
+TEST(RLEEncoderTest, MatchesReferenceAndRoundTrips) {
+  std::mt19937 rng(5);
+  std::vector<std::pair<std::string, Bytes>> frames;
+  for (std::size_t n : {1u, 2u, 1022u, 1023u, 1024u, 1025u, 2046u, 2047u, 3000u}) {
+    frames.emplace_back("equal bytes " + std::to_string(n), Bytes(n, 0x55));
+  }
+  Bytes mixed;
+  for (int k = 0; k < 3000; ++k) mixed.insert(mixed.end(), 1 + rng() % (k % 7 == 0 ? 2100 : 4), rng() % 3);
+  frames.emplace_back("mixed runs", mixed);
+  Bytes noise(70001);
+  for (auto& b : noise) b = static_cast<unsigned char>(rng());
+  frames.emplace_back("noise", noise);
+  for (const std::string& name : mox::test::frameNames("busi256-benign")) {
+    frames.emplace_back(name, mox::test::readFrame(name));
+  }
+  for (const auto& [name, frame] : frames) {
+    SCOPED_TRACE(name);
+    RLEEncoder codec;
+    const Bytes out = encoded(codec, frame, 0);
+    EXPECT_EQ(out, referenceRuns(frame));
+    EXPECT_EQ(decoded(codec, out), frame);
+  }
+}
+
+// A real sweep on two channels interleaved, with a size change on one: every
+// output must be the difference to that channel's previous frame of the same
+// length (zeros after a change), and decode back to it.
+TEST(RLEEncoderTest, ChannelsKeepTheirOwnPreviousFrames) {
+  const auto names = mox::test::frameNames("seq-plus-bone-l14-");
+  ASSERT_GE(names.size(), 6u);
+  RLEEncoder codec;
+  Bytes previous[2];
+  for (std::size_t k = 0; k < 6; ++k) {
+    const int channel = static_cast<int>(k % 2);
+    Bytes frame = mox::test::readFrame(names[k]);
+    if (k == 4) frame.resize(frame.size() / 2);  // channel 0 changes size
+    SCOPED_TRACE(names[k]);
+    const Bytes expectedDiff = frame.size() == previous[channel].size() ? xorOf(frame, previous[channel]) : frame;
+    const Bytes out = encoded(codec, frame, channel);
+    EXPECT_EQ(out, referenceRuns(expectedDiff));
+    EXPECT_EQ(decoded(codec, out), expectedDiff);
+    previous[channel] = frame;
+  }
+}
+
+TEST(RLEEncoderTest, SameFrameTwiceGivesZeroRuns) {
+  const Bytes frame = mox::test::readFrame("seq-plus-bone-l14-f00_467x614.gray");
+  ASSERT_FALSE(frame.empty());
+  RLEEncoder codec;
+  encoded(codec, frame, 15);
+  const Bytes out = encoded(codec, frame, 15);
+  const std::size_t codes = (frame.size() + 1022) / 1023;
+  EXPECT_EQ(out.size(), 4 + 4 * ((19 * codes + 31) / 32));
+  EXPECT_EQ(decoded(codec, out), Bytes(frame.size(), 0));
+}
+
+TEST(RLEEncoderTest, RejectsChannelsAndEmptyFrames) {
+  RLEEncoder codec;
+  Bytes frame(10, 1);
+  for (int channel : {-1, 16, 1000}) {
+    SCOPED_TRACE(channel);
+    unsigned char sentinel = 0;
+    unsigned char* out = &sentinel;
+    int outLength = 77;
+    EXPECT_FALSE(codec.encode(frame.data(), 10, &out, outLength, channel));
+    EXPECT_EQ(out, &sentinel);  // untouched
+    EXPECT_EQ(outLength, 77);
+  }
+  unsigned char* out = frame.data();
+  int outLength = 5;
+  EXPECT_FALSE(codec.encode(frame.data(), 0, &out, outLength, 0));
+  EXPECT_EQ(out, nullptr);
+  // The refused calls left channel 0 fresh: the next frame is coded against
+  // zeros.
+  EXPECT_EQ(encoded(codec, frame, 0), referenceRuns(frame));
+}
+
+TEST(RLEEncoderTest, CopiesContinueTheirChannelsIndependently) {
+  const auto names = mox::test::frameNames("seq-plus-bone-l14-");
+  ASSERT_GE(names.size(), 3u);
+  const Bytes f0 = mox::test::readFrame(names[0]), f1 = mox::test::readFrame(names[1]),
+              f2 = mox::test::readFrame(names[2]);
+  RLEEncoder original;
+  encoded(original, f0, 2);
+  RLEEncoder copied(original);
+  RLEEncoder assigned;
+  encoded(assigned, f2, 2);  // replaced by the assignment
+  assigned = original;
+  EXPECT_EQ(encoded(original, f1, 2), referenceRuns(xorOf(f1, f0)));
+  EXPECT_EQ(encoded(copied, f2, 2), referenceRuns(xorOf(f2, f0)));
+  EXPECT_EQ(encoded(assigned, f1, 2), referenceRuns(xorOf(f1, f0)));
+  assigned = assigned;
+  EXPECT_EQ(encoded(assigned, f1, 2), referenceRuns(Bytes(f1.size(), 0)));
+}
+
+TEST(RLEEncoderTest, CheckedDecodeRejectsDamage) {
+  RLEEncoder codec;
+  const Bytes good = {3, 0, 0, 0, 0x90, 0xF0, 0x40, 0x00};  // 7 7 9
+  Bytes extra = good;
+  extra.insert(extra.end(), 4, 0);
+  struct Case {
+    const char* name;
+    Bytes input;
+  } cases[] = {
+      {"no stream", {3, 0, 0, 0}},
+      {"n zero", {0, 0, 0, 0, 0x90, 0xF0, 0x40, 0x00}},
+      {"n beyond what the codes can hold", {0, 0, 1, 0, 0x90, 0xF0, 0x40, 0x00}},
+      {"run past n", {1, 0, 0, 0, 0x90, 0xF0, 0x40, 0x00}},
+      {"empty run", {3, 0, 0, 0, 0, 0, 0, 0}},
+      {"codes end before n", {4, 0, 0, 0, 0x90, 0xF0, 0x40, 0x00}},
+      {"words after the last code", extra},
+      {"not whole words", Bytes(good.begin(), good.end() - 1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(checkedFails(codec, c.input));
+  }
+  // Every truncation and byte flip of a real encoded frame is handled.
+  const Bytes frame = mox::test::readFrame("busi256-normal-020_256x256.gray");
+  const Bytes big = encoded(codec, frame, 0);
+  for (std::size_t cut = 0; cut < big.size(); cut += 97) {
+    EXPECT_TRUE(checkedFails(codec, Bytes(big.begin(), big.begin() + cut)));
+  }
+  std::mt19937 rng(2);
+  for (int k = 0; k < 300; ++k) {
+    Bytes damaged = big;
+    damaged[4 + rng() % (damaged.size() - 4)] ^= static_cast<unsigned char>(1 + rng() % 255);
+    unsigned char* out = nullptr;
+    int outLength = 0;
+    if (codec.decode(damaged.data(), static_cast<int>(damaged.size()), &out, outLength)) {
+      EXPECT_EQ(outLength, static_cast<int>(frame.size()));
+      std::free(out);
+    }
+  }
+}
+
+TEST(RLEEncoderTest, OneEncoderServesSeveralThreads) {
+  const auto names = mox::test::frameNames("seq-plus-bone-l14-");
+  ASSERT_GE(names.size(), 4u);
+  RLEEncoder codec;
+  auto work = [&](int channel) {
+    Bytes previous;
+    for (int k = 0; k < 8; ++k) {
+      const Bytes frame = mox::test::readFrame(names[(channel + k) % names.size()]);
+      const Bytes diff = previous.empty() ? frame : xorOf(frame, previous);
+      const Bytes out = encoded(codec, frame, channel);
+      EXPECT_EQ(decoded(codec, out), diff);
+      previous = frame;
+    }
+  };
+  std::thread t1(work, 1), t2(work, 2);
+  work(3);
+  t1.join();
+  t2.join();
+}
+
+}  // namespace
