@@ -1,0 +1,3 @@
+// Store paths: the product's storage locations from "pathconfig.xml".
+#pragma once
+#include "mox_utils/paths/kelPath.h"

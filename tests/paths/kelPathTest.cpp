@@ -1,0 +1,213 @@
+#include "mox_utils/paths/kelPath.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "mox_utils/metadata/StringEnumHelper.h"
+#include "mox_utils/platform/File.h"
+#include "mox_utils/platform/Text.h"
+
+namespace {
+
+TEST(KelPathTest, CleanFilePath) {
+  struct Case {
+    const wchar_t* in;
+    const wchar_t* out;
+  } cases[] = {
+      {L"", L""},
+      {L"a", L""},
+      {L"\\", L""},
+      {L"C:/data//presets", L"C:\\data\\presets"},
+      {L"C:\\data\\\\\\presets\\", L"C:\\data\\presets\\"},
+      {L"\\\\server\\share", L"\\\\server\\share"},
+      {L"\\\\\\server\\share", L"\\\\server\\share"},
+      {L"//server/share", L"\\\\server\\share"},
+      {L"/var//lib/", L"\\var\\lib\\"},
+      {L"Mixed/Case\u00e9//X", L"Mixed\\Case\u00e9\\X"},
+      {L"ab", L"ab"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(mox::platform::wideToUtf8(c.in));
+    EXPECT_EQ(kelPath::cleanFilePath(c.in), c.out);
+  }
+}
+
+TEST(KelPathTest, CleanPathEndsWithOneBackslash) {
+  struct Case {
+    const wchar_t* in;
+    const wchar_t* out;
+  } cases[] = {
+      {L"", L""},
+      {L"\\", L"\\\\"},
+      {L"/", L"\\\\"},
+      {L"a", L"a\\"},
+      {L"C:/data//presets", L"C:\\data\\presets\\"},
+      {L"C:/data//presets/", L"C:\\data\\presets\\"},
+      {L"C:/data//presets\\\\", L"C:\\data\\presets\\"},
+      {L"\\\\server\\share", L"\\\\server\\share\\"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(mox::platform::wideToUtf8(c.in));
+    EXPECT_EQ(kelPath::cleanPath(c.in), c.out);
+  }
+}
+
+TEST(KelPathTest, NameTableHasTheFortyLocations) {
+  const StringEnumHelper& names = kelPath::storePathNames();
+  std::vector<const wchar_t*> all;
+  names.FillStringArray(all);
+  EXPECT_EQ(all.size(), 40u);
+  EXPECT_EQ(names.MapName(L"DefaultRoot"), 0);
+  EXPECT_EQ(names.MapName(L"3dPresets"), 8);
+  EXPECT_EQ(names.MapName(L"3dMaps"), 15);
+  EXPECT_EQ(names.MapName(L"CommonBaseProtocol"), 39);
+  EXPECT_EQ(names.MapName(L"settings"), -1);
+  EXPECT_EQ(names.MapName(L""), -1) << "the terminator is not registered";
+  EXPECT_STREQ(names.MapValue(40), L"");
+}
+
+class KelPathTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { kelPath::clear(); }
+  void TearDown() override {
+    kelPath::clear();
+    if (!m_dir.empty()) mox::platform::removeTree(m_dir);
+  }
+
+  // An installation root in Windows form (backslashes) holding the given
+  // "pathconfig.xml".
+  std::wstring installation(const std::string& config) {
+    m_dir = mox::platform::utf8ToWide(::testing::TempDir()) + L"kelpath_" + std::to_wstring(std::random_device()());
+    for (wchar_t& c : m_dir)
+      if (c == L'/') c = L'\\';
+    EXPECT_TRUE(mox::platform::createDirectories(m_dir));
+    EXPECT_TRUE(mox::platform::writeFileAtomically(m_dir + L"\\pathconfig.xml", config.data(), config.size()));
+    return m_dir;
+  }
+
+  std::wstring m_dir;
+};
+
+TEST_F(KelPathTableTest, SetAndGetPath) {
+  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L"a.txt"), L"a.txt");
+  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L""), L"");
+  kelPath::setPath(kelPath::Logs, L"D:\\logs");
+  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L"a.txt"), L"D:\\logs\\a.txt");
+  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L""), L"D:\\logs\\");
+  kelPath::setPath(kelPath::Logs, L"/var//log/");
+  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L"a.txt"), L"\\var\\log\\a.txt");
+  kelPath::clear();
+  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L"a.txt"), L"a.txt");
+}
+
+TEST_F(KelPathTableTest, GetPathIntoBufferCutsAndTerminates) {
+  kelPath::setPath(kelPath::Temp, L"ab");  // the result is "ab\cd.x", seven characters
+  struct Case {
+    int length;
+    const wchar_t* expected;  // null: nothing written
+  } cases[] = {
+      {-1, nullptr}, {0, nullptr}, {1, L""}, {4, L"ab\\"}, {8, L"ab\\cd.x"}, {9, L"ab\\cd.x"}, {32, L"ab\\cd.x"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    wchar_t buffer[40];
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    kelPath::getPath(kelPath::Temp, buffer, c.length, L"cd.x");
+    if (c.expected == nullptr) {
+      EXPECT_EQ(buffer[0], L'#');
+    } else {
+      EXPECT_STREQ(buffer, c.expected);
+      const std::size_t end = std::wcslen(c.expected) + 1;
+      EXPECT_EQ(buffer[end], L'#') << "nothing written past the terminator";
+    }
+  }
+}
+
+TEST_F(KelPathTableTest, PopulateReadsEveryEntryAfterTheFirstPath) {
+  const std::wstring root = installation(
+      "<config>\n"
+      "  <ignored name='Icons' location='before/the/first/path'/>\n"
+      "  <path name='Settings' location='settings'/>\n"
+      "  <path name='Logs' location='/var/log/scanner'/>\n"
+      "  <path name='Dump' location='E:\\cfg'/>\n"
+      "  <path name='settings' location='lower'/>\n"
+      "  <path name='Temp'/>\n"
+      "  <other name='Videos' location='videos//raw/'/>\n"
+      "  <path name='Luts' location='luts-1'/>\n"
+      "  <path name='Luts' location='luts-2'/>\n"
+      "</config>\n");
+  kelPath::setPath(kelPath::Firmware, L"/opt/fw");
+  kelPath::setPath(kelPath::Icons, L"/kept");
+  kelPath::populate(root + L"\\");
+
+  const std::wstring r = kelPath::cleanPath(root);
+  EXPECT_EQ(kelPath::getPath(kelPath::Settings, L"probes.xml"), r + L"settings\\probes.xml");
+  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L""), L"\\var\\log\\scanner\\");
+  EXPECT_EQ(kelPath::getPath(kelPath::Dump, L""), L"E:\\cfg\\");
+  EXPECT_EQ(kelPath::getPath(kelPath::Temp, L""), r) << "no location names the root";
+  EXPECT_EQ(kelPath::getPath(kelPath::Videos, L""), r + L"videos\\raw\\");
+  EXPECT_EQ(kelPath::getPath(kelPath::Luts, L""), r + L"luts-2\\");
+  EXPECT_EQ(kelPath::getPath(kelPath::Icons, L""), L"\\kept\\");
+  EXPECT_EQ(kelPath::getPath(kelPath::Firmware, L""), L"\\opt\\fw\\") << "populate does not clear";
+
+  const auto table = kelPath::snapshot();
+  ASSERT_EQ(table.count(kelPath::kUnknownLocation), 1u);
+  EXPECT_EQ(table.at(kelPath::kUnknownLocation), r + L"lower\\");
+
+  // The stored paths name real directories on this machine.
+  ASSERT_TRUE(mox::platform::createDirectories(kelPath::getPath(kelPath::Settings, L"")));
+  const std::string text = "<probes/>";
+  ASSERT_TRUE(
+      mox::platform::writeFileAtomically(kelPath::getPath(kelPath::Settings, L"probes.xml"), text.data(), text.size()));
+  EXPECT_TRUE(mox::platform::fileExists(root + L"/settings/probes.xml"));
+}
+
+TEST_F(KelPathTableTest, PopulateLeavesTableOnBadConfiguration) {
+  const char* configs[] = {"", "<config>", "<config><notpath name='Logs' location='x'/></config>", "<path/>"};
+  for (const char* config : configs) {
+    SCOPED_TRACE(config);
+    kelPath::clear();
+    kelPath::setPath(kelPath::Logs, L"/old");
+    kelPath::populate(installation(config));
+    EXPECT_EQ(kelPath::snapshot(), (std::map<int, std::wstring>{{kelPath::Logs, L"\\old\\"}}));
+    mox::platform::removeTree(m_dir);
+  }
+  kelPath::populate(L"");
+  kelPath::populate(L"/nonexistent/installation");
+  EXPECT_EQ(kelPath::snapshot().size(), 1u);
+}
+
+TEST_F(KelPathTableTest, Remap) {
+  struct Case {
+    const char* name;
+    const wchar_t* path;
+    const wchar_t* from;
+    const wchar_t* to;
+    const wchar_t* expected;
+  } cases[] = {
+      {"prefix", L"C:\\scanner\\settings", L"C:\\scanner", L"D:\\scanner", L"D:\\scanner\\settings\\"},
+      {"slashes and doubles", L"C:\\scanner\\x", L"C:/scanner", L"D://scanner", L"D:\\scanner\\x\\"},
+      {"middle and longer names", L"\\a\\scan\\scanner2", L"scan", L"probe", L"\\a\\probe\\probener2\\"},
+      {"same after cleaning", L"C:\\scanner\\x", L"C:\\scanner", L"C://scanner", L"C:\\scanner\\x\\"},
+      {"empty old prefix", L"C:\\scanner\\x", L"", L"D:\\", L"C:\\scanner\\x\\"},
+      {"one-character old prefix is empty", L"C:\\x", L"C", L"D:", L"C:\\x\\"},
+      {"search again from the start", L"C:\\aaab", L"aab", L"ab", L"C:\\ab\\"},
+      {"old inside new", L"\\data\\old\\data", L"\\data", L"\\mnt\\data", L"\\mnt\\data\\old\\mnt\\data\\"},
+      {"growing rewrite stops", L"\\abb", L"ab", L"bbaa", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kelPath::clear();
+    kelPath::setPath(kelPath::Settings, c.path);
+    kelPath::setPath(kelPath::Logs, L"\\untouched");
+    kelPath::remap(c.from, c.to);
+    if (c.expected != nullptr) {
+      EXPECT_EQ(kelPath::getPath(kelPath::Settings, L""), c.expected);
+    }
+    EXPECT_EQ(kelPath::getPath(kelPath::Logs, L""), L"\\untouched\\");
+  }
+}
+
+}  // namespace

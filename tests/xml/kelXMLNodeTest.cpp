@@ -1,0 +1,223 @@
+#include "mox_utils/xml/kelXMLNode.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "mox_utils/xml/kelXMLFile.h"
+
+namespace {
+
+kelXMLFile parsed(const std::string& text) {
+  kelXMLFile file;
+  EXPECT_TRUE(file.openBuffer(text.data(), text.size())) << text;
+  return file;
+}
+
+TEST(XmlNodeTest, StepsOverEverythingButElements) {
+  const kelXMLFile file = parsed(
+      "<probes>text<!--c--><?pi x?><probe id='1'/>more<probe id='2'/><other id='3'/>"
+      "<![CDATA[z]]></probes>");
+  kelXMLNode node = file.getRootElement().getFirstChild();
+  std::vector<int> ids;
+  for (; node.isValid(); ++node) ids.push_back(node.getAttributeInt(L"id", -1));
+  EXPECT_EQ(ids, (std::vector<int>{1, 2, 3}));
+  ++node;  // stepping an invalid node keeps it invalid
+  EXPECT_FALSE(node.isValid());
+
+  kelXMLNode cursor = file.getRootElement().getFirstChild();
+  EXPECT_TRUE(cursor.switchToNextElement());
+  EXPECT_TRUE(cursor.switchToNextElement());
+  EXPECT_FALSE(cursor.switchToNextElement());
+  EXPECT_FALSE(cursor.isValid());
+
+  // A processing instruction named like the element is not a child element.
+  const kelXMLFile pi = parsed("<r><?probe data?></r>");
+  EXPECT_FALSE(pi.getRootElement().getChildByName(L"probe", false).isValid());
+}
+
+TEST(XmlNodeTest, ChildLookupByName) {
+  const kelXMLFile file = parsed("<r><a n='1'/><b/><a n='2'/><a n='3'/></r>");
+  kelXMLNode root = file.getRootElement();
+
+  std::vector<kelXMLNode> nodes(1);
+  EXPECT_EQ(root.getChildrenByName(nodes, L"a", true), 3);
+  ASSERT_EQ(nodes.size(), 4u);
+  EXPECT_FALSE(nodes[0].isValid());
+  EXPECT_EQ(nodes[3].getAttributeInt(L"n", 0), 3);
+  EXPECT_EQ(root.getChildrenByName(nodes, L"b", false), 1);
+  EXPECT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(root.getChildrenByName(nodes, L"zz", true), 0);
+
+  kelXMLNode cursor = root;
+  EXPECT_FALSE(cursor.switchToChildByName(L"zz"));
+  EXPECT_EQ(cursor.getName(), L"r") << "a failed switch does not move";
+  EXPECT_TRUE(cursor.switchToChildByName(L"a"));
+  EXPECT_EQ(cursor.getAttributeInt(L"n", 0), 1);
+
+  EXPECT_FALSE(root.getChildByName(L"c", false).isValid());
+  const kelXMLNode made = root.getChildByName(L"c", true);
+  ASSERT_TRUE(made.isValid());
+  EXPECT_EQ(root.getChildByName(L"c", false).getName(), L"c");
+  EXPECT_FALSE(root.getChildByName(L"not a name", true).isValid());
+}
+
+TEST(XmlNodeTest, InvalidNodeGivesDefaultsAndRefusesWrites) {
+  kelXMLNode node;
+  EXPECT_EQ(node.getAttribute(L"a", L"def"), L"def");
+  EXPECT_EQ(node.getAttribute(L"a", nullptr), L"");
+  EXPECT_EQ(node.getAttributeANSI(L"a", "def"), "def");
+  EXPECT_EQ(node.getAttributeInt(L"a", 17), 17);
+  EXPECT_EQ(node.getValueByName(L"a", L"def"), L"def");
+  int i = 5;
+  double d = 2.5;
+  EXPECT_FALSE(node.getInt(L"a", i));
+  EXPECT_FALSE(node.getDouble(L"a", d));
+  EXPECT_EQ(i, 5);
+  EXPECT_EQ(d, 2.5);
+  EXPECT_FALSE(node.getFirstChild().isValid());
+  EXPECT_FALSE(node.createElement(L"a", nullptr).isValid());
+  EXPECT_FALSE(node.setValue(L"x"));
+  EXPECT_FALSE(node.setValueDouble(1.0));
+  EXPECT_FALSE(node.setAttribute(L"a", L"b"));
+  EXPECT_FALSE(node.setElementChild(L"a", L"b", true));
+  EXPECT_FALSE(node.removeChildByName(L"a"));
+}
+
+TEST(XmlNodeTest, NumbersReadFromChildText) {
+  struct Case {
+    const char* text;
+    bool intOk;
+    int intValue;
+    bool doubleOk;
+    double doubleValue;
+  } cases[] = {
+      {"42", true, 42, true, 42.0},
+      {"  -7\n", true, -7, true, -7.0},
+      {"+12", true, 12, true, 12.0},
+      {"2147483647", true, INT32_MAX, true, 2147483647.0},
+      {"-2147483648", true, INT32_MIN, true, -2147483648.0},
+      {"2147483648", false, 0, true, 2147483648.0},
+      {"3.25", false, 0, true, 3.25},
+      {"-1.5e-3", false, 0, true, -0.0015},
+      {"", false, 0, false, 0},
+      {"   ", false, 0, false, 0},
+      {"12abc", false, 0, false, 0},
+      {"1 2", false, 0, false, 0},
+      {"0x10", false, 0, false, 0},
+      {"+-1", false, 0, false, 0},
+      {"1e999", false, 0, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const kelXMLFile file = parsed(std::string("<r><n>") + c.text + "</n></r>");
+    const kelXMLNode root = file.getRootElement();
+    int i = -99;
+    double d = -99.0;
+    EXPECT_EQ(root.getInt(L"n", i), c.intOk);
+    EXPECT_EQ(i, c.intOk ? c.intValue : -99);
+    EXPECT_EQ(root.getDouble(L"n", d), c.doubleOk);
+    EXPECT_EQ(d, c.doubleOk ? c.doubleValue : -99.0);
+    EXPECT_FALSE(root.getInt(L"missing", i));
+  }
+}
+
+TEST(XmlNodeTest, DefaultPrecisionRoundTripsEveryDouble) {
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.1,
+                                1.0 / 3.0,
+                                -2.5e-7,
+                                6.02214076e23,
+                                DBL_MAX,
+                                -DBL_MAX,
+                                DBL_MIN,
+                                std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity()};
+  std::mt19937_64 bits(12345);
+  while (values.size() < 2000) {
+    const std::uint64_t raw = bits();
+    double value;
+    std::memcpy(&value, &raw, sizeof value);
+    if (std::isfinite(value)) values.push_back(value);
+  }
+  kelXMLFile file;
+  ASSERT_TRUE(file.create(L"root"));
+  const kelXMLNode root = file.getRootElement();
+  for (const double value : values) {
+    SCOPED_TRACE(value);
+    const kelXMLNode child = root.createElement(L"v", nullptr);
+    ASSERT_TRUE(child.setValueDouble(value, -1));
+    // Read back through a fresh parse of the written text, as another
+    // program would.
+    kelXMLFile copy;
+    const std::string text = file.toString();
+    ASSERT_TRUE(copy.openBuffer(text.data(), text.size()));
+    double read = 0.0;
+    ASSERT_TRUE(copy.getRootElement().getDouble(L"v", read));
+    ASSERT_EQ(std::memcmp(&read, &value, sizeof value), 0) << child.getValue(L"");
+    ASSERT_TRUE(root.removeChildByName(L"v"));
+  }
+}
+
+TEST(XmlNodeTest, ExplicitPrecisionCountsSignificantDigits) {
+  struct Case {
+    double value;
+    int precision;
+    const wchar_t* text;
+  } cases[] = {
+      {3.14159, 3, L"3.14"},
+      {3.14159, 0, L"3"},
+      {1234567.0, 3, L"1.23e+06"},
+      {0.5, 17, L"0.5"},
+      {2.0 / 3.0, 99, L"0.66666666666666663"},
+  };
+  kelXMLFile file;
+  ASSERT_TRUE(file.create(L"root"));
+  const kelXMLNode root = file.getRootElement();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.precision);
+    ASSERT_TRUE(root.setValueDouble(c.value, c.precision));
+    EXPECT_EQ(root.getValue(L""), c.text);
+  }
+}
+
+TEST(XmlNodeTest, WritersEditTheTree) {
+  const kelXMLFile file = parsed("<r a='1' b='2'>old<x>1</x><y/><x>2</x></r>");
+  const kelXMLNode root = file.getRootElement();
+
+  EXPECT_TRUE(root.setElementChild(L"x", L"10", false));
+  EXPECT_FALSE(root.setElementChild(L"z", L"5", false));
+  EXPECT_TRUE(root.setElementChild(L"z", L"5", true));
+  EXPECT_TRUE(root.setAttributeInt(L"c", -2147483647 - 1));
+  EXPECT_TRUE(root.setAttribute(std::wstring(L"a"), std::wstring(L"one")));
+  EXPECT_FALSE(root.setAttribute(L"bad name", L"v"));
+  EXPECT_TRUE(root.removeAttribute(L"b"));
+  EXPECT_FALSE(root.removeAttribute(L"b"));
+  EXPECT_TRUE(root.removeChildByName(L"y"));
+  EXPECT_FALSE(root.removeChildByName(L"y"));
+  EXPECT_TRUE(root.removeValue());
+  EXPECT_FALSE(root.createElement(L"", L"v").isValid());
+  EXPECT_FALSE(root.createElement(L"9", L"v").isValid());
+
+  EXPECT_EQ(file.toString(),
+            "<?xml version=\"1.0\"?>\n"
+            "<r a=\"one\" c=\"-2147483648\">\n"
+            "  <x>10</x>\n"
+            "  <x>2</x>\n"
+            "  <z>5</z>\n"
+            "</r>\n");
+
+  EXPECT_TRUE(root.setValue(L"new"));
+  EXPECT_EQ(root.getValue(L"none"), L"new");
+  EXPECT_EQ(root.getChildByName(L"x", false).getValue(L""), L"10") << "children stay";
+}
+
+}  // namespace
