@@ -27,9 +27,11 @@ void putUtf8(std::string& out, char32_t c) {
   }
 }
 
-// Decodes one code point at text[i], advancing i past the maximal subpart
-// that was consumed (Unicode's "substitution of maximal subparts").
-char32_t nextUtf8(std::string_view text, std::size_t& i) {
+}  // namespace
+
+// Substitution of maximal subparts, as Unicode recommends.
+char32_t decodeUtf8(std::string_view text, std::size_t* index) {
+  std::size_t& i = *index;
   const auto b0 = static_cast<unsigned char>(text[i++]);
   if (b0 < 0x80) return b0;
   int need;
@@ -63,8 +65,6 @@ char32_t nextUtf8(std::string_view text, std::size_t& i) {
   return c;
 }
 
-}  // namespace
-
 void appendUtf8(std::string& out, std::wstring_view text) {
   for (wchar_t w : text) {
     if (static_cast<char32_t>(w) < 0x80) {
@@ -86,7 +86,7 @@ std::wstring utf8ToWide(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
   std::size_t i = 0;
-  while (i < text.size()) out.push_back(static_cast<wchar_t>(nextUtf8(text, i)));
+  while (i < text.size()) out.push_back(static_cast<wchar_t>(decodeUtf8(text, &i)));
   return out;
 }
 

@@ -1,0 +1,124 @@
+// Shared pieces of the logger tests. A test that initialises the logger has
+// its standard output and error redirected into the session files; the
+// fixture keeps duplicates of the originals and puts them back after
+// terminate(), so the tests also run one after another in one process
+// (ctest runs each in a process of its own).
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mox_utils/logging/kelLoggerClass.h"
+#include "mox_utils/platform/Clock.h"
+#include "mox_utils/platform/Text.h"
+
+namespace logtest {
+
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+inline std::uint64_t fileTimeOf(int year, int month, int day, int hour, int minute, int second, int ms) {
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(year);
+  st.wMonth = static_cast<WORD>(month);
+  st.wDay = static_cast<WORD>(day);
+  st.wHour = static_cast<WORD>(hour);
+  st.wMinute = static_cast<WORD>(minute);
+  st.wSecond = static_cast<WORD>(second);
+  st.wMilliseconds = static_cast<WORD>(ms);
+  FILETIME ft{};
+  EXPECT_TRUE(mox::platform::systemTimeToFileTime(st, &ft));
+  return mox::platform::fileTimeValue(ft);
+}
+
+constexpr std::int64_t kHour = 36000000000LL;  // in 100-ns units
+
+// A console window that records what the logger posts.
+class FakeConsole : public mox::ConsoleWindow {
+ public:
+  bool isVisible() const override { return visible.load(); }
+  bool postMessage(unsigned int message, std::uintptr_t wParam, std::intptr_t lParam) override {
+    if (message == 0x8022 && wParam == 0 && lParam == 0) ++posts;
+    return true;
+  }
+  std::atomic<bool> visible{true};
+  std::atomic<int> posts{0};
+};
+
+// A temporary base directory, the manual clock, and the saved standard
+// streams.
+class LoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/mox_logtest_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_root = pattern;
+    m_base = mox::platform::utf8ToWide(m_root.string()) + L"/logs/";
+    std::filesystem::create_directory(m_root / "logs");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    m_savedOut = dup(1);
+    m_savedErr = dup(2);
+    mox::platform::setClockSource(&m_clock);
+  }
+
+  void TearDown() override {
+    kelLoggerClass::terminate();
+    restoreStreams();
+    mox::platform::setClockSource(nullptr);
+    if (HasFailure()) {
+      std::printf("log files kept in %s\n", m_root.c_str());
+    } else {
+      std::error_code ec;
+      std::filesystem::remove_all(m_root, ec);
+    }
+  }
+
+  void restoreStreams() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (m_savedOut >= 0) dup2(m_savedOut, 1), close(m_savedOut), m_savedOut = -1;
+    if (m_savedErr >= 0) dup2(m_savedErr, 2), close(m_savedErr), m_savedErr = -1;
+  }
+
+  // The session directory as a native path.
+  std::filesystem::path session() const {
+    std::wstring directory;
+    if (!kelLogger::getCurrentDirectory(directory)) return {};
+    std::string native = mox::platform::wideToUtf8(directory);
+    for (char& c : native)
+      if (c == '\\') c = '/';
+    return native;
+  }
+
+  std::filesystem::path logs() const { return m_root / "logs"; }
+
+  mox::platform::ManualClock m_clock{fileTimeOf(2024, 3, 5, 10, 0, 0, 0), 0, 5000};
+  std::filesystem::path m_root;
+  std::wstring m_base;
+  int m_savedOut = -1;
+  int m_savedErr = -1;
+};
+
+}  // namespace logtest
