@@ -10,8 +10,10 @@
 // been entered it allocates nothing from the heap (its scratch space is mapped
 // directly from the kernel), takes no lock and calls the kernel directly. The
 // other threads are stopped and read by a short-lived child process that
-// traces them; where tracing is not allowed (the process is being debugged,
-// or not dumpable) the dump holds the calling thread only.
+// traces them (the process names it as its tracer with PR_SET_PTRACER for the
+// time of the dump, and clears that setting afterwards); where tracing is not
+// allowed (the process is being debugged, or not dumpable) or no child can be
+// started, the dump holds the calling thread only.
 #pragma once
 
 #include "mox_utils/export.h"

@@ -942,6 +942,21 @@ bool writeFile(int fd, Scratch& s, const Target& t) {
   return !out.failed();
 }
 
+// The kernel's sigaction record, for rt_sigaction without the C library.
+struct KernelSigaction {
+  void (*handler)(int);
+  unsigned long flags;
+  void (*restorer)();
+  std::uint64_t mask;
+};
+
+// Signal-safe.
+void setDefaultAction(int signo) {
+  KernelSigaction action = {};
+  action.handler = SIG_DFL;
+  syscall(SYS_rt_sigaction, signo, &action, nullptr, sizeof action.mask);
+}
+
 // Writes the dump from a child process that stops and reads the other
 // threads; false when no child could be started (nothing written then).
 // *ok tells whether the child wrote a whole dump.
@@ -958,6 +973,9 @@ bool writeFromChild(int fd, Scratch& s, Target t, bool* ok) {
   }
   if (child == 0) {
     sysClose(gate[1]);
+    // The child inherits the application's crash handlers; a fault in the
+    // child must end the child, not write a dump of it over this one.
+    for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS}) setDefaultAction(signo);
     char go = 0;
     sysRead(gate[0], &go, 1);  // until the parent allows the tracing
     sysClose(gate[0]);
@@ -1098,7 +1116,10 @@ void onBreakpoint(int signo, siginfo_t* info, void* context) {
     } else if (prev.sa_handler != SIG_IGN && prev.sa_handler != SIG_DFL && prev.sa_handler != nullptr) {
       prev.sa_handler(signo);
     } else if (prev.sa_handler == SIG_DFL) {
-      syscall(SYS_tgkill, sysGetpid(), sysGettid(), SIGABRT);
+      // The default action ends the process; it does so once this handler
+      // returns and the signal is unblocked.
+      setDefaultAction(SIGTRAP);
+      syscall(SYS_tgkill, sysGetpid(), sysGettid(), SIGTRAP);
     }
     return;
   }
