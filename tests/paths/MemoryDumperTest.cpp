@@ -1,0 +1,391 @@
+#include "mox_utils/paths/MemoryDumper.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mox_utils/paths/MiniDumpFile.h"
+#include "mox_utils/platform/DebugOutput.h"
+#include "mox_utils/platform/MiniDump.h"
+#include "mox_utils/platform/Text.h"
+
+namespace fs = std::filesystem;
+using mox::detail::MiniDumpFile;
+
+// Outside the anonymous namespace so that debuggers print its plain name.
+namespace mox_dump_test {
+__attribute__((noinline)) void askForDumpHere(const std::wstring& file, MINIDUMP_TYPE type) {
+  MemoryDumper::GenerateMiniDump(file.c_str(), nullptr, type);
+  asm volatile("" ::: "memory");  // keeps the call from becoming a tail call
+}
+}  // namespace mox_dump_test
+
+namespace {
+
+using mox_dump_test::askForDumpHere;
+
+constexpr std::uint32_t kSigtrap = 5;
+constexpr std::uint32_t kSigsegv = 11;
+constexpr std::uint32_t kSegvMapErr = 1;  // si_code of an access to an unmapped address
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "mox_dumps_XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(m_path, ec);
+  }
+  fs::path path() const { return m_path; }
+  std::wstring wide(const std::string& name) const { return mox::platform::utf8ToWide((m_path / name).string()); }
+
+ private:
+  fs::path m_path;
+};
+
+std::vector<std::wstring>& debugTexts() {
+  static std::vector<std::wstring> texts;
+  return texts;
+}
+void recordDebugText(const wchar_t* text) { debugTexts().emplace_back(text); }
+
+// Captures the debugger output for one test.
+class DebugCapture {
+ public:
+  DebugCapture() {
+    debugTexts().clear();
+    m_previous = mox::platform::setDebugOutputSink(&recordDebugText);
+  }
+  ~DebugCapture() { mox::platform::setDebugOutputSink(m_previous); }
+
+ private:
+  mox::platform::DebugOutputSink m_previous;
+};
+
+// The GNU build id of an ELF file on disk, found through its section headers
+// (the writer reads the loaded image's program headers instead).
+std::vector<std::uint8_t> buildIdOfFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string elf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto u16 = [&](std::size_t at) { return std::uint16_t(std::uint8_t(elf[at]) | std::uint8_t(elf[at + 1]) << 8); };
+  auto u32 = [&](std::size_t at) { return std::uint32_t(u16(at) | std::uint32_t(u16(at + 2)) << 16); };
+  auto u64 = [&](std::size_t at) { return std::uint64_t(u32(at)) | std::uint64_t(u32(at + 4)) << 32; };
+  if (elf.size() < 64 || elf.compare(0, 4,
+                                     "\x7f"
+                                     "ELF") != 0)
+    return {};
+  const std::uint64_t shoff = u64(40);
+  const std::uint16_t shentsize = u16(58), shnum = u16(60);
+  for (std::uint16_t i = 0; i < shnum; ++i) {
+    const std::size_t sh = shoff + std::size_t(i) * shentsize;
+    if (sh + 64 > elf.size() || u32(sh + 4) != 7 /* SHT_NOTE */) continue;
+    const std::uint64_t offset = u64(sh + 24), size = u64(sh + 32);
+    for (std::uint64_t at = offset; at + 12 <= offset + size;) {
+      const std::uint32_t nameSize = u32(at), descSize = u32(at + 4), type = u32(at + 8);
+      const std::uint64_t desc = at + 12 + ((nameSize + 3) & ~3u);
+      if (type == 3 && nameSize == 4 && elf.compare(at + 12, 4, std::string("GNU\0", 4)) == 0)
+        return std::vector<std::uint8_t>(elf.begin() + desc, elf.begin() + desc + descSize);
+      at = desc + ((descSize + 3) & ~3u);
+    }
+  }
+  return {};
+}
+
+// Standard output of a shell command and its exit status.
+std::string run(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    *status = -1;
+    return output;
+  }
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  const int raw = pclose(pipe);
+  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return output;
+}
+
+bool executable(const char* path) { return access(path, X_OK) == 0; }
+
+// Runs body in a child process; returns how it ended (the raw wait status).
+template <typename Body>
+int inChild(Body body) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return status;
+}
+
+const mox::detail::MiniDumpThread* findThread(const MiniDumpFile& dump, std::uint32_t id) {
+  for (const auto& t : dump.threads())
+    if (t.threadId == id) return &t;
+  return nullptr;
+}
+
+TEST(MemoryDumperTest, BreakpointDumpRecordsTheCallerAndReturns) {
+  TempDir dir;
+  DebugCapture capture;
+  volatile std::uint64_t marker = 0x5AFEC0DE0BADF00Dull;
+  askForDumpHere(dir.wide("bp.dmp"), MiniDumpNormal);
+  marker = marker + 1;  // the caller continues normally
+  EXPECT_EQ(marker, 0x5AFEC0DE0BADF00Eull);
+  EXPECT_EQ(debugTexts(), (std::vector<std::wstring>{L"raising exception\r\n", L"writing minidump\r\n"}));
+
+  MiniDumpFile dump;
+  std::string error;
+  ASSERT_TRUE(dump.load(dir.wide("bp.dmp"), &error)) << error;
+  EXPECT_EQ(dump.architecture(), 9);  // AMD64
+  EXPECT_EQ(dump.processId(), static_cast<std::uint32_t>(getpid()));
+  for (std::uint32_t type : {3u, 4u, 5u, 6u, 7u, 15u, 0x47670003u, 0x47670004u, 0x47670009u}) {
+    SCOPED_TRACE(type);
+    EXPECT_FALSE(dump.streamData(type).empty());
+  }
+
+  ASSERT_TRUE(dump.hasException());
+  EXPECT_EQ(dump.exception().code, kSigtrap);
+  EXPECT_EQ(dump.exception().threadId, mox::platform::currentThreadId());
+  const auto* self = findThread(dump, mox::platform::currentThreadId());
+  ASSERT_NE(self, nullptr);
+  EXPECT_EQ(self->contextRva, dump.exception().contextRva);
+
+  // The stack in the dump is this thread's: it holds the marker as it was.
+  std::string bytes;
+  ASSERT_TRUE(dump.readMemory(reinterpret_cast<std::uintptr_t>(&marker), sizeof marker, &bytes));
+  const std::uint64_t before = 0x5AFEC0DE0BADF00Dull;
+  EXPECT_EQ(bytes, std::string(reinterpret_cast<const char*>(&before), sizeof before));
+  EXPECT_LE(self->stackStart, self->stackPointer);
+
+  // The test binary is a module with its build id, and the breakpoint lies
+  // in it (the dump code is linked in statically).
+  const fs::path exe = fs::canonical("/proc/self/exe");
+  const auto expectedId = buildIdOfFile(exe);
+  ASSERT_FALSE(expectedId.empty());
+  bool found = false;
+  for (const auto& m : dump.modules()) {
+    if (m.name != exe.string()) continue;
+    found = true;
+    EXPECT_EQ(m.buildId, expectedId);
+    EXPECT_GE(self->instructionPointer, m.base);
+    EXPECT_LT(self->instructionPointer, m.base + m.size);
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST(MemoryDumperTest, SignalDumpRecordsTheFaultAndEveryThread) {
+  TempDir dir;
+  static std::wstring file;
+  file = dir.wide("segv.dmp");
+  int pids[2];
+  ASSERT_EQ(pipe(pids), 0);
+  const int status = inChild([&] {
+    // Two parked threads beside the one that faults.
+    static std::mutex lock;
+    static std::condition_variable never;
+    std::atomic<int> parked{0};
+    for (int i = 0; i < 2; ++i) {
+      std::thread([&] {
+        std::unique_lock<std::mutex> hold(lock);
+        ++parked;
+        never.wait(hold, [] { return false; });
+      }).detach();
+    }
+    while (parked.load() < 2) std::this_thread::yield();
+    static char altStack[128 * 1024];
+    stack_t stack = {};
+    stack.ss_sp = altStack;
+    stack.ss_size = sizeof altStack;
+    sigaltstack(&stack, nullptr);
+    struct sigaction action = {};
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    action.sa_sigaction = [](int, siginfo_t* info, void* context) {
+      EXCEPTION_POINTERS pointers{info, static_cast<ucontext_t*>(context)};
+      MemoryDumper::GenerateMiniDump(file.c_str(), &pointers, MiniDumpNormal);
+      _exit(0);
+    };
+    sigaction(SIGSEGV, &action, nullptr);
+    const std::uint32_t tid = mox::platform::currentThreadId();
+    (void)!write(pids[1], &tid, sizeof tid);
+    volatile std::uintptr_t address = 0x10;
+    *reinterpret_cast<volatile int*>(address) = 1;
+  });
+  close(pids[1]);
+  std::uint32_t faultingThread = 0;
+  ASSERT_EQ(read(pids[0], &faultingThread, sizeof faultingThread), 4);
+  close(pids[0]);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  MiniDumpFile dump;
+  std::string error;
+  ASSERT_TRUE(dump.load(file, &error)) << error;
+  ASSERT_TRUE(dump.hasException());
+  EXPECT_EQ(dump.exception().code, kSigsegv);
+  EXPECT_EQ(dump.exception().flags, kSegvMapErr);
+  EXPECT_EQ(dump.exception().address, 0x10u);
+  EXPECT_EQ(dump.exception().threadId, faultingThread);
+  EXPECT_EQ(dump.threads().size(), 3u);
+  // Every thread has registers and a stack that the memory list holds.
+  for (const auto& t : dump.threads()) {
+    SCOPED_TRACE(t.threadId);
+    EXPECT_NE(t.instructionPointer, 0u);
+    EXPECT_GT(t.stackSize, 0u);
+    std::string bytes;
+    EXPECT_TRUE(dump.readMemory(t.stackPointer, 8, &bytes));
+  }
+}
+
+TEST(MemoryDumperTest, DumpTypeSelectsTheMemory) {
+  std::vector<std::uint8_t> heap(64 * 1024);
+  for (std::size_t i = 0; i < heap.size(); ++i) heap[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  struct Case {
+    MINIDUMP_TYPE type;
+    bool heapInDump;
+  } cases[] = {{MiniDumpNormal, false}, {MiniDumpWithFullMemory, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    TempDir dir;
+    MemoryDumper::GenerateMiniDump(dir.wide("t.dmp").c_str(), nullptr, c.type);
+    MiniDumpFile dump;
+    std::string error;
+    ASSERT_TRUE(dump.load(dir.wide("t.dmp"), &error)) << error;
+    EXPECT_EQ(dump.flags(), static_cast<std::uint64_t>(c.type));
+    std::string bytes;
+    const bool present = dump.readMemory(reinterpret_cast<std::uintptr_t>(heap.data()), heap.size(), &bytes);
+    EXPECT_EQ(present, c.heapInDump);
+    if (present) {
+      EXPECT_EQ(bytes, std::string(heap.begin(), heap.end()));
+    }
+  }
+}
+
+TEST(MemoryDumperTest, FileCreation) {
+  TempDir dir;
+  {
+    std::ofstream old(dir.path() / "old.dmp", std::ios::binary);
+    old << std::string(4 << 20, 'x');
+  }
+  fs::create_directory(dir.path() / "sub");
+  std::wstring tooLong = dir.wide("");
+  while (tooLong.size() < 5000) tooLong += L"./";
+  tooLong += L"long.dmp";
+
+  struct Case {
+    const char* name;
+    std::wstring file;
+    fs::path expected;  // empty: no file is created
+  } cases[] = {
+      {"existing file is replaced", dir.wide("old.dmp"), dir.path() / "old.dmp"},
+      {"backslashes name directories", dir.wide("sub\\w.dmp"), dir.path() / "sub" / "w.dmp"},
+      {"missing directory", dir.wide("missing/x.dmp"), {}},
+      {"beyond the path limit", tooLong, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DebugCapture capture;
+    MemoryDumper::GenerateMiniDump(c.file.c_str(), nullptr, MiniDumpNormal);
+    if (c.expected.empty()) {
+      EXPECT_TRUE(debugTexts().empty());  // nothing is reported either
+      continue;
+    }
+    MiniDumpFile dump;
+    std::string error;
+    EXPECT_TRUE(dump.load(mox::platform::utf8ToWide(c.expected.string()), &error)) << error;
+    EXPECT_LT(fs::file_size(c.expected), 4u << 20);
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "long.dmp"));
+  EXPECT_FALSE(fs::exists(dir.path() / "missing"));
+  MemoryDumper::GenerateMiniDump(nullptr, nullptr, MiniDumpNormal);  // nothing, no crash
+}
+
+// A dump cut short (here by the file size limit) never carries the signature.
+TEST(MemoryDumperTest, DumpCutShortHasNoSignature) {
+  TempDir dir;
+  const std::wstring file = dir.wide("short.dmp");
+  const int status = inChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {16 * 1024, 16 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    MemoryDumper::GenerateMiniDump(file.c_str(), nullptr, MiniDumpNormal);
+  });
+  ASSERT_TRUE(WIFEXITED(status));
+  const fs::path path = dir.path() / "short.dmp";
+  ASSERT_TRUE(fs::exists(path));
+  std::ifstream in(path, std::ios::binary);
+  char head[4] = {};
+  in.read(head, 4);
+  EXPECT_NE(std::string(head, 4), "MDMP");
+  MiniDumpFile dump;
+  std::string error;
+  EXPECT_FALSE(dump.load(mox::platform::utf8ToWide(path.string()), &error));
+}
+
+TEST(MemoryDumperTest, Obj2yamlDecodesEveryStream) {
+  if (!executable("/usr/bin/obj2yaml")) GTEST_SKIP() << "obj2yaml is not installed";
+  for (MINIDUMP_TYPE type : {MiniDumpNormal, MiniDumpWithFullMemory}) {
+    SCOPED_TRACE(type);
+    TempDir dir;
+    MemoryDumper::GenerateMiniDump(dir.wide("y.dmp").c_str(), nullptr, type);
+    int status = 0;
+    const std::string yaml = run("/usr/bin/obj2yaml " + (dir.path() / "y.dmp").string() + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << yaml.substr(0, 2000);
+    for (const char* stream : {"SystemInfo", "MiscInfo", "ThreadList", "ModuleList", "MemoryList", "Exception",
+                               "LinuxMaps", "LinuxProcStatus", "LinuxCPUInfo"}) {
+      EXPECT_NE(yaml.find(std::string("Type:            ") + stream), std::string::npos) << stream;
+    }
+  }
+}
+
+TEST(MemoryDumperTest, LldbShowsTheFunctionThatAskedForTheDump) {
+  if (!executable("/usr/bin/lldb")) GTEST_SKIP() << "lldb is not installed";
+  TempDir dir;
+  askForDumpHere(dir.wide("lldb.dmp"), MiniDumpNormal);
+  int status = 0;
+  const std::string out = run("/usr/bin/lldb --batch -c " + (dir.path() / "lldb.dmp").string() + " " +
+                                  fs::canonical("/proc/self/exe").string() + " -o 'thread backtrace' 2>/dev/null",
+                              &status);
+  EXPECT_NE(out.find("stop reason = signal SIGTRAP"), std::string::npos) << out;
+  EXPECT_NE(out.find("askForDumpHere"), std::string::npos) << out;
+  EXPECT_NE(out.find("LldbShowsTheFunctionThatAskedForTheDump"), std::string::npos) << out;
+}
+
+#ifdef MOX_TOOL_PATH
+TEST(MemoryDumperTest, CrashTestDumpOpensInLldbAtTheFault) {
+  TempDir dir;
+  const std::string file = (dir.path() / "crash.dmp").string();
+  int status = 0;
+  const std::string report = run(std::string(MOX_TOOL_PATH) + " crash-test " + file + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << report;
+  EXPECT_NE(report.find("exception: SIGSEGV (11), code 1, address 0x10"), std::string::npos) << report;
+  if (!executable("/usr/bin/lldb")) GTEST_SKIP() << "lldb is not installed";
+  const std::string out =
+      run("/usr/bin/lldb --batch -c " + file + " " + std::string(MOX_TOOL_PATH) + " -o 'thread backtrace' 2>/dev/null",
+          &status);
+  EXPECT_NE(out.find("stop reason = signal SIGSEGV"), std::string::npos) << out;
+  EXPECT_NE(out.find("frame #0: "), std::string::npos) << out;
+  EXPECT_NE(out.find("crashTestFault"), std::string::npos) << out;
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include "mox_utils/paths/MiniDumpFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace {
+
+using mox::detail::MiniDumpFile;
+
+void put32(std::string& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// A small dump built by hand: header, one thread with a 16-byte stack, one
+// module named "/m" with a build id, the stack in the memory list, an
+// exception. Offsets are fixed so that the cases below can damage them.
+struct Layout {
+  static constexpr std::size_t kDirectory = 32;    // 5 entries of 12
+  static constexpr std::size_t kThreads = 96;      // 4 + 48
+  static constexpr std::size_t kStack = 152;       // 16 bytes
+  static constexpr std::size_t kContext = 168;     // 1232 bytes
+  static constexpr std::size_t kName = 1400;       // 4 + 4 + 2
+  static constexpr std::size_t kCodeView = 1412;   // "BpEL" + 4 bytes
+  static constexpr std::size_t kModules = 1424;    // 4 + 108
+  static constexpr std::size_t kMemory = 1536;     // 4 + 16
+  static constexpr std::size_t kException = 1560;  // 168
+  static constexpr std::size_t kMisc = 1728;       // 24
+  static constexpr std::size_t kEnd = 1752;
+};
+
+std::string handMadeDump() {
+  std::string b(Layout::kEnd, '\0');
+  put32(b, 0, 0x504D444D);
+  put32(b, 4, 0xA793);
+  put32(b, 8, 5);
+  put32(b, 12, Layout::kDirectory);
+  const std::uint32_t dir[5][3] = {{3, 52, Layout::kThreads},
+                                   {4, 112, Layout::kModules},
+                                   {5, 20, Layout::kMemory},
+                                   {6, 168, Layout::kException},
+                                   {15, 24, Layout::kMisc}};
+  for (int i = 0; i < 5; ++i)
+    for (int j = 0; j < 3; ++j) put32(b, Layout::kDirectory + 12 * i + 4 * j, dir[i][j]);
+  put32(b, Layout::kMisc, 24), put32(b, Layout::kMisc + 4, 1),
+      put32(b, Layout::kMisc + 8, 4242);  // misc info with the pid
+  put32(b, Layout::kThreads, 1);
+  put32(b, Layout::kThreads + 4, 77);
+  put32(b, Layout::kThreads + 4 + 24, 0x1000);  // stack start (low half)
+  put32(b, Layout::kThreads + 4 + 32, 16);
+  put32(b, Layout::kThreads + 4 + 36, Layout::kStack);
+  put32(b, Layout::kThreads + 4 + 40, 1232);
+  put32(b, Layout::kThreads + 4 + 44, Layout::kContext);
+  for (int i = 0; i < 16; ++i) b[Layout::kStack + i] = static_cast<char>(0xA0 + i);
+  put32(b, Layout::kContext + 48, 0x0010000B);
+  put32(b, Layout::kContext + 152, 0x1008);  // rsp
+  put32(b, Layout::kContext + 248, 0x4000);  // rip
+  put32(b, Layout::kName, 4);
+  b[Layout::kName + 4] = '/', b[Layout::kName + 6] = 'm';
+  put32(b, Layout::kCodeView, 0x4270454C);
+  put32(b, Layout::kCodeView + 4, 0xDDCCBBAA);
+  put32(b, Layout::kModules, 1);
+  put32(b, Layout::kModules + 4, 0x4000);
+  put32(b, Layout::kModules + 4 + 8, 0x1000);
+  put32(b, Layout::kModules + 4 + 20, Layout::kName);
+  put32(b, Layout::kModules + 4 + 76, 8);
+  put32(b, Layout::kModules + 4 + 80, Layout::kCodeView);
+  put32(b, Layout::kMemory, 1);
+  put32(b, Layout::kMemory + 4, 0x1000);
+  put32(b, Layout::kMemory + 12, 16);
+  put32(b, Layout::kMemory + 16, Layout::kStack);
+  put32(b, Layout::kException, 77);
+  put32(b, Layout::kException + 8, 11);
+  put32(b, Layout::kException + 12, 2);
+  put32(b, Layout::kException + 24, 0xdead);
+  put32(b, Layout::kException + 164, Layout::kContext);
+  return b;
+}
+
+TEST(MiniDumpFileTest, ReadsAHandMadeDump) {
+  MiniDumpFile dump;
+  std::string error;
+  ASSERT_TRUE(dump.parse(handMadeDump(), &error)) << error;
+  EXPECT_EQ(dump.processId(), 4242u);
+  ASSERT_EQ(dump.threads().size(), 1u);
+  EXPECT_EQ(dump.threads()[0].threadId, 77u);
+  EXPECT_EQ(dump.threads()[0].stackPointer, 0x1008u);
+  EXPECT_EQ(dump.threads()[0].instructionPointer, 0x4000u);
+  ASSERT_EQ(dump.modules().size(), 1u);
+  EXPECT_EQ(dump.modules()[0].name, "/m");
+  EXPECT_EQ(dump.modules()[0].buildId, (std::vector<std::uint8_t>{0xAA, 0xBB, 0xCC, 0xDD}));
+  ASSERT_TRUE(dump.hasException());
+  EXPECT_EQ(dump.exception().code, 11u);
+  EXPECT_EQ(dump.exception().flags, 2u);
+  EXPECT_EQ(dump.exception().address, 0xdeadu);
+  std::string bytes;
+  ASSERT_TRUE(dump.readMemory(0x1008, 8, &bytes));
+  EXPECT_EQ(bytes, "\xA8\xA9\xAA\xAB\xAC\xAD\xAE\xAF");
+  EXPECT_FALSE(dump.readMemory(0x100C, 8, &bytes));  // runs past the range
+  EXPECT_FALSE(dump.readMemory(0x0FFF, 1, &bytes));
+}
+
+TEST(MiniDumpFileTest, DamagedDumpsAreRejected) {
+  struct Case {
+    const char* name;
+    std::function<void(std::string&)> damage;
+  } cases[] = {
+      {"no signature", [](std::string& b) { b[0] = 0; }},
+      {"wrong version", [](std::string& b) { put32(b, 4, 0xA794); }},
+      {"directory beyond the end", [](std::string& b) { put32(b, 12, Layout::kEnd - 12); }},
+      {"huge stream count", [](std::string& b) { put32(b, 8, 0xFFFFFFFF); }},
+      {"stream beyond the end", [](std::string& b) { put32(b, Layout::kDirectory + 4, 0xFFFFFFF0); }},
+      {"duplicate stream type", [](std::string& b) { put32(b, Layout::kDirectory + 12, 3); }},
+      {"thread count larger than the stream", [](std::string& b) { put32(b, Layout::kThreads, 0x40000000); }},
+      {"context beyond the end", [](std::string& b) { put32(b, Layout::kThreads + 4 + 44, 0xFFFFFF00); }},
+      {"stack size beyond the end", [](std::string& b) { put32(b, Layout::kThreads + 4 + 32, 0x7FFFFFFF); }},
+      {"module name length beyond the end", [](std::string& b) { put32(b, Layout::kName, 0xFFFFFFFE); }},
+      {"odd module name length", [](std::string& b) { put32(b, Layout::kName, 3); }},
+      {"code view record beyond the end", [](std::string& b) { put32(b, Layout::kModules + 4 + 76, 0x10000); }},
+      {"memory range beyond the end", [](std::string& b) { put32(b, Layout::kMemory + 16, Layout::kEnd - 8); }},
+      {"short exception stream", [](std::string& b) { put32(b, Layout::kDirectory + 36 + 4, 100); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = handMadeDump();
+    c.damage(bytes);
+    MiniDumpFile dump;
+    std::string error;
+    EXPECT_FALSE(dump.parse(bytes, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(dump.threads().empty());
+  }
+  // Every truncation fails cleanly.
+  const std::string whole = handMadeDump();
+  for (std::size_t n = 0; n < whole.size(); ++n) {
+    MiniDumpFile dump;
+    std::string error;
+    ASSERT_FALSE(dump.parse(std::string_view(whole).substr(0, n), &error)) << n;
+  }
+}
+
+}  // namespace
