@@ -755,13 +755,14 @@ LONG shDeleteKey(HKEY parent, const wchar_t* subKey) {
     if (q.bind(1, target).step() != SQLITE_ROW) return kErrorCantWrite;
     targetParent = q.integer(0);
   }
-  // The whole subtree, found level by level through the parent index.
-  Query values(
-      hive,
-      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
-      " DELETE FROM vals WHERE key IN sub");
+  // The whole subtree, found level by level through the parent index. UNION,
+  // not UNION ALL: a damaged file whose parents form a loop must not make
+  // the query run forever.
+  Query values(hive,
+               "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
+               " DELETE FROM vals WHERE key IN sub");
   Query keys(hive,
-             "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
+             "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
              " DELETE FROM keys WHERE id IN sub");
   if (values.bind(1, target).step() != SQLITE_DONE || keys.bind(1, target).step() != SQLITE_DONE ||
       !touchKey(hive, targetParent) || !tx.commit()) {
