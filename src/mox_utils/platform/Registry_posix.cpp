@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <locale.h>
 #include <pwd.h>
 #include <sqlite3.h>
@@ -127,6 +128,11 @@ std::shared_ptr<Hive> Hive::open(const std::string& path, LONG* error) {
     return nullptr;
   }
   hive->m_pid = ::getpid();
+  // Settings are the user's own: a new hive (and with it its -wal and -shm
+  // files, which SQLite creates with the same mode) is readable by no one
+  // else.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &hive->m_db, flags, nullptr) != SQLITE_OK) return nullptr;
   sqlite3_busy_timeout(hive->m_db, kHiveBusyTimeoutMs);
