@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <locale.h>
 #include <pwd.h>
 #include <sqlite3.h>
@@ -127,6 +128,11 @@ std::shared_ptr<Hive> Hive::open(const std::string& path, LONG* error) {
     return nullptr;
   }
   hive->m_pid = ::getpid();
+  // Settings are the user's own: a new hive (and with it its -wal and -shm
+  // files, which SQLite creates with the same mode) is readable by no one
+  // else.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &hive->m_db, flags, nullptr) != SQLITE_OK) return nullptr;
   sqlite3_busy_timeout(hive->m_db, kHiveBusyTimeoutMs);
@@ -755,13 +761,14 @@ LONG shDeleteKey(HKEY parent, const wchar_t* subKey) {
     if (q.bind(1, target).step() != SQLITE_ROW) return kErrorCantWrite;
     targetParent = q.integer(0);
   }
-  // The whole subtree, found level by level through the parent index.
-  Query values(
-      hive,
-      "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
-      " DELETE FROM vals WHERE key IN sub");
+  // The whole subtree, found level by level through the parent index. UNION,
+  // not UNION ALL: a damaged file whose parents form a loop must not make
+  // the query run forever.
+  Query values(hive,
+               "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
+               " DELETE FROM vals WHERE key IN sub");
   Query keys(hive,
-             "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
+             "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
              " DELETE FROM keys WHERE id IN sub");
   if (values.bind(1, target).step() != SQLITE_DONE || keys.bind(1, target).step() != SQLITE_DONE ||
       !touchKey(hive, targetParent) || !tx.commit()) {

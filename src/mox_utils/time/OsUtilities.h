@@ -63,12 +63,12 @@ namespace mox::detail {
 // The model name of the fixed table for a 12-character vendor identification
 // (compared over 12 characters) with family and model as _cpuid computes them;
 // "Unknown" for every combination the table does not list.
-MOX_API const char* processorModelName(const char* vendor, int family, int model);
+const char* processorModelName(const char* vendor, int family, int model);
 
 // _cpuid's work on given CPUID results: leaf 0, leaf 1, leaf 0x80000000 and
 // (read only when the latter reports the extended range) leaf 0x80000001,
 // each as EAX, EBX, ECX, EDX. Returns the flags.
-MOX_API int describeProcessor(const unsigned int leaf0[4], const unsigned int leaf1[4],
-                              const unsigned int extendedMax[4], const unsigned int extended1[4], ProcessorInfo* info);
+int describeProcessor(const unsigned int leaf0[4], const unsigned int leaf1[4], const unsigned int extendedMax[4],
+                      const unsigned int extended1[4], ProcessorInfo* info);
 
 }  // namespace mox::detail
