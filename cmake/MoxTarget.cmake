@@ -5,7 +5,13 @@ function(mox_configure_target target)
   if(MOX_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
-  if(MOX_SANITIZE STREQUAL "address")
+  if(MOX_BUILD_FUZZ)
+    # The library itself is instrumented for coverage feedback and checked by
+    # the sanitizers; the fuzzer targets add the libFuzzer driver.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+                                             -fno-sanitize-recover=undefined -g)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  elseif(MOX_SANITIZE STREQUAL "address")
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
                                              -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)

@@ -18,13 +18,9 @@
 
 #include "mox_utils/export.h"
 #include "mox_utils/platform.h"
+#include "mox_utils/platform/Thread.h"  // currentThreadId, currentProcessId
 
 namespace mox::platform {
-
-// The kernel's identifiers of the calling thread and of the process, as the
-// dump records them. Signal-safe.
-MOX_API DWORD currentThreadId();
-MOX_API DWORD currentProcessId();
 
 // Creates fileName for writing only (an existing file is truncated) and
 // returns its descriptor; -1 when it cannot be created or when the path does

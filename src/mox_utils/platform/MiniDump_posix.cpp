@@ -1008,12 +1008,6 @@ bool writeFromChild(int fd, Scratch& s, Target t, bool* ok) {
 
 }  // namespace
 
-// Signal-safe.
-DWORD currentThreadId() { return static_cast<DWORD>(sysGettid()); }
-
-// Signal-safe.
-DWORD currentProcessId() { return static_cast<DWORD>(sysGetpid()); }
-
 // Signal-safe: the native path is built in a buffer on the stack.
 int createDumpFile(const wchar_t* fileName) {
   if (fileName == nullptr) return -1;

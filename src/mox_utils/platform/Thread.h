@@ -27,7 +27,7 @@ MOX_API unsigned long startThread(ThreadFunction function, void* argument);
 MOX_API void sleepMs(int ms);
 
 // The kernel's identifier of the calling thread (GetCurrentThreadId) and of
-// the process (GetCurrentProcessId).
+// the process (GetCurrentProcessId). Signal-safe (plain system calls).
 MOX_API std::uint32_t currentThreadId();
 MOX_API std::uint32_t currentProcessId();
 
