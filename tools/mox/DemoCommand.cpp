@@ -26,6 +26,7 @@
 #include "mox_utils/compression.h"
 #include "mox_utils/logging.h"
 #include "mox_utils/paths.h"
+#include "mox_utils/platform/File.h"
 #include "mox_utils/platform/Text.h"
 #include "mox_utils/probes.h"
 #include "mox_utils/time.h"
@@ -296,7 +297,7 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
 
   std::size_t acquisitionBytes = 0;
   for (const auto& s : streams) {
-    acquisitionBytes += std::size_t{s->regionFrames} * (std::size_t{s->lineSize} * s->numLines + DataBlock::GetTagSize());
+    acquisitionBytes += static_cast<std::size_t>(s->regionFrames) * (std::size_t{s->lineSize} * s->numLines + DataBlock::GetTagSize());
   }
   std::vector<unsigned char> acquisitionMemory(acquisitionBytes);
   std::vector<unsigned char> cineMemory(kCineMemoryBytes);
@@ -507,8 +508,9 @@ void addDemo(CLI::App& app, int& status) {
   auto* demo = app.add_subcommand("demo", "Run one acquisition session on a sample installation, end to end");
   auto root = std::make_shared<std::string>(MOX_DEFAULT_ROOT);
   auto outDir = std::make_shared<std::string>("mox-demo");
-  demo->add_option("--root", *root, "Installation root (pathconfig.xml, settings/, frames/)", true);
-  demo->add_option("--out", *outDir, "Folder for the session directory, cine files, picture and dumps", true);
+  demo->add_option("--root", *root, "Installation root (pathconfig.xml, settings/, frames/)")->capture_default_str();
+  demo->add_option("--out", *outDir, "Folder for the session directory, cine files, picture and dumps")
+      ->capture_default_str();
   demo->callback([root, outDir, &status] {
     try {
       status = runDemo(*root, *outDir);
