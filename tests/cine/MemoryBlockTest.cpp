@@ -25,7 +25,7 @@ bool allBytesAre(const MemoryBlock& block, unsigned char value) {
   return true;
 }
 
-// A heap that hands out allocations `g_shift` bytes past a 16-byte boundary,
+// A heap that hands out allocations `shift` bytes past a 16-byte boundary,
 // so that the data pointer lies 16 - shift bytes into the allocation, and
 // that can be told to fail. It counts what is still outstanding.
 struct ShiftedHeap {
@@ -36,11 +36,18 @@ struct ShiftedHeap {
   static inline std::size_t shift = 0;
   static inline bool fail = false;
   static inline std::map<void*, Block> live;
+  static inline void* last = nullptr;  // the latest allocation handed out
 
   static void* reallocate(void* old, std::size_t size) {
     if (fail) return nullptr;
-    auto* base = static_cast<unsigned char*>(std::aligned_alloc(16, (shift + size + 15) / 16 * 16));
-    if (base == nullptr) return nullptr;
+    // The allocation ends exactly where the block's bytes may end, so that
+    // AddressSanitizer reports any write past it. glibc's malloc returns
+    // 16-byte aligned memory on this platform.
+    auto* base = static_cast<unsigned char*>(std::malloc(shift + size));
+    if (base == nullptr || reinterpret_cast<std::uintptr_t>(base) % 16 != 0) {
+      std::free(base);
+      return nullptr;
+    }
     unsigned char* p = base + shift;
     if (old != nullptr) {
       const Block previous = live.at(old);
@@ -48,6 +55,7 @@ struct ShiftedHeap {
       release(old);
     }
     live[p] = Block{base, size};
+    last = p;
     return p;
   }
   static void release(void* p) {
@@ -188,7 +196,8 @@ TEST_F(MemoryBlockTest, CopiesBetweenBlocksAtDifferentOffsets) {
         ShiftedHeap::shift = sourceShift;
         MemoryBlock source;
         ASSERT_NE(source.Alloc(37, 0), nullptr);
-        EXPECT_EQ(address(source.Ptr()) % 16, 0u);
+        // (allocation + 16) rounded down to 16: 1 to 16 bytes in.
+        EXPECT_EQ(address(source.Ptr()) - address(ShiftedHeap::last), sourceShift == 0 ? 16u : 16u - sourceShift);
         for (int i = 0; i < 37; ++i) source.Ptr()[i] = static_cast<unsigned char>(200 - i);
 
         ShiftedHeap::shift = targetShift;

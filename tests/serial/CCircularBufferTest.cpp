@@ -187,4 +187,18 @@ TEST(CCircularBufferTest, CopiesOwnTheirBuffers) {
   EXPECT_EQ(contents(copy), (Bytes{3, 4, 5, 6}));
 }
 
+// Each ring frees its own buffer once: copies outlive their original (a
+// shared buffer would be read after free or freed twice under ASan).
+TEST(CCircularBufferTest, CopiesOutliveTheirOriginal) {
+  auto* original = new CCircularBuffer(8);
+  const Bytes data = sequence(1, 5);
+  ASSERT_TRUE(original->Write(data.data(), 5));
+  CCircularBuffer copy(*original);
+  CCircularBuffer assigned;
+  assigned = *original;
+  delete original;
+  EXPECT_EQ(contents(copy), data);
+  EXPECT_EQ(contents(assigned), data);
+}
+
 }  // namespace

@@ -14,7 +14,7 @@
 // producing and a consuming thread is guarded by its owner.
 class MOX_API CCircularBuffer {
  public:
-  explicit CCircularBuffer(unsigned int size = 2048);
+  CCircularBuffer(unsigned int size = 2048);
   CCircularBuffer(const CCircularBuffer& other);
   // Makes this ring an independent copy of `other` (size, indexes and
   // contents). If the new buffer cannot be allocated, this ring is left as
