@@ -197,7 +197,7 @@ TEST(DataBlockTest, GroupsAreLaidOutApartAndGapsFail) {
 
 TEST(DataBlockTest, CineMemoryTooSmallForItsShareFailsTheWholeGroup) {
   Region small(10 * 108), large(30 * 108);
-  std::vector<unsigned char> cineMemory(10400 + 300);
+  std::vector<unsigned char> cineMemory(10400 + 624);
   DataBlock a, b;
   a.Init(10 * 108, 0, small.begin(), small.end());
   b.Init(30 * 108, 0, large.begin(), large.end());
