@@ -221,16 +221,6 @@ TEST(CineBlockTest, ReapplyingTheLayoutKeepsFramesAndAnotherEmptiesTheRing) {
   EXPECT_EQ(g.block.GetMaxFrames(), 1000u / 54 - 1);
 }
 
-TEST(CineBlockTest, SingleSlotBlockNeverHoldsAFrame) {
-  GuardedBlock g(150);
-  g.setup(10, 10);
-  ASSERT_EQ(g.block.GetMaxFrames(), 0u);
-  const auto frame = stampedFrame(100, 1);
-  EXPECT_NE(g.block.WriteFrame(frame.data(), 100, 1, 0, false), nullptr);
-  EXPECT_FALSE(g.block.GetFrame(0).IsValid());
-  EXPECT_EQ(g.block.GetFrameCount(), 0);
-}
-
 TEST(CineBlockTest, MlaSplitsLinePairsOfSixteenBitSamples) {
   // Words a0 b0 a1 b1 a2 b2 a3 b3 (a = 0x1100 + j, b = 0x2200 + j).
   GuardedBlock g(1000);
