@@ -51,10 +51,15 @@ kelXMLFile::kelXMLFile(const kelXMLFile& other) = default;
 kelXMLFile& kelXMLFile::operator=(const kelXMLFile& other) = default;
 kelXMLFile::~kelXMLFile() = default;
 
-bool kelXMLFile::open(const wchar_t* path, bool mustExist) {
-  close();
-  if (path == nullptr || path[0] == L'\0') return false;
+bool kelXMLFile::open(const wchar_t* pathText, bool mustExist) {
+  if (pathText == nullptr || pathText[0] == L'\0') {
+    close();
+    return false;
+  }
   try {
+    // A copy first: the caller may pass getPath(), which close() clears.
+    const std::wstring path(pathText);
+    close();
     std::string bytes;
     if (!mox::platform::readWholeFile(path, &bytes, kMaxFileSize)) {
       if (mustExist || mox::platform::fileExists(path) || mox::platform::directoryExists(path)) return false;
@@ -85,12 +90,16 @@ bool kelXMLFile::openBuffer(const void* data, std::size_t size) {
   return m_document != nullptr;
 }
 
-bool kelXMLFile::create(const wchar_t* rootName, const std::wstring& path) {
-  close();
-  if (rootName == nullptr) return false;
+bool kelXMLFile::create(const wchar_t* rootName, const std::wstring& pathText) {
+  if (rootName == nullptr) {
+    close();
+    return false;
+  }
   const mox::detail::Utf8Name name(rootName);
-  if (!mox::detail::isXmlName(name.c_str())) return false;
   try {
+    const std::wstring path(pathText);  // pathText may be getPath()
+    close();
+    if (!mox::detail::isXmlName(name.c_str())) return false;
     auto document = std::make_shared<Document>();
     if (!document->document.append_child(name.c_str())) return false;
     m_document = std::move(document);
@@ -121,14 +130,14 @@ std::string kelXMLFile::toString() const {
 }
 
 bool kelXMLFile::save() const {
-  if (!m_document || m_path.empty()) return false;
+  if (!getRootElement().isValid() || m_path.empty()) return false;
   const std::string text = toString();
   if (text.empty()) return false;
   return mox::platform::writeFileAtomically(m_path, text.data(), text.size());
 }
 
 bool kelXMLFile::saveAs(const std::wstring& path) {
-  if (!m_document || path.empty()) return false;
+  if (!getRootElement().isValid() || path.empty()) return false;
   const std::string text = toString();
   if (text.empty() || !mox::platform::writeFileAtomically(path, text.data(), text.size())) return false;
   m_path = path;
