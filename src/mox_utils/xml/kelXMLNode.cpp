@@ -270,12 +270,14 @@ bool kelXMLNode::setAttributeInt(const wchar_t* name, int value) const {
 
 bool kelXMLNode::removeAttribute(const wchar_t* name) const {
   if (!m_node || name == nullptr) return false;
-  return wrap(m_node).remove_attribute(Utf8Name(name).c_str());
+  pugi::xml_node node = wrap(m_node);
+  const pugi::xml_attribute attribute = node.attribute(Utf8Name(name).c_str());
+  return !attribute || node.remove_attribute(attribute);
 }
 
 bool kelXMLNode::removeChildByName(const wchar_t* name) const {
   if (!m_node || name == nullptr) return false;
   pugi::xml_node node = wrap(m_node);
   const pugi::xml_node child = childElement(node, Utf8Name(name).c_str());
-  return child && node.remove_child(child);
+  return !child || node.remove_child(child);
 }
