@@ -100,7 +100,12 @@ TEST_F(XmlFileTest, MissingFileDependsOnMustExist) {
   // A writer may start a file that does not exist yet.
   ASSERT_TRUE(file.open(path(L"new.xml"), false));
   EXPECT_FALSE(file.getRootElement().isValid());
-  EXPECT_FALSE(mox::platform::fileExists(path(L"new.xml"))) << "nothing is written before save";
+  EXPECT_FALSE(file.save()) << "a document without a root could not be read back";
+  EXPECT_FALSE(mox::platform::fileExists(path(L"new.xml")));
+  ASSERT_TRUE(file.create(L"settings", file.getPath()));
+  ASSERT_TRUE(file.save());
+  kelXMLFile reread;
+  EXPECT_TRUE(reread.open(path(L"new.xml"), true));
 
   // A file that exists but is broken is never replaced by an empty document.
   writeBytes(L"broken.xml", "<a>");
@@ -118,6 +123,9 @@ TEST_F(XmlFileTest, ChangesReachDiskOnlyOnSave) {
   EXPECT_EQ(before.getRootElement().getAttributeInt(L"version", 0), 3);
 
   ASSERT_TRUE(file.save());
+  // Reloading from its own path (a reference to text that open replaces).
+  ASSERT_TRUE(file.open(file.getPath(), true));
+  EXPECT_EQ(file.getPath(), path(L"doc.xml"));
   kelXMLFile after;
   ASSERT_TRUE(after.open(path(L"doc.xml"), true));
   EXPECT_EQ(after.getRootElement().getAttributeInt(L"version", 0), 4);

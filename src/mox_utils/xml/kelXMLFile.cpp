@@ -8,6 +8,7 @@
 #include "mox_utils/xml/XmlText.h"
 
 struct kelXMLFile::Document {
+  std::string bytes;  // parsed in place: the document's text points into it
   pugi::xml_document document;
 };
 
@@ -24,13 +25,15 @@ class StringWriter : public pugi::xml_writer {
 
 }  // namespace
 
-std::shared_ptr<kelXMLFile::Document> kelXMLFile::parse(const void* data, std::size_t size) {
+std::shared_ptr<kelXMLFile::Document> kelXMLFile::parse(std::string&& bytes) {
   try {
     auto document = std::make_shared<Document>();
+    document->bytes = std::move(bytes);
     // Comments are kept so that a rewritten file keeps them; the declaration
     // is not, since the file is always written back as UTF-8.
     const pugi::xml_parse_result result =
-        document->document.load_buffer(data, size, pugi::parse_default | pugi::parse_comments, pugi::encoding_auto);
+        document->document.load_buffer_inplace(document->bytes.data(), document->bytes.size(),
+                                               pugi::parse_default | pugi::parse_comments, pugi::encoding_auto);
     if (!result) return nullptr;
     // pugixml accepts several top-level elements; a document has exactly one.
     int elements = 0;
@@ -48,10 +51,15 @@ kelXMLFile::kelXMLFile(const kelXMLFile& other) = default;
 kelXMLFile& kelXMLFile::operator=(const kelXMLFile& other) = default;
 kelXMLFile::~kelXMLFile() = default;
 
-bool kelXMLFile::open(const wchar_t* path, bool mustExist) {
-  close();
-  if (path == nullptr || path[0] == L'\0') return false;
+bool kelXMLFile::open(const wchar_t* pathText, bool mustExist) {
+  if (pathText == nullptr || pathText[0] == L'\0') {
+    close();
+    return false;
+  }
   try {
+    // A copy first: the caller may pass getPath(), which close() clears.
+    const std::wstring path(pathText);
+    close();
     std::string bytes;
     if (!mox::platform::readWholeFile(path, &bytes, kMaxFileSize)) {
       if (mustExist || mox::platform::fileExists(path) || mox::platform::directoryExists(path)) return false;
@@ -59,7 +67,7 @@ bool kelXMLFile::open(const wchar_t* path, bool mustExist) {
       m_path = path;
       return true;
     }
-    m_document = parse(bytes.data(), bytes.size());
+    m_document = parse(std::move(bytes));
     if (!m_document) return false;
     m_path = path;
     return true;
@@ -74,16 +82,24 @@ bool kelXMLFile::open(const std::wstring& path, bool mustExist) { return open(pa
 bool kelXMLFile::openBuffer(const void* data, std::size_t size) {
   close();
   if (data == nullptr && size != 0) return false;
-  m_document = parse(data != nullptr ? data : "", size);
+  try {
+    m_document = parse(data != nullptr ? std::string(static_cast<const char*>(data), size) : std::string());
+  } catch (const std::bad_alloc&) {
+    m_document = nullptr;
+  }
   return m_document != nullptr;
 }
 
-bool kelXMLFile::create(const wchar_t* rootName, const std::wstring& path) {
-  close();
-  if (rootName == nullptr) return false;
+bool kelXMLFile::create(const wchar_t* rootName, const std::wstring& pathText) {
+  if (rootName == nullptr) {
+    close();
+    return false;
+  }
   const mox::detail::Utf8Name name(rootName);
-  if (!mox::detail::isXmlName(name.c_str())) return false;
   try {
+    const std::wstring path(pathText);  // pathText may be getPath()
+    close();
+    if (!mox::detail::isXmlName(name.c_str())) return false;
     auto document = std::make_shared<Document>();
     if (!document->document.append_child(name.c_str())) return false;
     m_document = std::move(document);
@@ -114,14 +130,14 @@ std::string kelXMLFile::toString() const {
 }
 
 bool kelXMLFile::save() const {
-  if (!m_document || m_path.empty()) return false;
+  if (!getRootElement().isValid() || m_path.empty()) return false;
   const std::string text = toString();
   if (text.empty()) return false;
   return mox::platform::writeFileAtomically(m_path, text.data(), text.size());
 }
 
 bool kelXMLFile::saveAs(const std::wstring& path) {
-  if (!m_document || path.empty()) return false;
+  if (!getRootElement().isValid() || path.empty()) return false;
   const std::string text = toString();
   if (text.empty() || !mox::platform::writeFileAtomically(path, text.data(), text.size())) return false;
   m_path = path;

@@ -45,8 +45,8 @@ class MOX_API kelXMLFile {
   // Closes what was open, then reads and parses the file. With `mustExist`
   // true (as every reader passes) a file that does not exist gives false.
   // With `mustExist` false a file that does not exist opens as an empty
-  // document without a root element (add one with create()) that save()
-  // writes to `path`; a file that exists but cannot be read or parsed still
+  // document without a root element, which create(rootName, getPath())
+  // turns into a document that save() writes to `path`; a file that exists but cannot be read or parsed still
   // gives false.
   bool open(const wchar_t* path, bool mustExist);
   bool open(const std::wstring& path, bool mustExist);
@@ -66,7 +66,8 @@ class MOX_API kelXMLFile {
   kelXMLNode getRootElement() const;
 
   // Writes the document to its path; false when nothing is open, the
-  // document has no path, or the write fails (the old file then stays).
+  // document has no root element (it could not be read back) or no path, or
+  // the write fails (the old file then stays).
   bool save() const;
   // Writes the document to `path` and makes it the document's path on
   // success.
@@ -81,10 +82,11 @@ class MOX_API kelXMLFile {
 
  private:
   struct Document;
-  // A fresh document parsed from the bytes (pugixml copies them and converts
-  // from the encoding that the byte order mark or declaration names); null
-  // unless they hold a well-formed document with a root element.
-  static std::shared_ptr<Document> parse(const void* data, std::size_t size);
+  // A fresh document parsed in place from the bytes it takes over (pugixml
+  // converts from the encoding that the byte order mark or declaration
+  // names); null unless they hold a well-formed document with one root
+  // element.
+  static std::shared_ptr<Document> parse(std::string&& bytes);
 
   std::shared_ptr<Document> m_document;
   std::wstring m_path;

@@ -113,10 +113,11 @@ class MOX_API kelXMLNode {
   bool setAttribute(const wchar_t* name, const char* value) const;
   bool setAttribute(const std::wstring& name, const std::wstring& value) const;
   bool setAttributeInt(const wchar_t* name, int value) const;
-  // False when the attribute was not there.
+  // Removals succeed when the node is left without the item, so removing
+  // what is already absent is true as well (writers clear stale items
+  // without looking first); false for an invalid node or a null name.
   bool removeAttribute(const wchar_t* name) const;
-  // Removes the first child element with this name (and everything below
-  // it); false when there is none.
+  // Removes the first child element with this name and everything below it.
   bool removeChildByName(const wchar_t* name) const;
 
  private:
