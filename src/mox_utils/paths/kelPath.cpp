@@ -62,15 +62,16 @@ std::map<int, std::wstring>& table() {
 
 // Bounds for the repeated replacement: with a search text that the
 // replacement does not contain, rewriting can still grow a text without end
-// for some pairs, so it stops once the text or the work gets absurd for a
-// path (the longest Windows path has 32767 characters).
+// for some pairs ("ab" by "bbaa"), so it stops once the text outgrows the
+// longest Windows path or the characters searched exceed a budget far beyond
+// any real path's needs.
 constexpr std::size_t kMaxRewrittenLength = 32767;
-constexpr std::size_t kMaxReplacements = 32767;
+constexpr std::size_t kMaxSearchedCharacters = std::size_t{1} << 22;
 
 // Replaces the first occurrence again and again, each search from the start,
 // until none is left (or a bound above is reached). `search` is not empty.
 void replaceRepeatedly(std::wstring& text, const std::wstring& search, const std::wstring& replacement) {
-  for (std::size_t count = 0; count < kMaxReplacements; ++count) {
+  for (std::size_t searched = 0; searched < kMaxSearchedCharacters; searched += text.size() + 1) {
     const std::size_t at = text.find(search);
     if (at == std::wstring::npos) return;
     text.replace(at, search.size(), replacement);

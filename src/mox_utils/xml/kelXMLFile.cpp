@@ -8,6 +8,7 @@
 #include "mox_utils/xml/XmlText.h"
 
 struct kelXMLFile::Document {
+  std::string bytes;  // parsed in place: the document's text points into it
   pugi::xml_document document;
 };
 
@@ -24,13 +25,15 @@ class StringWriter : public pugi::xml_writer {
 
 }  // namespace
 
-std::shared_ptr<kelXMLFile::Document> kelXMLFile::parse(const void* data, std::size_t size) {
+std::shared_ptr<kelXMLFile::Document> kelXMLFile::parse(std::string&& bytes) {
   try {
     auto document = std::make_shared<Document>();
+    document->bytes = std::move(bytes);
     // Comments are kept so that a rewritten file keeps them; the declaration
     // is not, since the file is always written back as UTF-8.
     const pugi::xml_parse_result result =
-        document->document.load_buffer(data, size, pugi::parse_default | pugi::parse_comments, pugi::encoding_auto);
+        document->document.load_buffer_inplace(document->bytes.data(), document->bytes.size(),
+                                               pugi::parse_default | pugi::parse_comments, pugi::encoding_auto);
     if (!result) return nullptr;
     // pugixml accepts several top-level elements; a document has exactly one.
     int elements = 0;
@@ -59,7 +62,7 @@ bool kelXMLFile::open(const wchar_t* path, bool mustExist) {
       m_path = path;
       return true;
     }
-    m_document = parse(bytes.data(), bytes.size());
+    m_document = parse(std::move(bytes));
     if (!m_document) return false;
     m_path = path;
     return true;
@@ -74,7 +77,11 @@ bool kelXMLFile::open(const std::wstring& path, bool mustExist) { return open(pa
 bool kelXMLFile::openBuffer(const void* data, std::size_t size) {
   close();
   if (data == nullptr && size != 0) return false;
-  m_document = parse(data != nullptr ? data : "", size);
+  try {
+    m_document = parse(data != nullptr ? std::string(static_cast<const char*>(data), size) : std::string());
+  } catch (const std::bad_alloc&) {
+    m_document = nullptr;
+  }
   return m_document != nullptr;
 }
 

@@ -81,10 +81,11 @@ class MOX_API kelXMLFile {
 
  private:
   struct Document;
-  // A fresh document parsed from the bytes (pugixml copies them and converts
-  // from the encoding that the byte order mark or declaration names); null
-  // unless they hold a well-formed document with a root element.
-  static std::shared_ptr<Document> parse(const void* data, std::size_t size);
+  // A fresh document parsed in place from the bytes it takes over (pugixml
+  // converts from the encoding that the byte order mark or declaration
+  // names); null unless they hold a well-formed document with one root
+  // element.
+  static std::shared_ptr<Document> parse(std::string&& bytes);
 
   std::shared_ptr<Document> m_document;
   std::wstring m_path;

@@ -24,9 +24,12 @@ pugi::xml_node firstElement(pugi::xml_node node) {
 pugi::xml_node nextElement(const pugi::xml_node& node) { return firstElement(node.next_sibling()); }
 
 // pugixml's child(name) also matches processing instructions; only elements
-// count here.
+// count here. Its own search is the fast path; the walk below runs only when
+// it lands on something else.
 pugi::xml_node childElement(const pugi::xml_node& parent, const char* name) {
-  for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling())
+  const pugi::xml_node first = parent.child(name);
+  if (!first || isElement(first)) return first;
+  for (pugi::xml_node child = first.next_sibling(); child; child = child.next_sibling())
     if (isElement(child) && std::strcmp(child.name(), name) == 0) return child;
   return pugi::xml_node();
 }
