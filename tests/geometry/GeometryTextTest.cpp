@@ -163,25 +163,24 @@ TEST(GeometryTextTest, EveryWrittenFormReadsBack) {
 }
 
 TEST(GeometryTextTest, EqualityCoversEveryField) {
-  const UPoint p(1, 2);
-  EXPECT_NE(p, UPoint(9, 2));
-  EXPECT_NE(p, UPoint(1, 9));
-  EXPECT_FALSE(p != UPoint(1, 2));
-
+  // Each variant differs from the base in exactly one field.
+  const UPoint point(1, 2);
+  for (const UPoint& other : {UPoint(9, 2), UPoint(1, 9)}) EXPECT_NE(point, other);
+  const URect rect(1, 2, 3, 4);
+  for (const URect& other : {URect(9, 2, 3, 4), URect(1, 9, 3, 4), URect(1, 2, 9, 4), URect(1, 2, 3, 9)})
+    EXPECT_NE(rect, other);
+  const UColor color(1, 2, 3);
+  for (const UColor& other : {UColor(9, 2, 3), UColor(1, 9, 3), UColor(1, 2, 9)}) EXPECT_NE(color, other);
   const UCurve curve(1, 2, 3, 4);
-  EXPECT_NE(curve, UCurve(9, 2, 3, 4));
-  EXPECT_NE(curve, UCurve(1, 9, 3, 4));
-  EXPECT_NE(curve, UCurve(1, 2, 9, 4));
-  EXPECT_NE(curve, UCurve(1, 2, 3, 9));
-
-  UGainCurve g;
+  for (const UCurve& other : {UCurve(9, 2, 3, 4), UCurve(1, 9, 3, 4), UCurve(1, 2, 9, 4), UCurve(1, 2, 3, 9)})
+    EXPECT_NE(curve, other);
   for (int i = 0; i < 8; ++i) {
-    SCOPED_TRACE(i);
     UGainCurve other;
     other.gains[i] = 1;
-    EXPECT_NE(g, other);
-    EXPECT_FALSE(g == other);
+    EXPECT_NE(UGainCurve(), other) << i;
   }
+  EXPECT_FALSE(point != UPoint(1, 2) || rect != URect(1, 2, 3, 4) || color != UColor(1, 2, 3) ||
+               curve != UCurve(1, 2, 3, 4));
 }
 
 }  // namespace

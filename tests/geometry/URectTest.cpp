@@ -63,13 +63,4 @@ TEST(URectTest, SetRectTakesTheFieldOrder) {
   EXPECT_EQ(r.ToString(), L"[R] 2, 4, 1, 3");
 }
 
-TEST(URectTest, EqualityCoversEveryField) {
-  const URect r(1, 2, 3, 4);
-  EXPECT_NE(r, URect(9, 2, 3, 4));
-  EXPECT_NE(r, URect(1, 9, 3, 4));
-  EXPECT_NE(r, URect(1, 2, 9, 4));
-  EXPECT_NE(r, URect(1, 2, 3, 9));
-  EXPECT_FALSE(r != URect(1, 2, 3, 4));
-}
-
 }  // namespace

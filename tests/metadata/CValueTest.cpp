@@ -42,25 +42,6 @@ TEST(CValueTest, TheTwoCodesWithoutUnit) {
   EXPECT_EQ(CValue::StringFromUnit(static_cast<CValue::UnitType>(999)), L"?");
 }
 
-TEST(CValueTest, TextsAsTheScreensShowThem) {
-  struct Case {
-    CValue::UnitType unit;
-    const wchar_t* text;
-  };
-  const Case cases[] = {
-      {CValue::UNIT_MICROMETER, L"\u00B5m"},   {CValue::UNIT_MEGAHERTZ, L"MHz"},
-      {CValue::UNIT_DECIBEL, L"dB"},           {CValue::UNIT_PERCENT, L"%"},
-      {CValue::UNIT_DEGREE, L"\u00B0"},        {CValue::UNIT_CENTIMETER_PER_SECOND, L"cm/s"},
-      {CValue::UNIT_MILLILITER, L"ml"},        {CValue::UNIT_SQUARE_CENTIMETER, L"cm\u00B2"},
-      {CValue::UNIT_BEATS_PER_MINUTE, L"bpm"}, {CValue::UNIT_NANOSECOND, L"ns"},
-      {CValue::UNIT_MILLIMETER_HG, L"mmHg"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.unit);
-    EXPECT_EQ(CValue::StringFromUnit(c.unit), c.text);
-  }
-}
-
 TEST(CValueTest, OtherSpellingsAreReadButNotWritten) {
   struct Case {
     const wchar_t* text;

@@ -89,18 +89,6 @@ TEST(MetadataEnumsTest, TablesListNamesInTextOrder) {
   EXPECT_TRUE(helpers.varInfoInitialized);
 }
 
-TEST(MetadataEnumsTest, FillingAgainChangesNothing) {
-  const mox::detail::MetadataHelpers& helpers = mox::detail::metadataHelpers();
-  const auto before = names(helpers.types);
-  const wchar_t* const text = VarInfo::TypeToString(VARTYPE_POINT);
-  EXPECT_TRUE(VarInfo::StaticInit());
-  EXPECT_TRUE(VariableUtility::StaticInit());
-  EXPECT_EQ(names(helpers.types), before);
-  EXPECT_EQ(names(helpers.sources).size(), 5u);
-  // The texts are the static table texts, not copies.
-  EXPECT_EQ(VarInfo::TypeToString(VARTYPE_POINT), text);
-}
-
 TEST(MetadataEnumsTest, ConcurrentConversions) {
   std::vector<std::thread> threads;
   std::vector<int> failures(4, 0);
