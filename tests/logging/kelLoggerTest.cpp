@@ -27,7 +27,7 @@ TEST(kelLoggerTest, HelperKeepsTheFileNamePartOfItsSource) {
       {"C:probe.cpp", "probe.cpp"},
       {"mixed/dir\\file.h", "file.h"},
       {"dir\\", "dir\\"},  // a trailing separator is followed by nothing
-      {"a\\\\", "\\"},
+      {"a\\\\", "a\\\\"},  // of a doubled separator only the last counts, and it ends the path
       {"/", "/"},
       {"x:", "x:"},
       {"", ""},
