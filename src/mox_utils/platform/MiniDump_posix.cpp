@@ -164,6 +164,7 @@ constexpr std::size_t kCopyChunk = 64 * 1024;
 constexpr std::uint64_t kPageSize = 4096;
 constexpr std::uint64_t kRedZone = 128;
 constexpr std::uint64_t kMaxStackBytes = 32ull << 20;
+constexpr std::uint64_t kMaxMappingBytes = 4ull << 30;
 // MINIDUMP_LOCATION_DESCRIPTOR holds 32-bit offsets: memory stops being added
 // well before the file would outgrow them.
 constexpr std::uint64_t kMaxFileBytes = 0xF0000000ull;
@@ -601,20 +602,35 @@ void findStacks(Scratch& s, const Target& t) {
   sysClose(fd);
 }
 
+// Every readable private mapping that holds memory. The resident size in
+// smaps tells reserved address space (which reads as zeros) from memory in
+// use; mappings above kMaxMappingBytes are reservations too (sanitizer
+// shadows span terabytes with a few pages in use) and are left out.
 void writeFullMemory(Output& out, Scratch& s, const Target& t) {
   char path[64];
-  procPath(path, t.pid, "maps");
+  procPath(path, t.pid, "smaps");
   const long fd = sysOpen(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   LineReader lines(fd, s.line);
   std::size_t length;
   Mapping m;
+  std::uint64_t start = 0, end = 0;
+  bool wanted = false;
   while (lines.next(&length) && !out.failed()) {
-    if (!parseMapping(s.line, &m) || m.perms[0] != 'r' || m.perms[3] != 'p') continue;
-    if (sameText(m.path, "[vvar]") || sameText(m.path, "[vsyscall]")) continue;
+    if (parseMapping(s.line, &m)) {
+      wanted = m.perms[0] == 'r' && m.perms[3] == 'p' && m.end - m.start <= kMaxMappingBytes &&
+               !sameText(m.path, "[vvar]") && !sameText(m.path, "[vsyscall]");
+      start = m.start, end = m.end;
+      continue;
+    }
+    if (!wanted || length < 4 || s.line[0] != 'R' || s.line[1] != 's' || s.line[2] != 's' || s.line[3] != ':') continue;
+    wanted = false;
+    const char* p = s.line + 4;
+    while (*p == ' ') ++p;
+    if (*p == '0' || *p < '0' || *p > '9') continue;  // nothing resident
     // Descriptors hold 32-bit sizes: large mappings go in pieces.
-    for (std::uint64_t at = m.start; at < m.end && s.rangeCount < kMaxRanges;) {
-      std::uint64_t size = m.end - at;
+    for (std::uint64_t at = start; at < end && s.rangeCount < kMaxRanges;) {
+      std::uint64_t size = end - at;
       if (size > (1ull << 30)) size = 1ull << 30;
       if (!out.roomFor(size)) break;
       s.ranges[s.rangeCount++] = {at, size, out.rva()};
