@@ -424,6 +424,14 @@ TEST(MemoryDumperTest, CrashTestDumpOpensInLldbAtTheFault) {
   EXPECT_NE(out.find("frame #0: "), std::string::npos) << out;
   EXPECT_NE(out.find("crashTestFault"), std::string::npos) << out;
 }
+
+TEST(MemoryDumperTest, CrashTestFailsWhenNoDumpIsWritten) {
+  int status = 0;
+  const std::string report =
+      run(std::string(MOX_TOOL_PATH) + " crash-test /nonexistent-directory/crash.dmp 2>&1 >/dev/null", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(report, "mox: no valid dump in /nonexistent-directory/crash.dmp: cannot read the file\n");
+}
 #endif
 
 }  // namespace
