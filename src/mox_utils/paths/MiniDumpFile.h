@@ -13,8 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include "mox_utils/export.h"
-
 namespace mox::detail {
 
 struct MiniDumpStream {
@@ -56,7 +54,7 @@ struct MiniDumpException {
   std::uint32_t contextRva = 0;
 };
 
-class MOX_API MiniDumpFile {
+class MiniDumpFile {
  public:
   // Reads a dump from bytes; false with *error set when it is not a complete,
   // well-formed dump. A failed parse leaves the object empty.
@@ -100,6 +98,6 @@ class MOX_API MiniDumpFile {
 
 // The name of a stream type ("ThreadList", "LinuxMaps", ...), or "" for one
 // this reader does not know.
-MOX_API const char* miniDumpStreamName(std::uint32_t type);
+const char* miniDumpStreamName(std::uint32_t type);
 
 }  // namespace mox::detail

@@ -33,7 +33,9 @@ MOX_API void closeDumpFile(int fd);
 // Writes a dump of the current process into the new file fd, with the fault
 // that `exception` describes (its ExceptionRecord and ContextRecord, both
 // required) and the memory that `type` asks for: the thread stacks, plus with
-// MiniDumpWithFullMemory every readable private mapping. The first four bytes
+// MiniDumpWithFullMemory every readable private mapping with resident pages
+// (mappings above 4 GiB, which are address-space reservations such as
+// sanitizer shadows, are left out). The first four bytes
 // ("MDMP") are written last, so a dump cut short never looks valid. Returns
 // whether the whole dump was written. Signal-safe.
 MOX_API bool writeMiniDump(int fd, const EXCEPTION_POINTERS& exception, MINIDUMP_TYPE type);

@@ -40,53 +40,65 @@ namespace {
 // ---------------------------------------------------------------------------
 // Kernel calls. Signal-safe.
 
+// Signal-safe.
 long sysOpen(const char* path, int flags, int mode = 0) { return syscall(SYS_openat, AT_FDCWD, path, flags, mode); }
+// Signal-safe.
 void sysClose(long fd) {
   if (fd >= 0) syscall(SYS_close, fd);
 }
+// Signal-safe.
 long sysRead(long fd, void* buf, std::size_t n) {
   long r;
   do r = syscall(SYS_read, fd, buf, n);
   while (r < 0 && errno == EINTR);
   return r;
 }
+// Signal-safe.
 long sysPread(long fd, void* buf, std::size_t n, std::uint64_t off) {
   long r;
   do r = syscall(SYS_pread64, fd, buf, n, static_cast<long>(off));
   while (r < 0 && errno == EINTR);
   return r;
 }
+// Signal-safe.
 long sysPwrite(long fd, const void* buf, std::size_t n, std::uint64_t off) {
   long r;
   do r = syscall(SYS_pwrite64, fd, buf, n, static_cast<long>(off));
   while (r < 0 && errno == EINTR);
   return r;
 }
+// Signal-safe.
 long sysGetpid() { return syscall(SYS_getpid); }
+// Signal-safe.
 long sysGettid() { return syscall(SYS_gettid); }
 
 // ---------------------------------------------------------------------------
 // Small helpers. Signal-safe.
 
+// Signal-safe.
 void copyBytes(void* to, const void* from, std::size_t n) {
   auto* d = static_cast<volatile unsigned char*>(to);
   auto* s = static_cast<const unsigned char*>(from);
   for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
 }
+// Signal-safe.
 void zeroBytes(void* to, std::size_t n) {
   auto* d = static_cast<volatile unsigned char*>(to);
   for (std::size_t i = 0; i < n; ++i) d[i] = 0;
 }
+// Signal-safe.
 std::size_t textLength(const char* s) {
   std::size_t n = 0;
   while (s[n] != 0) ++n;
   return n;
 }
+// Signal-safe.
 bool sameText(const char* a, const char* b) {
   while (*a != 0 && *a == *b) ++a, ++b;
   return *a == *b;
 }
 // Appends the decimal form of v at out; returns the new end.
+// Signal-safe.
 char* putDecimal(char* out, std::uint64_t v) {
   char digits[24];
   int n = 0;
@@ -96,6 +108,7 @@ char* putDecimal(char* out, std::uint64_t v) {
   return out;
 }
 // "/proc/<pid>/<name>" into out (at least 64 bytes).
+// Signal-safe.
 void procPath(char* out, long pid, const char* name) {
   const char prefix[] = "/proc/";
   char* p = out;
@@ -105,19 +118,24 @@ void procPath(char* out, long pid, const char* name) {
   while (*name != 0) *p++ = *name++;
   *p = 0;
 }
+// Signal-safe.
 void put16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
+// Signal-safe.
 void put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
+// Signal-safe.
 void put64(std::uint8_t* p, std::uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
+// Signal-safe.
 std::uint32_t get32(const std::uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
+// Signal-safe.
 std::uint64_t get64(const std::uint8_t* p) { return get32(p) | (static_cast<std::uint64_t>(get32(p + 4)) << 32); }
 
 // ---------------------------------------------------------------------------
@@ -164,6 +182,7 @@ constexpr std::size_t kCopyChunk = 64 * 1024;
 constexpr std::uint64_t kPageSize = 4096;
 constexpr std::uint64_t kRedZone = 128;
 constexpr std::uint64_t kMaxStackBytes = 32ull << 20;
+constexpr std::uint64_t kMaxMappingBytes = 4ull << 30;
 // MINIDUMP_LOCATION_DESCRIPTOR holds 32-bit offsets: memory stops being added
 // well before the file would outgrow them.
 constexpr std::uint64_t kMaxFileBytes = 0xF0000000ull;
@@ -218,16 +237,18 @@ struct Scratch {
   std::uint8_t notes[4096];
 };
 
+// Signal-safe.
 Scratch* mapScratch() {
   void* p = reinterpret_cast<void*>(syscall(SYS_mmap, nullptr, sizeof(Scratch), PROT_READ | PROT_WRITE,
                                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
   if (p == MAP_FAILED || p == nullptr) return nullptr;
   return static_cast<Scratch*>(p);  // zero-filled by the kernel
 }
+// Signal-safe.
 void unmapScratch(Scratch* s) { syscall(SYS_munmap, s, sizeof(Scratch)); }
 
 // ---------------------------------------------------------------------------
-// The output file, written at increasing offsets.
+// The output file, written at increasing offsets. Signal-safe.
 
 class Output {
  public:
@@ -267,7 +288,7 @@ class Output {
 };
 
 // ---------------------------------------------------------------------------
-// Reading /proc text files line by line into Scratch::line.
+// Reading /proc text files line by line into Scratch::line. Signal-safe.
 
 class LineReader {
  public:
@@ -308,6 +329,7 @@ struct Mapping {
   const char* path;  // "" for anonymous mappings
 };
 
+// Signal-safe.
 bool parseHex(const char*& p, std::uint64_t* out) {
   std::uint64_t v = 0;
   const char* start = p;
@@ -325,6 +347,7 @@ bool parseHex(const char*& p, std::uint64_t* out) {
 }
 
 // "start-end perms offset dev inode path".
+// Signal-safe.
 bool parseMapping(const char* line, Mapping* m) {
   const char* p = line;
   if (!parseHex(p, &m->start) || *p++ != '-' || !parseHex(p, &m->end) || *p++ != ' ') return false;
@@ -356,6 +379,7 @@ struct Target {
 
 // Copies size bytes of the target's memory at address into the file; what
 // cannot be read becomes zeros.
+// Signal-safe.
 void copyMemory(Output& out, Scratch& s, const Target& t, std::uint64_t address, std::uint64_t size) {
   while (size > 0 && !out.failed()) {
     const std::size_t chunk = size < kCopyChunk ? static_cast<std::size_t>(size) : kCopyChunk;
@@ -375,6 +399,7 @@ void copyMemory(Output& out, Scratch& s, const Target& t, std::uint64_t address,
   }
 }
 
+// Signal-safe.
 void addStream(Scratch& s, std::uint32_t type, std::uint64_t start, const Output& out) {
   if (s.streamCount == kMaxStreams || out.failed()) return;
   s.streams[s.streamCount++] = {type, static_cast<std::uint32_t>(out.pos() - start), static_cast<std::uint32_t>(start)};
@@ -383,6 +408,7 @@ void addStream(Scratch& s, std::uint32_t type, std::uint64_t start, const Output
 // Copies a /proc file of the target (or, for an absolute name, that file)
 // as a stream; returns the count of lines
 // that start with countPrefix (when given).
+// Signal-safe.
 std::size_t copyProcFile(Output& out, Scratch& s, const Target& t, const char* name, std::uint32_t type,
                          const char* countPrefix = nullptr) {
   char path[64];
@@ -420,6 +446,7 @@ std::size_t copyProcFile(Output& out, Scratch& s, const Target& t, const char* n
 }
 
 // A MINIDUMP_STRING (byte length, UTF-16LE, terminator) of UTF-8 text.
+// Signal-safe.
 std::uint32_t writeString(Output& out, Scratch& s, const char* text) {
   std::size_t units = 0;
   std::uint8_t* u = s.utf16 + 4;
@@ -465,6 +492,7 @@ std::uint32_t writeString(Output& out, Scratch& s, const char* text) {
 // Register contexts (AMD64 CONTEXT).
 
 #if defined(__x86_64__)
+// Signal-safe.
 void contextFromSignal(const ucontext_t& uc, std::uint8_t* c) {
   zeroBytes(c, kContextSize);
   const greg_t* g = uc.uc_mcontext.gregs;
@@ -483,6 +511,7 @@ void contextFromSignal(const ucontext_t& uc, std::uint8_t* c) {
   }
 }
 
+// Signal-safe.
 void contextFromTrace(const user_regs_struct& r, const user_fpregs_struct& fp, bool haveFp, std::uint8_t* c) {
   zeroBytes(c, kContextSize);
   put32(c + 48, kContextFull);
@@ -503,6 +532,7 @@ void contextFromTrace(const user_regs_struct& r, const user_fpregs_struct& fp, b
   }
 }
 
+// Signal-safe.
 std::uint64_t currentFsBase() {
   unsigned long base = 0;
   if (syscall(SYS_arch_prctl, ARCH_GET_FS, &base) != 0) return 0;
@@ -510,6 +540,7 @@ std::uint64_t currentFsBase() {
 }
 #endif
 
+// Signal-safe.
 std::uint64_t stackPointer(const std::uint8_t* context) { return get64(context + 152); }
 
 // ---------------------------------------------------------------------------
@@ -577,6 +608,7 @@ void detachThreads(Scratch& s) {
 // ---------------------------------------------------------------------------
 // The streams.
 
+// Signal-safe.
 void findStacks(Scratch& s, const Target& t) {
   char path[64];
   procPath(path, t.pid, "maps");
@@ -601,20 +633,36 @@ void findStacks(Scratch& s, const Target& t) {
   sysClose(fd);
 }
 
+// Every readable private mapping that holds memory. The resident size in
+// smaps tells reserved address space (which reads as zeros) from memory in
+// use; mappings above kMaxMappingBytes are reservations too (sanitizer
+// shadows span terabytes with a few pages in use) and are left out.
+// Signal-safe.
 void writeFullMemory(Output& out, Scratch& s, const Target& t) {
   char path[64];
-  procPath(path, t.pid, "maps");
+  procPath(path, t.pid, "smaps");
   const long fd = sysOpen(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   LineReader lines(fd, s.line);
   std::size_t length;
   Mapping m;
+  std::uint64_t start = 0, end = 0;
+  bool wanted = false;
   while (lines.next(&length) && !out.failed()) {
-    if (!parseMapping(s.line, &m) || m.perms[0] != 'r' || m.perms[3] != 'p') continue;
-    if (sameText(m.path, "[vvar]") || sameText(m.path, "[vsyscall]")) continue;
+    if (parseMapping(s.line, &m)) {
+      wanted = m.perms[0] == 'r' && m.perms[3] == 'p' && m.end - m.start <= kMaxMappingBytes &&
+               !sameText(m.path, "[vvar]") && !sameText(m.path, "[vsyscall]");
+      start = m.start, end = m.end;
+      continue;
+    }
+    if (!wanted || length < 4 || s.line[0] != 'R' || s.line[1] != 's' || s.line[2] != 's' || s.line[3] != ':') continue;
+    wanted = false;
+    const char* p = s.line + 4;
+    while (*p == ' ') ++p;
+    if (*p == '0' || *p < '0' || *p > '9') continue;  // nothing resident
     // Descriptors hold 32-bit sizes: large mappings go in pieces.
-    for (std::uint64_t at = m.start; at < m.end && s.rangeCount < kMaxRanges;) {
-      std::uint64_t size = m.end - at;
+    for (std::uint64_t at = start; at < end && s.rangeCount < kMaxRanges;) {
+      std::uint64_t size = end - at;
       if (size > (1ull << 30)) size = 1ull << 30;
       if (!out.roomFor(size)) break;
       s.ranges[s.rangeCount++] = {at, size, out.rva()};
@@ -627,6 +675,7 @@ void writeFullMemory(Output& out, Scratch& s, const Target& t) {
 
 // Each stack goes into the memory list once: inside a range that full memory
 // already holds, or as a range of its own.
+// Signal-safe.
 void writeStacks(Output& out, Scratch& s, const Target& t) {
   for (std::size_t i = 0; i < s.threadCount; ++i) {
     ThreadRecord& rec = s.threads[i];
@@ -651,6 +700,7 @@ void writeStacks(Output& out, Scratch& s, const Target& t) {
   }
 }
 
+// Signal-safe.
 void writeThreadList(Output& out, Scratch& s) {
   for (std::size_t i = 0; i < s.threadCount; ++i) {
     ThreadRecord& rec = s.threads[i];
@@ -685,6 +735,7 @@ void writeThreadList(Output& out, Scratch& s) {
 
 // The GNU build id of the ELF image loaded at base, read from memory; its
 // length (0 when there is none) with the bytes in out (up to 64).
+// Signal-safe.
 std::size_t readBuildId(Scratch& s, const Target& t, std::uint64_t base, std::uint8_t* out) {
   std::uint8_t ehdr[64];
   if (sysPread(t.memFd, ehdr, sizeof ehdr, base) != static_cast<long>(sizeof ehdr)) return 0;
@@ -731,6 +782,7 @@ std::size_t readBuildId(Scratch& s, const Target& t, std::uint64_t base, std::ui
   return 0;
 }
 
+// Signal-safe.
 void finishModule(Output& out, Scratch& s, const Target& t, ModuleRecord& mod) {
   mod.nameRva = writeString(out, s, s.modulePath);
   std::uint8_t cv[4 + 64];
@@ -747,6 +799,7 @@ void finishModule(Output& out, Scratch& s, const Target& t, ModuleRecord& mod) {
 
 // One module per file mapped from offset 0; it ends with the last mapping of
 // the same file.
+// Signal-safe.
 void writeModuleList(Output& out, Scratch& s, const Target& t) {
   char path[64];
   procPath(path, t.pid, "maps");
@@ -792,6 +845,7 @@ void writeModuleList(Output& out, Scratch& s, const Target& t) {
   addStream(s, kModuleListStream, start, out);
 }
 
+// Signal-safe.
 void writeMemoryList(Output& out, Scratch& s) {
   out.align8();
   const std::uint64_t start = out.pos();
@@ -808,6 +862,7 @@ void writeMemoryList(Output& out, Scratch& s) {
   addStream(s, kMemoryListStream, start, out);
 }
 
+// Signal-safe.
 void writeException(Output& out, Scratch& s, const Target& t) {
   const ThreadRecord& caller = s.threads[0];
   std::uint8_t e[kExceptionStreamSize] = {};
@@ -824,6 +879,7 @@ void writeException(Output& out, Scratch& s, const Target& t) {
 }
 
 // Fills major.minor.patch from a release text such as "6.1.0-18-amd64".
+// Signal-safe.
 void parseRelease(const char* release, std::uint32_t* parts) {
   for (int i = 0; i < 3; ++i) {
     parts[i] = 0;
@@ -833,6 +889,7 @@ void parseRelease(const char* release, std::uint32_t* parts) {
   }
 }
 
+// Signal-safe.
 void writeSystemInfo(Output& out, Scratch& s, std::size_t processors) {
   std::uint8_t e[kSystemInfoSize] = {};
   put16(e, kArchitectureAmd64);
@@ -882,6 +939,7 @@ void writeSystemInfo(Output& out, Scratch& s, std::size_t processors) {
   addStream(s, kSystemInfoStream, start, out);
 }
 
+// Signal-safe.
 void writeMiscInfo(Output& out, Scratch& s, const Target& t) {
   std::uint8_t e[kMiscInfoSize] = {};
   put32(e, kMiscInfoSize);
@@ -895,6 +953,7 @@ void writeMiscInfo(Output& out, Scratch& s, const Target& t) {
 
 // The whole file: streams first, the directory after them, then the header,
 // and its signature last of all.
+// Signal-safe.
 bool writeFile(int fd, Scratch& s, const Target& t) {
   Output out(fd);
   out.zeros(kHeaderSize);
@@ -960,6 +1019,7 @@ void setDefaultAction(int signo) {
 // Writes the dump from a child process that stops and reads the other
 // threads; false when no child could be started (nothing written then).
 // *ok tells whether the child wrote a whole dump.
+// Signal-safe.
 bool writeFromChild(int fd, Scratch& s, Target t, bool* ok) {
   int gate[2];
   if (syscall(SYS_pipe2, gate, O_CLOEXEC) != 0) return false;
@@ -1094,6 +1154,7 @@ struct BreakpointRequest {
 // by the handler on the requesting thread).
 BreakpointRequest g_request;
 
+// Not signal-safe: builds a static on first use.
 std::mutex& breakpointLock() {
   static std::mutex lock;
   return lock;
@@ -1123,6 +1184,7 @@ void onBreakpoint(int signo, siginfo_t* info, void* context) {
 
 }  // namespace
 
+// Not signal-safe: takes a lock and changes the process's SIGTRAP handler.
 bool raiseBreakpoint(BreakpointFilter filter, void* context) {
   if (filter == nullptr) return false;
   std::lock_guard<std::mutex> hold(breakpointLock());
