@@ -259,19 +259,23 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
 
   // 2. Store paths and the probe catalogue.
   kelPath::populate(utf8ToWide(root.string()));
+  constexpr int kModuleVersion = 5;  // the ultrasound module of the demo system
+  KelProbe::setUsModuleVersion(kModuleVersion);
   KelProbeFactory factory(true, true);
   check(factory.firstProbe(), "cannot open the probe catalogue " + wideToUtf8(KelProbeFactory::getPath()));
+  // The recorded sweep comes from a linear array: the first linear probe that
+  // is released (or a demo), else the first usable probe of any kind.
   std::unique_ptr<KelProbe> probe;
   int probeCount = 0;
   while (KelProbe* p = factory.getNextProbe()) {
     ++probeCount;
-    if (!probe && p->isLinearArray()) {
+    if (!probe || (!probe->isLinearArray() && p->isLinearArray())) {
       probe.reset(p);
     } else {
       delete p;
     }
   }
-  check(probe != nullptr, "the catalogue has no released linear probe");
+  check(probe != nullptr, "the catalogue has no released probe for module version 5");
   MOX_LOG(kelLogger::LOG_INFO)(L"Probe %d \"%s\" selected from %d released probes", probe->getId(),
                                probe->getName().c_str(), probeCount);
 
