@@ -249,6 +249,9 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
 
   // 1. Logging into a session directory below the output folder, routed by
   //    the installation's filter file.
+  // The logger creates the dated levels below an existing base directory.
+  fs::create_directories(outDir / "logs", ec);
+  check(!ec, "cannot create " + (outDir / "logs").string() + ": " + ec.message());
   const std::wstring logBase = utf8ToWide((outDir / "logs").string()) + L"\\";
   kelLoggerClass::initialize(logBase.c_str(), 6);
   std::wstring session;
