@@ -48,7 +48,7 @@ void check(bool condition, const std::string& what) {
   if (!condition) throw DemoFailure(what);
 }
 
-constexpr int kSweeps = 3;            // the recorded sweep is played this often
+constexpr int kSweeps = 3;                     // the recorded sweep is played this often
 constexpr std::uint64_t kBasePeriod = 860000;  // 86 ms in 100-ns units
 constexpr unsigned kCineMemoryBytes = 8u << 20;
 
@@ -61,9 +61,9 @@ struct Stream {
   unsigned lineSize;
   unsigned numLines;
   unsigned group;
-  int regionFrames;      // frame positions in the acquisition region
-  float cinePercentage;  // share of the cine memory
-  int channel;           // the run-length coder's channel
+  int regionFrames;                                // frame positions in the acquisition region
+  float cinePercentage;                            // share of the cine memory
+  int channel;                                     // the run-length coder's channel
   std::vector<std::vector<unsigned char>> frames;  // one per recorded frame
   DataBlock block;
   // Results.
@@ -162,8 +162,8 @@ double seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_cloc
 
 // Compresses one frame with both codecs and checks that each restores it.
 // `previous` is the channel's previously restored frame (for RLE).
-void compressFrame(HuffmanCompression& huffman, RLEEncoder& rle, const std::vector<unsigned char>& frame,
-                   int channel, std::vector<unsigned char>& previous, CodecTotals& h, CodecTotals& r) {
+void compressFrame(HuffmanCompression& huffman, RLEEncoder& rle, const std::vector<unsigned char>& frame, int channel,
+                   std::vector<unsigned char>& previous, CodecTotals& h, CodecTotals& r) {
   const int length = static_cast<int>(frame.size());
   unsigned char* packed = nullptr;
   int packedLength = 0;
@@ -279,8 +279,8 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
     }
   }
   check(probe != nullptr, "the catalogue has no released probe for module version 5");
-  MOX_LOG(kelLogger::LOG_INFO)(L"Probe %d \"%s\" selected from %d released probes", probe->getId(),
-                               probe->getName().c_str(), probeCount);
+  MOX_LOG(kelLogger::LOG_INFO)
+  (L"Probe %d \"%s\" selected from %d released probes", probe->getId(), probe->getName().c_str(), probeCount);
 
   // 3. The acquisition memory as data blocks in two groups, each with a cine
   //    block on one shared cine memory.
@@ -304,7 +304,8 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
 
   std::size_t acquisitionBytes = 0;
   for (const auto& s : streams) {
-    acquisitionBytes += static_cast<std::size_t>(s->regionFrames) * (std::size_t{s->lineSize} * s->numLines + DataBlock::GetTagSize());
+    acquisitionBytes +=
+        static_cast<std::size_t>(s->regionFrames) * (std::size_t{s->lineSize} * s->numLines + DataBlock::GetTagSize());
   }
   std::vector<unsigned char> acquisitionMemory(acquisitionBytes);
   std::vector<unsigned char> cineMemory(kCineMemoryBytes);
@@ -365,7 +366,8 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
           // The hardware writes a tag and the frame at the next position.
           s->block.Lock();
           const unsigned frameSize = s->block.GetFrameSize();
-          unsigned char* position = s->block.GetBegin() + std::size_t{frameSize} * static_cast<std::size_t>(id % s->block.GetMaxFrames());
+          unsigned char* position =
+              s->block.GetBegin() + std::size_t{frameSize} * static_cast<std::size_t>(id % s->block.GetMaxFrames());
           const std::uint32_t tag = static_cast<std::uint32_t>(id);
           std::memcpy(position, &tag, sizeof tag);
           std::memcpy(position + DataBlock::GetTagSize(), frame.data(), frame.size());
@@ -380,8 +382,8 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
                   std::string("the cine block of ") + s->name + " refused a frame");
           }
           ++s->written;
-          compressFrame(huffman, rle, frame, s->channel, restored[static_cast<std::size_t>(s->channel)],
-                        huffmanTotals, rleTotals);
+          compressFrame(huffman, rle, frame, s->channel, restored[static_cast<std::size_t>(s->channel)], huffmanTotals,
+                        rleTotals);
         }
         progress.update(static_cast<std::size_t>(id + 1));
       }
@@ -450,7 +452,8 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
     const unsigned y0 = kGap + (k / kColumns) * (thumbH + kGap);
     for (unsigned y = 0; y < thumbH; ++y) {
       for (unsigned x = 0; x < thumbW; ++x) {
-        sheet[std::size_t{y0 + y} * sheetW + x0 + x] = data[std::size_t{y * kScale} * review->GetLineSize() + x * kScale];
+        sheet[std::size_t{y0 + y} * sheetW + x0 + x] =
+            data[std::size_t{y * kScale} * review->GetLineSize() + x * kScale];
       }
     }
   }

@@ -570,19 +570,31 @@ LONG regCloseKey(HKEY key) {
   return handles().remove(key) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
-LONG regQueryValueEx(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) {
-  KeyHandle k;
-  LONG rc = resolve(key, &k);
+namespace {
+
+// The common start of the value calls: the key's handle, checked for the
+// access the call needs, and the value's name in both of its forms.
+LONG prepareValueCall(HKEY key, const wchar_t* name, DWORD access, KeyHandle* k, Name* n) {
+  LONG rc = resolve(key, k);
   if (rc != kErrorSuccess) return rc;
-  if ((k.access & kKeyQueryValue) == 0) return kErrorAccessDenied;
+  if ((k->access & access) == 0) return kErrorAccessDenied;
   std::wstring_view valueName;
   if ((rc = checkValueName(name, &valueName)) != kErrorSuccess) return rc;
-  Name n;
   try {
-    n = makeName(valueName);
+    *n = makeName(valueName);
   } catch (...) {
     return kErrorOutOfMemory;
   }
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+LONG regQueryValueEx(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) {
+  KeyHandle k;
+  Name n;
+  LONG rc = prepareValueCall(key, name, kKeyQueryValue, &k, &n);
+  if (rc != kErrorSuccess) return rc;
   Hive& hive = *k.hive;
   std::lock_guard<std::mutex> lock(hive.lock);
   Transaction tx(hive, false);
@@ -600,20 +612,12 @@ LONG regQueryValueEx(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWO
 }
 
 LONG regSetValueEx(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
-  KeyHandle k;
-  LONG rc = resolve(key, &k);
-  if (rc != kErrorSuccess) return rc;
-  if ((k.access & kKeySetValue) == 0) return kErrorAccessDenied;
   if (data == nullptr && size != 0) return kErrorInvalidParameter;
   if (size > static_cast<DWORD>(INT32_MAX)) return kErrorInvalidParameter;
-  std::wstring_view valueName;
-  if ((rc = checkValueName(name, &valueName)) != kErrorSuccess) return rc;
+  KeyHandle k;
   Name n;
-  try {
-    n = makeName(valueName);
-  } catch (...) {
-    return kErrorOutOfMemory;
-  }
+  const LONG rc = prepareValueCall(key, name, kKeySetValue, &k, &n);
+  if (rc != kErrorSuccess) return rc;
   Hive& hive = *k.hive;
   std::lock_guard<std::mutex> lock(hive.lock);
   Transaction tx(hive, true);
@@ -630,17 +634,9 @@ LONG regSetValueEx(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, 
 
 LONG regDeleteValue(HKEY key, const wchar_t* name) {
   KeyHandle k;
-  LONG rc = resolve(key, &k);
-  if (rc != kErrorSuccess) return rc;
-  if ((k.access & kKeySetValue) == 0) return kErrorAccessDenied;
-  std::wstring_view valueName;
-  if ((rc = checkValueName(name, &valueName)) != kErrorSuccess) return rc;
   Name n;
-  try {
-    n = makeName(valueName);
-  } catch (...) {
-    return kErrorOutOfMemory;
-  }
+  const LONG rc = prepareValueCall(key, name, kKeySetValue, &k, &n);
+  if (rc != kErrorSuccess) return rc;
   Hive& hive = *k.hive;
   std::lock_guard<std::mutex> lock(hive.lock);
   Transaction tx(hive, true);
