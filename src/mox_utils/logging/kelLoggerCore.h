@@ -80,6 +80,15 @@ class MOX_API kelLoggerCore : public kelLogger::LogSink {
     bool window = false;
   };
   RouteInfo describeRoute(const char* source, kelLogger::LogType type);
+  // Every filter key with what its filters set: the file target (empty
+  // without a file filter for the key) and whether a window filter names it;
+  // in key order.
+  struct FilterRow {
+    FilterKey key;
+    std::wstring file;
+    bool window = false;
+  };
+  std::vector<FilterRow> filterRows();
 
   // The text added to the window for a statistics message: "\n" and the
   // memory report lines of the modifier (see ProcessMemory.h).

@@ -8,6 +8,7 @@
 // One walker writes into three kinds of output: a bounded wide buffer, a
 // growing wide string and a bounded UTF-8 buffer (log files), so a log line is
 // formatted once, straight into the bytes that are written.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -50,6 +51,12 @@ class WideBufferSink {
     std::wmemset(m_p, c, n);
     m_p += n;
   }
+  void putAscii(const char* s, std::size_t n) {
+    const std::size_t room = static_cast<std::size_t>(m_end - m_p);
+    if (n > room) n = room;
+    for (std::size_t i = 0; i < n; ++i) m_p[i] = static_cast<wchar_t>(s[i]);
+    m_p += n;
+  }
   std::size_t finish() {
     *m_p = L'\0';
     return static_cast<std::size_t>(m_p - m_begin);
@@ -67,6 +74,7 @@ class WideStringSink {
   void put(wchar_t c) { m_text.push_back(c); }
   void put(const wchar_t* s, std::size_t n) { m_text.append(s, n); }
   void fill(wchar_t c, std::size_t n) { m_text.append(n, c); }
+  void putAscii(const char* s, std::size_t n) { m_text.append(s, s + n); }
   std::wstring take() { return std::move(m_text); }
 
  private:
@@ -117,11 +125,54 @@ class Utf8Sink {
     }
     if (--m_left == 0 || m_p == m_end) m_full = true;
   }
+  // ASCII runs are copied in bulk, with the bounds checked once per run.
   void put(const wchar_t* s, std::size_t n) {
-    for (std::size_t i = 0; i < n && !m_full; ++i) put(s[i]);
+    while (n != 0 && !m_full) {
+      std::size_t run = n < m_left ? n : m_left;
+      const auto room = static_cast<std::size_t>(m_end - m_p);
+      if (run > room) run = room;
+      std::size_t j = 0;
+      while (j < run && static_cast<std::uint32_t>(s[j]) < 0x80) {
+        m_p[j] = static_cast<char>(s[j]);
+        ++j;
+      }
+      m_p += j;
+      m_left -= j;
+      s += j;
+      n -= j;
+      if (m_left == 0 || m_p == m_end) {
+        m_full = true;
+        return;
+      }
+      if (j < run) {
+        put(*s++);
+        --n;
+      }
+    }
   }
   void fill(wchar_t c, std::size_t n) {
-    for (std::size_t i = 0; i < n && !m_full; ++i) put(c);
+    if (static_cast<std::uint32_t>(c) >= 0x80) {
+      for (std::size_t i = 0; i < n && !m_full; ++i) put(c);
+      return;
+    }
+    if (m_full) return;
+    if (n > m_left) n = m_left;
+    const auto room = static_cast<std::size_t>(m_end - m_p);
+    if (n > room) n = room;
+    std::memset(m_p, static_cast<int>(c), n);
+    m_p += n;
+    m_left -= n;
+    if (m_left == 0 || m_p == m_end) m_full = true;
+  }
+  void putAscii(const char* s, std::size_t n) {
+    if (m_full) return;
+    if (n > m_left) n = m_left;
+    const auto room = static_cast<std::size_t>(m_end - m_p);
+    if (n > room) n = room;
+    std::memcpy(m_p, s, n);
+    m_p += n;
+    m_left -= n;
+    if (m_left == 0 || m_p == m_end) m_full = true;
   }
   std::size_t finish() {
     *m_p = '\0';
@@ -173,10 +224,24 @@ void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool nega
   wchar_t* const end = digits + 24;
   wchar_t* p = end;
   if (base == 10) {
-    while (magnitude != 0) {
+    // 64-bit division is several times slower than 32-bit: only the high
+    // part of a large value pays for it.
+    while (magnitude > 0xFFFFFFFFu) {
       *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
       magnitude /= 10;
     }
+    auto small = static_cast<std::uint32_t>(magnitude);
+    while (small >= 100) {
+      const std::uint32_t pair = small % 100;
+      small /= 100;
+      *--p = static_cast<wchar_t>(L'0' + pair % 10);
+      *--p = static_cast<wchar_t>(L'0' + pair / 10);
+    }
+    if (small >= 10) {
+      *--p = static_cast<wchar_t>(L'0' + small % 10);
+      small /= 10;
+    }
+    if (small != 0) *--p = static_cast<wchar_t>(L'0' + small);
   } else {
     const unsigned shift = base == 16 ? 4 : 3;
     while (magnitude != 0) {
@@ -185,6 +250,15 @@ void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool nega
     }
   }
   const std::size_t count = static_cast<std::size_t>(end - p);
+  if (spec.width == 0 && spec.precision < 0 && !negative && !spec.plus && !spec.space && !spec.alt) {
+    // The common case, "%d" of a positive value: the digits alone.
+    if (count == 0) {
+      out.put(L'0');
+    } else {
+      out.put(p, count);
+    }
+    return;
+  }
   std::size_t zeros = 0;
   if (spec.precision < 0) {
     if (count == 0) zeros = 1;
@@ -214,11 +288,11 @@ void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool nega
     zeros += pad;
     pad = 0;
   }
-  if (!spec.left) out.fill(L' ', pad);
-  out.put(prefix, prefixLength);
-  out.fill(L'0', zeros);
+  if (!spec.left && pad != 0) out.fill(L' ', pad);
+  if (prefixLength != 0) out.put(prefix, prefixLength);
+  if (zeros != 0) out.fill(L'0', zeros);
   out.put(p, count);
-  if (spec.left) out.fill(L' ', pad);
+  if (spec.left && pad != 0) out.fill(L' ', pad);
 }
 
 // Padding of a text of `length` characters. The Windows runtime pads with
@@ -263,13 +337,19 @@ void emitNarrowString(Sink& out, const Spec& spec, const char* s) {
   }
   padBefore(out, spec, length);
   std::size_t i = 0;
-  for (std::size_t n = 0; i < text.size() && n < maxChars && !out.full(); ++n) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      out.put(static_cast<wchar_t>(b));
-      ++i;
+  for (std::size_t n = 0; i < text.size() && n < maxChars && !out.full();) {
+    // ASCII runs go out in bulk; anything else is decoded one character at
+    // a time.
+    const std::size_t limit = std::min(text.size(), i + (maxChars - n));
+    std::size_t j = i;
+    while (j < limit && static_cast<unsigned char>(text[j]) < 0x80) ++j;
+    if (j > i) {
+      out.putAscii(text.data() + i, j - i);
+      n += j - i;
+      i = j;
     } else {
       out.put(static_cast<wchar_t>(decodeUtf8(text, &i)));
+      ++n;
     }
   }
   padAfter(out, spec, length);
