@@ -157,6 +157,11 @@ void kelLoggerCore::writeMessage(const char* source, int line, kelLogger::LogTyp
   const Route r = route(source, type);
   const bool window = r.window && consoleVisible();
   if (!window && !hasFile(r.file)) return;
+  if (type == kelLogger::LOG_ACTION) {
+    // Action records are written as they come: no prefix, no formatting.
+    writeRecord(r, window, format);
+    return;
+  }
   write(source, line, type, r, window, kelLogger::STATS_FULL, format, args);
 }
 
