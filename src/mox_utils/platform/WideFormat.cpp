@@ -419,6 +419,94 @@ void emitFloat(Sink& out, const Spec& spec, wchar_t conversion, Args& a) {
   }
 }
 
+// Decimal digits of v, ending at `end`; returns where they start.
+wchar_t* decimalDigits(wchar_t* end, std::uint32_t v) {
+  wchar_t* p = end;
+  while (v >= 100) {
+    const std::uint32_t pair = v % 100;
+    v /= 100;
+    *--p = static_cast<wchar_t>(L'0' + pair % 10);
+    *--p = static_cast<wchar_t>(L'0' + pair / 10);
+  }
+  if (v >= 10) {
+    *--p = static_cast<wchar_t>(L'0' + v % 10);
+    v /= 10;
+    *--p = static_cast<wchar_t>(L'0' + v);
+  } else {
+    *--p = static_cast<wchar_t>(L'0' + v);
+  }
+  return p;
+}
+
+// The conversions that nearly every message uses, without flags, width,
+// precision or size: handled before the general parser. Returns false to
+// leave the conversion to it.
+template <class Sink>
+bool formatCommon(Sink& out, const wchar_t*& f, Args& a) {
+  wchar_t digits[16];
+  wchar_t* const end = digits + 16;
+  switch (f[1]) {
+    case L'd':
+    case L'i': {
+      const int v = va_arg(a.ap, int);
+      wchar_t* p = decimalDigits(end, v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v));
+      if (v < 0) *--p = L'-';
+      out.put(p, static_cast<std::size_t>(end - p));
+      break;
+    }
+    case L'u': {
+      const wchar_t* p = decimalDigits(end, va_arg(a.ap, unsigned int));
+      out.put(p, static_cast<std::size_t>(end - p));
+      break;
+    }
+    case L'x': {
+      unsigned int v = va_arg(a.ap, unsigned int);
+      wchar_t* p = end;
+      do {
+        *--p = static_cast<wchar_t>("0123456789abcdef"[v & 15]);
+        v >>= 4;
+      } while (v != 0);
+      out.put(p, static_cast<std::size_t>(end - p));
+      break;
+    }
+    case L's': {
+      const wchar_t* s = va_arg(a.ap, const wchar_t*);
+      if (s == nullptr) s = L"(null)";
+      out.put(s, std::wcslen(s));
+      break;
+    }
+    case L'S':
+      emitNarrowString(out, Spec{}, va_arg(a.ap, const char*));
+      break;
+    case L'c':
+      out.put(static_cast<wchar_t>(va_arg(a.ap, wint_t)));
+      break;
+    case L'0': {
+      // "%02d", the clock fields.
+      if (f[2] != L'2' || f[3] != L'd') return false;
+      const int v = va_arg(a.ap, int);
+      if (v < 0 || v > 99) {
+        Spec spec;
+        spec.zero = true;
+        spec.width = 2;
+        const bool negative = v < 0;
+        emitInteger(out, spec, negative ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) : v, negative,
+                    10, false, true);
+      } else {
+        digits[0] = static_cast<wchar_t>(L'0' + v / 10);
+        digits[1] = static_cast<wchar_t>(L'0' + v % 10);
+        out.put(digits, 2);
+      }
+      f += 4;
+      return true;
+    }
+    default:
+      return false;
+  }
+  f += 2;
+  return true;
+}
+
 template <class Sink>
 void formatInto(Sink& out, const wchar_t* f, Args& a) {
   if (f == nullptr) return;
@@ -427,6 +515,7 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
     while (*f != L'\0' && *f != L'%') ++f;
     if (f != run) out.put(run, static_cast<std::size_t>(f - run));
     if (*f == L'\0' || out.full()) return;
+    if (formatCommon(out, f, a)) continue;
     const wchar_t* const start = f++;
 
     Spec spec;
