@@ -120,7 +120,8 @@ class MOX_API kelLoggerCore : public kelLogger::LogSink {
   };
 
   Route route(const char* source, int type) const;
-  // The stream a route writes to, or null; the drop test, lock-free.
+  // False when a filter sends the line to no file ("NULL" or a target that
+  // failed to open): the drop test, lock-free.
   bool hasFile(const FileRoute& route);
   bool consoleVisible() const;
   void publishRoutes();  // under m_stateLock
