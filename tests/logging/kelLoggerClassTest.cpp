@@ -1,5 +1,6 @@
 #include "mox_utils/logging/kelLoggerClass.h"
 
+#include <climits>
 #include <cstring>
 
 #include "LogTestSupport.h"
@@ -95,6 +96,11 @@ TEST_F(KelLoggerClassTest, PrefixAndMessageAreCutAtTheirLimits) {
   kelLogger::kelLogHelper("a.cpp", 1, kelLogger::LOG_WARN)(L"%s", longMessage.c_str());
   kelLogger::kelLogHelper(longSource.c_str(), 2, kelLogger::LOG_WARN)(L"tail");
   kelLogger::kelLogHelper("b.cpp", 3, kelLogger::LOG_WARN)(L"%s", L"50% %d");
+  kelLogger::kelLogHelper(
+      "pr\xC3\xBC"
+      "fung.cpp",
+      -5, kelLogger::LOG_DEBUG)(L"x");
+  kelLogger::kelLogHelper("c.cpp", INT_MIN, static_cast<kelLogger::LogType>(42))(L"y");
   kelLoggerClass::terminate();
   restoreStreams();
 
@@ -106,6 +112,10 @@ TEST_F(KelLoggerClassTest, PrefixAndMessageAreCutAtTheirLimits) {
   // 1023 characters of prefix: 22 before the source, then the source cut.
   EXPECT_EQ(lines[6], "10:00:00.000|LOG_WARN|" + longSource.substr(0, 1023 - 22) + "tail");
   EXPECT_EQ(lines[7], "10:00:00.000|LOG_WARN|b.cpp[3]|50% %d");
+  EXPECT_EQ(lines[8],
+            "10:00:00.000|LOG_DEBUG|pr\xC3\xBC"
+            "fung.cpp[-5]|x");
+  EXPECT_EQ(lines[9], "10:00:00.000||c.cpp[-2147483648]|y");  // no name for a type outside 0..8
 }
 
 TEST_F(KelLoggerClassTest, WindowFiltersFeedTheConsoleText) {

@@ -81,15 +81,19 @@ TEST_F(ActionLogTest, WithoutAFilterRecordsGoToEventsLogWithoutPrefix) {
   kelLoggerClass::setConsole(&console);
   kelLoggerClass::core()->addWindowFilter(FilterKey{"*", kelLogger::LOG_ACTION});
   kelLogger::logKeyboard(66);
+  // An action message through a plain helper is written as it is.
+  kelLogger::kelLogHelper("a.cpp", 7, kelLogger::LOG_ACTION)(L"\t<custom value=\"%d\"/>", 5);
   std::wstring window;
   kelLoggerClass::getWindowLog(window);
   kelLoggerClass::terminate();
   restoreStreams();
   const std::string record =
       "\t<keyboard delay=\"     0\" timestamp=\"2024-03-05 10:00:00.0012\" key=\"66\" character=\"B\"/>";
-  EXPECT_NE(readFile(dir / "events.log").find("\n\n" + record + "\n11:00:00.012|LOG_INFO|"), std::string::npos);
-  EXPECT_EQ(window, mox::platform::utf8ToWide(record + "\n"));
-  EXPECT_EQ(console.posts.load(), 1);
+  const std::string custom = "\t<custom value=\"%d\"/>\n";
+  EXPECT_NE(readFile(dir / "events.log").find("\n\n" + record + "\n" + custom + "11:00:00.012|LOG_INFO|"),
+            std::string::npos);
+  EXPECT_EQ(window, mox::platform::utf8ToWide(record + "\n" + custom));
+  EXPECT_EQ(console.posts.load(), 2);
 }
 
 TEST_F(ActionLogTest, ADroppedRecordLeavesTheTickAlone) {

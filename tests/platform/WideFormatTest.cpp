@@ -94,10 +94,10 @@ TEST(WideFormatTest, SizePrefixesTakeTheirArgumentTypes) {
 // independent oracle for every combination of flags, width and precision.
 TEST(WideFormatTest, IntegerConversionsMatchTheCRuntime) {
   const char* flags[] = {"", "-", "+", " ", "#", "0", "-0", "+0", " 0", "#0", "-#", "+ "};
-  const char* widths[] = {"", "1", "6", "12"};
+  const char* widths[] = {"", "1", "2", "6", "12"};
   const char* precisions[] = {"", ".", ".0", ".1", ".5"};
   const char conversions[] = {'d', 'i', 'u', 'x', 'X', 'o'};
-  const int values[] = {0, 1, -1, 42, 255, -4096, INT_MIN, INT_MAX};
+  const int values[] = {0, 1, -1, 7, 42, 99, 100, 255, -4096, INT_MIN, INT_MAX};
   int checked = 0;
   for (const char* flag : flags) {
     for (const char* width : widths) {

@@ -30,6 +30,65 @@ bool sameDay(const SYSTEMTIME& a, const SYSTEMTIME& b) {
   return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay;
 }
 
+char* putTwoDigits(char* p, unsigned value) {
+  p[0] = static_cast<char>('0' + value / 10);
+  p[1] = static_cast<char>('0' + value % 10);
+  return p + 2;
+}
+
+// The line prefix "%02d:%02d:%02d.%03d|%s|%S[%d]|", cut at kPrefixLimit
+// characters. Every line pays for it, so the usual case - valid time fields
+// and a short ASCII source name - is put together by hand, and only the rest
+// goes through the formatter.
+std::size_t formatPrefix(char* out, std::size_t capacity, const SYSTEMTIME& now, kelLogger::LogType type,
+                         const char* source, int line) {
+  const wchar_t* typeName = kelLoggerClass::getTypeName(type);
+  bool fast = now.wHour <= 99 && now.wMinute <= 99 && now.wSecond <= 99 && now.wMilliseconds <= 999;
+  char* p = out;
+  if (fast) {
+    p = putTwoDigits(p, now.wHour);
+    *p++ = ':';
+    p = putTwoDigits(p, now.wMinute);
+    *p++ = ':';
+    p = putTwoDigits(p, now.wSecond);
+    *p++ = '.';
+    *p++ = static_cast<char>('0' + now.wMilliseconds / 100);
+    p = putTwoDigits(p, now.wMilliseconds % 100);
+    *p++ = '|';
+    // Names and sources are copied while they are checked: short ASCII only.
+    std::size_t i = 0;
+    for (; typeName[i] != L'\0' && i < 32; ++i) {
+      fast = fast && static_cast<std::uint32_t>(typeName[i]) < 0x80;
+      *p++ = static_cast<char>(typeName[i]);
+    }
+    fast = fast && typeName[i] == L'\0';
+    *p++ = '|';
+    for (i = 0; source[i] != '\0' && i < 256; ++i) {
+      fast = fast && static_cast<unsigned char>(source[i]) < 0x80;
+      *p++ = source[i];
+    }
+    fast = fast && source[i] == '\0';
+  }
+  if (!fast) {
+    return mox::platform::formatUtf8(out, capacity, kelLoggerCore::kPrefixLimit, L"%02d:%02d:%02d.%03d|%s|%S[%d]|",
+                                     now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, typeName, source, line);
+  }
+  *p++ = '[';
+  char digits[12];
+  char* d = digits + sizeof digits;
+  auto magnitude = line < 0 ? 0u - static_cast<unsigned>(line) : static_cast<unsigned>(line);
+  do {
+    *--d = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (line < 0) *--d = '-';
+  while (d != digits + sizeof digits) *p++ = *d++;
+  *p++ = ']';
+  *p++ = '|';
+  *p = '\0';
+  return static_cast<std::size_t>(p - out);
+}
+
 void appendMegabytes(std::wstring& out, const wchar_t* label, std::uint64_t bytes) {
   // Single precision, printed as a stream prints it (six significant digits).
   const auto megabytes = static_cast<float>(static_cast<double>(bytes) / 1048576.0);
@@ -98,6 +157,11 @@ void kelLoggerCore::writeMessage(const char* source, int line, kelLogger::LogTyp
   const Route r = route(source, type);
   const bool window = r.window && consoleVisible();
   if (!window && !hasFile(r.file)) return;
+  if (type == kelLogger::LOG_ACTION) {
+    // Action records are written as they come: no prefix, no formatting.
+    writeRecord(r, window, format);
+    return;
+  }
   write(source, line, type, r, window, kelLogger::STATS_FULL, format, args);
 }
 
@@ -141,10 +205,11 @@ void kelLoggerCore::write(const char* source, int line, kelLogger::LogType type,
     if (!sameDay(now, m_lastDate)) dateChange(now);
     m_lastDate = now;
     char prefix[kPrefixBytes];
-    prefixLength = mox::platform::formatUtf8(prefix, sizeof prefix, kPrefixLimit, L"%02d:%02d:%02d.%03d|%s|%S[%d]|",
-                                             now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-                                             kelLoggerClass::getTypeName(type), source, line);
-    std::memcpy(message - prefixLength, prefix, prefixLength);
+    prefixLength = formatPrefix(prefix, sizeof prefix, now, type, source, line);
+    // A plain loop: the prefix is short, and a variable-length memcpy here
+    // costs more than it copies.
+    char* const start = message - prefixLength;
+    for (std::size_t i = 0; i < prefixLength; ++i) start[i] = prefix[i];
     std::FILE* stream = nullptr;
     if (route.file.kind == FileRoute::kStandard) {
       stream = m_repository.standardOutput().stream.load(std::memory_order_relaxed);
@@ -377,4 +442,18 @@ kelLoggerCore::RouteInfo kelLoggerCore::describeRoute(const char* source, kelLog
     info.file = r.file.file->name;
   }
   return info;
+}
+
+std::vector<kelLoggerCore::FilterRow> kelLoggerCore::filterRows() {
+  CriticalSectionLock lock(m_stateLock);
+  std::map<FilterKey, FilterRow> rows;
+  for (const auto& [key, target] : m_repository.fileFilters()) rows[key] = FilterRow{key, target, false};
+  for (const FilterKey& key : m_windowFilters) {
+    auto it = rows.find(key);
+    if (it == rows.end()) it = rows.emplace(key, FilterRow{key, std::wstring(), false}).first;
+    it->second.window = true;
+  }
+  std::vector<FilterRow> result;
+  for (auto& entry : rows) result.push_back(std::move(entry.second));
+  return result;
 }

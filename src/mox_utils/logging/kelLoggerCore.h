@@ -80,6 +80,15 @@ class MOX_API kelLoggerCore : public kelLogger::LogSink {
     bool window = false;
   };
   RouteInfo describeRoute(const char* source, kelLogger::LogType type);
+  // Every filter key with what its filters set: the file target (empty
+  // without a file filter for the key) and whether a window filter names it;
+  // in key order.
+  struct FilterRow {
+    FilterKey key;
+    std::wstring file;
+    bool window = false;
+  };
+  std::vector<FilterRow> filterRows();
 
   // The text added to the window for a statistics message: "\n" and the
   // memory report lines of the modifier (see ProcessMemory.h).
@@ -111,7 +120,8 @@ class MOX_API kelLoggerCore : public kelLogger::LogSink {
   };
 
   Route route(const char* source, int type) const;
-  // The stream a route writes to, or null; the drop test, lock-free.
+  // False when a filter sends the line to no file ("NULL" or a target that
+  // failed to open): the drop test, lock-free.
   bool hasFile(const FileRoute& route);
   bool consoleVisible() const;
   void publishRoutes();  // under m_stateLock

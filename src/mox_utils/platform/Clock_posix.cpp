@@ -16,11 +16,26 @@ class SystemClock final : public ClockSource {
     return kUnixEpochAsFileTime + static_cast<std::uint64_t>(ts.tv_sec) * 10000000ULL +
            static_cast<std::uint64_t>(ts.tv_nsec) / 100;
   }
+  // Time zones change their offset only on whole minutes, so the offset is
+  // kept per UTC minute: every log line reads the local time, and
+  // localtime_r takes a process-wide lock. Minute and offset share one word,
+  // so a reader never pairs a minute with another minute's offset.
   std::int64_t localOffset(std::uint64_t utc) override {
+    const std::uint64_t minute = utc / kTicksPerMinute;
+    const std::uint64_t cached = m_cache.load(std::memory_order_relaxed);
+    if (cached != 0 && (cached >> kOffsetBits) == minute + 1) {
+      const auto seconds = static_cast<std::int64_t>(cached & kOffsetMask) - kOffsetBias;
+      return seconds * 10000000LL;
+    }
     const time_t seconds = static_cast<time_t>((utc - kUnixEpochAsFileTime) / 10000000ULL);
     tm local;
     if (localtime_r(&seconds, &local) == nullptr) return 0;
-    return static_cast<std::int64_t>(local.tm_gmtoff) * 10000000LL;
+    const std::int64_t offset = static_cast<std::int64_t>(local.tm_gmtoff);
+    if (offset > -kOffsetBias && offset < kOffsetBias) {
+      m_cache.store(((minute + 1) << kOffsetBits) | static_cast<std::uint64_t>(offset + kOffsetBias),
+                    std::memory_order_relaxed);
+    }
+    return offset * 10000000LL;
   }
   std::uint32_t tickCount() override {
     timespec ts;
@@ -28,6 +43,14 @@ class SystemClock final : public ClockSource {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ts.tv_sec) * 1000ULL +
                                       static_cast<std::uint64_t>(ts.tv_nsec) / 1000000ULL);
   }
+
+ private:
+  static constexpr std::uint64_t kTicksPerMinute = 600000000ULL;
+  static constexpr unsigned kOffsetBits = 20;
+  static constexpr std::uint64_t kOffsetMask = (1ULL << kOffsetBits) - 1;
+  static constexpr std::int64_t kOffsetBias = 1LL << (kOffsetBits - 1);
+  // (UTC minute + 1) << 20 | (offset in seconds + bias); 0 while empty.
+  std::atomic<std::uint64_t> m_cache{0};
 };
 
 SystemClock& systemClock() {

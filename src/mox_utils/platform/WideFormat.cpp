@@ -8,6 +8,7 @@
 // One walker writes into three kinds of output: a bounded wide buffer, a
 // growing wide string and a bounded UTF-8 buffer (log files), so a log line is
 // formatted once, straight into the bytes that are written.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -50,6 +51,12 @@ class WideBufferSink {
     std::wmemset(m_p, c, n);
     m_p += n;
   }
+  void putAscii(const char* s, std::size_t n) {
+    const std::size_t room = static_cast<std::size_t>(m_end - m_p);
+    if (n > room) n = room;
+    for (std::size_t i = 0; i < n; ++i) m_p[i] = static_cast<wchar_t>(s[i]);
+    m_p += n;
+  }
   std::size_t finish() {
     *m_p = L'\0';
     return static_cast<std::size_t>(m_p - m_begin);
@@ -67,6 +74,7 @@ class WideStringSink {
   void put(wchar_t c) { m_text.push_back(c); }
   void put(const wchar_t* s, std::size_t n) { m_text.append(s, n); }
   void fill(wchar_t c, std::size_t n) { m_text.append(n, c); }
+  void putAscii(const char* s, std::size_t n) { m_text.append(s, s + n); }
   std::wstring take() { return std::move(m_text); }
 
  private:
@@ -117,11 +125,54 @@ class Utf8Sink {
     }
     if (--m_left == 0 || m_p == m_end) m_full = true;
   }
+  // ASCII runs are copied in bulk, with the bounds checked once per run.
   void put(const wchar_t* s, std::size_t n) {
-    for (std::size_t i = 0; i < n && !m_full; ++i) put(s[i]);
+    while (n != 0 && !m_full) {
+      std::size_t run = n < m_left ? n : m_left;
+      const auto room = static_cast<std::size_t>(m_end - m_p);
+      if (run > room) run = room;
+      std::size_t j = 0;
+      while (j < run && static_cast<std::uint32_t>(s[j]) < 0x80) {
+        m_p[j] = static_cast<char>(s[j]);
+        ++j;
+      }
+      m_p += j;
+      m_left -= j;
+      s += j;
+      n -= j;
+      if (m_left == 0 || m_p == m_end) {
+        m_full = true;
+        return;
+      }
+      if (j < run) {
+        put(*s++);
+        --n;
+      }
+    }
   }
   void fill(wchar_t c, std::size_t n) {
-    for (std::size_t i = 0; i < n && !m_full; ++i) put(c);
+    if (static_cast<std::uint32_t>(c) >= 0x80) {
+      for (std::size_t i = 0; i < n && !m_full; ++i) put(c);
+      return;
+    }
+    if (m_full) return;
+    if (n > m_left) n = m_left;
+    const auto room = static_cast<std::size_t>(m_end - m_p);
+    if (n > room) n = room;
+    std::memset(m_p, static_cast<int>(c), n);
+    m_p += n;
+    m_left -= n;
+    if (m_left == 0 || m_p == m_end) m_full = true;
+  }
+  void putAscii(const char* s, std::size_t n) {
+    if (m_full) return;
+    if (n > m_left) n = m_left;
+    const auto room = static_cast<std::size_t>(m_end - m_p);
+    if (n > room) n = room;
+    std::memcpy(m_p, s, n);
+    m_p += n;
+    m_left -= n;
+    if (m_left == 0 || m_p == m_end) m_full = true;
   }
   std::size_t finish() {
     *m_p = '\0';
@@ -173,10 +224,24 @@ void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool nega
   wchar_t* const end = digits + 24;
   wchar_t* p = end;
   if (base == 10) {
-    while (magnitude != 0) {
+    // 64-bit division is several times slower than 32-bit: only the high
+    // part of a large value pays for it.
+    while (magnitude > 0xFFFFFFFFu) {
       *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
       magnitude /= 10;
     }
+    auto small = static_cast<std::uint32_t>(magnitude);
+    while (small >= 100) {
+      const std::uint32_t pair = small % 100;
+      small /= 100;
+      *--p = static_cast<wchar_t>(L'0' + pair % 10);
+      *--p = static_cast<wchar_t>(L'0' + pair / 10);
+    }
+    if (small >= 10) {
+      *--p = static_cast<wchar_t>(L'0' + small % 10);
+      small /= 10;
+    }
+    if (small != 0) *--p = static_cast<wchar_t>(L'0' + small);
   } else {
     const unsigned shift = base == 16 ? 4 : 3;
     while (magnitude != 0) {
@@ -185,6 +250,15 @@ void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool nega
     }
   }
   const std::size_t count = static_cast<std::size_t>(end - p);
+  if (spec.width == 0 && spec.precision < 0 && !negative && !spec.plus && !spec.space && !spec.alt) {
+    // The common case, "%d" of a positive value: the digits alone.
+    if (count == 0) {
+      out.put(L'0');
+    } else {
+      out.put(p, count);
+    }
+    return;
+  }
   std::size_t zeros = 0;
   if (spec.precision < 0) {
     if (count == 0) zeros = 1;
@@ -214,11 +288,11 @@ void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool nega
     zeros += pad;
     pad = 0;
   }
-  if (!spec.left) out.fill(L' ', pad);
-  out.put(prefix, prefixLength);
-  out.fill(L'0', zeros);
+  if (!spec.left && pad != 0) out.fill(L' ', pad);
+  if (prefixLength != 0) out.put(prefix, prefixLength);
+  if (zeros != 0) out.fill(L'0', zeros);
   out.put(p, count);
-  if (spec.left) out.fill(L' ', pad);
+  if (spec.left && pad != 0) out.fill(L' ', pad);
 }
 
 // Padding of a text of `length` characters. The Windows runtime pads with
@@ -263,13 +337,19 @@ void emitNarrowString(Sink& out, const Spec& spec, const char* s) {
   }
   padBefore(out, spec, length);
   std::size_t i = 0;
-  for (std::size_t n = 0; i < text.size() && n < maxChars && !out.full(); ++n) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      out.put(static_cast<wchar_t>(b));
-      ++i;
+  for (std::size_t n = 0; i < text.size() && n < maxChars && !out.full();) {
+    // ASCII runs go out in bulk; anything else is decoded one character at
+    // a time.
+    const std::size_t limit = std::min(text.size(), i + (maxChars - n));
+    std::size_t j = i;
+    while (j < limit && static_cast<unsigned char>(text[j]) < 0x80) ++j;
+    if (j > i) {
+      out.putAscii(text.data() + i, j - i);
+      n += j - i;
+      i = j;
     } else {
       out.put(static_cast<wchar_t>(decodeUtf8(text, &i)));
+      ++n;
     }
   }
   padAfter(out, spec, length);
@@ -339,6 +419,94 @@ void emitFloat(Sink& out, const Spec& spec, wchar_t conversion, Args& a) {
   }
 }
 
+// Decimal digits of v, ending at `end`; returns where they start.
+wchar_t* decimalDigits(wchar_t* end, std::uint32_t v) {
+  wchar_t* p = end;
+  while (v >= 100) {
+    const std::uint32_t pair = v % 100;
+    v /= 100;
+    *--p = static_cast<wchar_t>(L'0' + pair % 10);
+    *--p = static_cast<wchar_t>(L'0' + pair / 10);
+  }
+  if (v >= 10) {
+    *--p = static_cast<wchar_t>(L'0' + v % 10);
+    v /= 10;
+    *--p = static_cast<wchar_t>(L'0' + v);
+  } else {
+    *--p = static_cast<wchar_t>(L'0' + v);
+  }
+  return p;
+}
+
+// The conversions that nearly every message uses, without flags, width,
+// precision or size: handled before the general parser. Returns false to
+// leave the conversion to it.
+template <class Sink>
+bool formatCommon(Sink& out, const wchar_t*& f, Args& a) {
+  wchar_t digits[16];
+  wchar_t* const end = digits + 16;
+  switch (f[1]) {
+    case L'd':
+    case L'i': {
+      const int v = va_arg(a.ap, int);
+      wchar_t* p = decimalDigits(end, v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v));
+      if (v < 0) *--p = L'-';
+      out.put(p, static_cast<std::size_t>(end - p));
+      break;
+    }
+    case L'u': {
+      const wchar_t* p = decimalDigits(end, va_arg(a.ap, unsigned int));
+      out.put(p, static_cast<std::size_t>(end - p));
+      break;
+    }
+    case L'x': {
+      unsigned int v = va_arg(a.ap, unsigned int);
+      wchar_t* p = end;
+      do {
+        *--p = static_cast<wchar_t>("0123456789abcdef"[v & 15]);
+        v >>= 4;
+      } while (v != 0);
+      out.put(p, static_cast<std::size_t>(end - p));
+      break;
+    }
+    case L's': {
+      const wchar_t* s = va_arg(a.ap, const wchar_t*);
+      if (s == nullptr) s = L"(null)";
+      out.put(s, std::wcslen(s));
+      break;
+    }
+    case L'S':
+      emitNarrowString(out, Spec{}, va_arg(a.ap, const char*));
+      break;
+    case L'c':
+      out.put(static_cast<wchar_t>(va_arg(a.ap, wint_t)));
+      break;
+    case L'0': {
+      // "%02d", the clock fields.
+      if (f[2] != L'2' || f[3] != L'd') return false;
+      const int v = va_arg(a.ap, int);
+      if (v < 0 || v > 99) {
+        Spec spec;
+        spec.zero = true;
+        spec.width = 2;
+        const bool negative = v < 0;
+        emitInteger(out, spec, negative ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) : v, negative,
+                    10, false, true);
+      } else {
+        digits[0] = static_cast<wchar_t>(L'0' + v / 10);
+        digits[1] = static_cast<wchar_t>(L'0' + v % 10);
+        out.put(digits, 2);
+      }
+      f += 4;
+      return true;
+    }
+    default:
+      return false;
+  }
+  f += 2;
+  return true;
+}
+
 template <class Sink>
 void formatInto(Sink& out, const wchar_t* f, Args& a) {
   if (f == nullptr) return;
@@ -347,6 +515,7 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
     while (*f != L'\0' && *f != L'%') ++f;
     if (f != run) out.put(run, static_cast<std::size_t>(f - run));
     if (*f == L'\0' || out.full()) return;
+    if (formatCommon(out, f, a)) continue;
     const wchar_t* const start = f++;
 
     Spec spec;
