@@ -28,7 +28,7 @@ TEST(CValueTest, TheTwoCodesWithoutUnit) {
     const auto unit = static_cast<CValue::UnitType>(code);
     const bool noUnit = code == 0 || code == 48;
     EXPECT_EQ(CValue::IsNoUnit(unit), noUnit);
-    if (noUnit) EXPECT_EQ(CValue::QuantityOf(unit), CValue::QUANTITY_NONE);
+    EXPECT_TRUE(!noUnit || CValue::QuantityOf(unit) == CValue::QUANTITY_NONE);
   }
   // Codes outside the table are written as the unknown unit.
   EXPECT_EQ(CValue::StringFromUnit(static_cast<CValue::UnitType>(999)), L"?");

@@ -43,18 +43,20 @@ TEST(VarInfoTest, TypeStrings) {
   }
 }
 
+const char* const kFullVariable =
+    "<var id='tgc.depth' name='Tiefe \xC2\xB5' type='float.alias'>"
+    "<unit disp='cm'>mm</unit><category root='imaging' sub='b-mode'/>"
+    "<desc>Depth &lt;of&gt; &amp; \"the\" image</desc>"
+    "<permissions><write>not on user</write><read>never</read></permissions>"
+    "<fastupdate>1</fastupdate></var>";
+
 TEST(VarInfoTest, LoadsEveryItem) {
-  const kelXMLFile file = parsedXml(
-      "<var id='tgc.depth' name='Tiefe \xC2\xB5' type='float.alias'>"
-      "<unit disp='cm'>mm</unit><category root='imaging' sub='b-mode'/>"
-      "<desc>Depth of the image</desc>"
-      "<permissions><write>not on user</write><read>never</read></permissions>"
-      "<fastupdate>1</fastupdate></var>");
+  const kelXMLFile file = parsedXml(kFullVariable);
   VarInfo info;
   ASSERT_TRUE(info.Load(file.getRootElement()));
   EXPECT_EQ(fields(info), std::make_tuple(std::string("tgc.depth"), std::wstring(L"Tiefe \u00B5"), VARTYPE_FLOAT,
                                           PERMISSION_NOT_ON_USER, PERMISSION_NEVER, CValue::UNIT_MILLIMETER,
-                                          CValue::UNIT_CENTIMETER, std::wstring(L"Depth of the image"),
+                                          CValue::UNIT_CENTIMETER, std::wstring(L"Depth <of> & \"the\" image"),
                                           std::string("imaging"), std::string("b-mode"), true, true));
 
   // Loading another element replaces every field, absent items included.
@@ -104,38 +106,25 @@ TEST(VarInfoTest, FastUpdateOnlyForTheTextOne) {
 }
 
 TEST(VarInfoTest, StoreThenLoadGivesTheSameDescription) {
-  std::vector<VarInfo> infos(3);
-  infos[0].id = "plain";
-  infos[1].id = "geo.sector";
-  infos[1].name = L"Sector \u00B0 width";
-  infos[1].type = VARTYPE_SCANCONVERT;
-  infos[1].isAlias = true;
-  infos[1].unit = CValue::UNIT_DEGREE;
-  infos[1].displayUnit = CValue::UNIT_RADIAN;
-  infos[1].description = L"Opening <angle> & \"more\"";
-  infos[1].categoryRoot = "imaging";
-  infos[1].categorySub = "sector";
-  infos[1].writePermission = PERMISSION_ONLY_ON_USER;
-  infos[1].readPermission = PERMISSION_NEVER;
-  infos[1].fastUpdate = true;
-  // Items written on their own, without their usual companions.
-  infos[2].id = "partial";
-  infos[2].displayUnit = CValue::UNIT_MICROMETER;
-  infos[2].categorySub = "doppler";
-  infos[2].readPermission = PERMISSION_NOT_ON_USER;
-
-  for (std::size_t i = 0; i < infos.size(); ++i) {
-    SCOPED_TRACE(i);
+  // The last has items without their usual companions.
+  const char* const texts[] = {kFullVariable, "<var id='plain'/>",
+                               "<var id='partial' type='point'><unit disp='um'/><category sub='doppler'/>"
+                               "<permissions><read>not on user</read></permissions></var>"};
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const kelXMLFile source = parsedXml(text);
+    VarInfo info;
+    ASSERT_TRUE(info.Load(source.getRootElement()));
     kelXMLFile file;
     ASSERT_TRUE(file.create(L"var"));
-    ASSERT_TRUE(infos[i].Store(file.getRootElement()));
+    ASSERT_TRUE(info.Store(file.getRootElement()));
     // Read back from the written text, not the same tree.
     const kelXMLFile reread = parsedXml(file.toString());
     VarInfo loaded;
     ASSERT_TRUE(loaded.Load(reread.getRootElement()));
-    EXPECT_EQ(fields(loaded), fields(infos[i]));
+    EXPECT_EQ(fields(loaded), fields(info));
   }
-  EXPECT_FALSE(infos[0].Store(kelXMLNode()));
+  EXPECT_FALSE(VarInfo().Store(kelXMLNode()));
 }
 
 TEST(VarInfoTest, StoreRemovesWhatIsNotSet) {

@@ -251,11 +251,12 @@ TEST(KelProbeTest, CreateRandomStaysInRange) {
     using testing::Ge;
     using testing::Le;
     // A random type is one of the known codes: 0, 2, 3 or 4.
-    if (t == KelProbe::AnyProbe)
+    if (t == KelProbe::AnyProbe) {
       EXPECT_THAT(p.type, AllOf(Ge(0), Le(4), testing::Ne(1)));
-    else
+    } else {
       EXPECT_EQ(p.type, t == 1 ? 2 : t);
-    if (t == KelProbe::LinearProbe) EXPECT_EQ(p.getTransmitOffset(), 0.0);
+    }
+    EXPECT_TRUE(t != KelProbe::LinearProbe || p.getTransmitOffset() == 0.0);
     for (const int value : {p.numElements, p.pitch}) EXPECT_THAT(value, AllOf(Ge(1), Le(1025)));
     for (const int angle : {p.maxSteerAngle, p.motorFov, p.biopsyAngle}) {
       EXPECT_THAT(angle, AllOf(Ge(0), Le(91000)));
