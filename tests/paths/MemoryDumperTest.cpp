@@ -125,10 +125,8 @@ std::vector<std::uint8_t> buildIdOfFile(const fs::path& path) {
 std::string run(const std::string& command, int* status) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    *status = -1;
-    return output;
-  }
+  *status = -1;
+  if (pipe == nullptr) return output;
   char buffer[4096];
   std::size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
@@ -161,12 +159,6 @@ int inChild(Body body) {
   return status;
 }
 
-const mox::detail::MiniDumpThread* findThread(const MiniDumpFile& dump, std::uint32_t id) {
-  for (const auto& t : dump.threads())
-    if (t.threadId == id) return &t;
-  return nullptr;
-}
-
 TEST(MemoryDumperTest, BreakpointDumpRecordsTheCallerAndReturns) {
   TempDir dir;
   DebugCapture capture;
@@ -189,7 +181,9 @@ TEST(MemoryDumperTest, BreakpointDumpRecordsTheCallerAndReturns) {
   ASSERT_TRUE(dump.hasException());
   EXPECT_EQ(dump.exception().code, kSigtrap);
   EXPECT_EQ(dump.exception().threadId, mox::platform::currentThreadId());
-  const auto* self = findThread(dump, mox::platform::currentThreadId());
+  const mox::detail::MiniDumpThread* self = nullptr;
+  for (const auto& t : dump.threads())
+    if (t.threadId == mox::platform::currentThreadId()) self = &t;
   ASSERT_NE(self, nullptr);
   EXPECT_EQ(self->contextRva, dump.exception().contextRva);
 
