@@ -233,7 +233,8 @@ void reviewLoop(const std::vector<std::unique_ptr<Stream>>& streams, const std::
         if (cine->Increment(1) == 0) break;
       }
     }
-    std::this_thread::yield();
+    // A review display refreshes a few hundred times a second at most.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 
@@ -280,7 +281,7 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
   }
   check(probe != nullptr, "the catalogue has no released probe for module version 5");
   MOX_LOG(kelLogger::LOG_INFO)
-  (L"Probe %d \"%s\" selected from %d released probes", probe->getId(), probe->getName().c_str(), probeCount);
+  (L"Probe %d \"%s\" selected from %d released or demo probes", probe->getId(), probe->getName().c_str(), probeCount);
 
   // 3. The acquisition memory as data blocks in two groups, each with a cine
   //    block on one shared cine memory.
@@ -346,6 +347,8 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
   std::atomic<long> reviewed{0};
   std::atomic<bool> reviewConsistent{true};
   std::string acquisitionError;
+  HiResTimer acquisitionTimer;
+  acquisitionTimer.start();
   std::thread reviewer(reviewLoop, std::cref(streams), std::cref(acquisitionDone), std::ref(reviewed),
                        std::ref(reviewConsistent));
   std::thread acquisition([&] {
@@ -393,7 +396,10 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
     acquisitionDone.store(true, std::memory_order_release);
   });
   acquisition.join();
+  acquisitionTimer.end();
   reviewer.join();
+  MOX_LOG(kelLogger::LOG_TIMER)(acquisitionTimer, L"Acquired %d frames per block", streams[0]->written);
+  MOX_LOG(kelLogger::LOG_STATS)(kelLogger::STATS_FULL, L"Memory after acquisition");
   check(acquisitionError.empty(), acquisitionError);
   check(reviewConsistent.load(), "the review thread saw a frame whose data does not match its ID");
 
@@ -462,10 +468,16 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
   check(writeGrayPng(sheetFile.string(), sheet.data(), sheetW, sheetH, &pngError), pngError);
 
   // 7. User actions, a state dump, the end of logging.
+  // The user freezes the image, clicks and saves the cine; the action log
+  // records the time between the actions.
+  auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(60)); };
   kelLogger::logAction(L"Button", L"Freeze", 1, 0);
+  pause();
   kelLogger::logMouse(0x201, 412, 300);
   kelLogger::logMouse(0x202, 412, 300);
+  pause();
   kelLogger::logKeyboard(0x53);
+  pause();
   kelLogger::logAction(L"Button", L"SaveCine", 1, static_cast<int>(streams.size()));
   const fs::path dumpDir = outDir / "dumps";
   fs::create_directories(dumpDir, ec);
@@ -490,7 +502,7 @@ int runDemo(const std::string& rootArg, const std::string& outArg) {
     return t.compressedBytes > 0 ? static_cast<double>(t.bytes) / static_cast<double>(t.compressedBytes) : 0.0;
   };
   std::fprintf(out, "mox demo: acquisition session on %s\n", root.string().c_str());
-  std::fprintf(out, "  probe        %s (id %d), %d released probes in the catalogue\n",
+  std::fprintf(out, "  probe        %s (id %d), %d released or demo probes in the catalogue\n",
                wideToUtf8(probe->getName()).c_str(), probe->getId(), probeCount);
   std::fprintf(out, "  %-10s %5s %9s %7s %6s %12s\n", "block", "group", "frame", "written", "kept", "cine slots");
   for (const auto& s : streams) {
