@@ -72,25 +72,15 @@ TEST(CpuidTest, ModelNameTable) {
     int model;
     const char* name;
   } cases[] = {
-      {"AuthenticAMD", 4, 9, "AMD Am486"},
       {"AuthenticAMD", 5, 3, "AMD K5"},
-      {"AuthenticAMD", 5, 4, "Unknown"},
-      {"AuthenticAMD", 5, 7, "AMD K6"},
-      {"AuthenticAMD", 5, 8, "AMD K6-2"},
+      {"AuthenticAMD", 5, 4, "Unknown"},  // a gap in the table
       {"AuthenticAMD", 5, 15, "AMD K6-3"},
-      {"AuthenticAMD", 6, 15, "AMD ATHLON"},
       {"AuthenticAMD", 0x8F, 1, "Unknown"},
-      {"GenuineIntel", 4, 1, "INTEL 486DX"},
       {"GenuineIntel", 4, 6, "Unknown"},
-      {"GenuineIntel", 4, 8, "INTEL 486DX4"},
-      {"GenuineIntel", 5, 0, "Unknown"},
-      {"GenuineIntel", 5, 4, "INTEL Pentium-MMX"},
-      {"GenuineIntel", 6, 6, "INTEL Celeron"},
-      {"GenuineIntel", 6, 9, "Unknown"},
       {"GenuineIntel", 6, 10, "INTEL Pentium-III"},
       {"GenuineIntel", 15, 0, "INTEL Pentium-4"},
       {"GenuineIntel", 0x1F, 0, "Unknown"},
-      {"CyrixInstead", 6, 2, "Cyrix"},
+      {"CyrixInstead", 6, 2, "Cyrix"},  // any model
       {"CentaurHauls", 6, 9, "Centaur"},
       {"GenuineIntel and more", 15, 0, "INTEL Pentium-4"},  // 12 characters compared
       {"genuineintel", 15, 0, "Unknown"},
