@@ -1,5 +1,5 @@
-// Helpers shared by the cine tests: scratch directories, real frames and
-// frames stamped with their ID so that a reader can check what it got.
+// Helpers shared by the cine tests: scratch directories and frames stamped with their ID so that a reader can check
+// what it got.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,13 +51,6 @@ inline std::vector<unsigned char> stampedFrame(std::size_t size, int id) {
   std::vector<unsigned char> frame(size);
   for (std::size_t i = 0; i < size; ++i) frame[i] = static_cast<unsigned char>(id * 31 + i * 7 + (i >> 8));
   return frame;
-}
-
-inline fs::path sharedDataDir() {
-#ifdef MOX_SHARED_DATA_DIR
-  if (fs::is_directory(MOX_SHARED_DATA_DIR)) return MOX_SHARED_DATA_DIR;
-#endif
-  return "/work/shared/data";
 }
 
 }  // namespace cinetest

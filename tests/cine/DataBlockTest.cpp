@@ -150,69 +150,64 @@ TEST(DataBlockTest, EraseStaysInsideRegionsOfAnyShape) {
   DataBlock::SetTagSize(4);
 }
 
-TEST(DataBlockTest, CineBlocksOfAGroupSpanTheSameTime) {
-  Region small(10 * 108), large(30 * 108);
-  std::vector<unsigned char> cineMemory(20000);
+// Two data blocks of 10 x 10 bytes (R = 104) over `framesA` and `framesB`
+// frame positions, each with a cine block on its part of one memory.
+struct TwoBlocks {
+  TwoBlocks(int framesA, int framesB, unsigned int cineA, unsigned int cineB)
+      : ra(framesA * 108), rb(framesB * 108), cine(cineA + cineB) {
+    a.Init(framesA * 108, 0, ra.begin(), ra.end());
+    b.Init(framesB * 108, 0, rb.begin(), rb.end());
+    setGeometry(a, 10, 10);
+    setGeometry(b, 10, 10);
+    a.SetEOB();
+    b.SetEOB();
+    a.CreateCineBlock(cine.data(), cineA);
+    b.CreateCineBlock(cine.data() + cineA, cineB);
+  }
+  Region ra, rb;
+  std::vector<unsigned char> cine;
   DataBlock a, b;
-  a.Init(10 * 108, 0, small.begin(), small.end());
-  b.Init(30 * 108, 0, large.begin(), large.end());
-  setGeometry(a, 10, 10);  // R = 104, F = 104 + tag
-  setGeometry(b, 10, 10);
-  a.SetEOB();
-  b.SetEOB();
-  a.CreateCineBlock(cineMemory.data(), 10000);
-  b.CreateCineBlock(cineMemory.data() + 10000, 10000);
-  EXPECT_TRUE(DataBlock::SetupCineBlocks({&a, nullptr, &b}, 3000, 7));
+};
+
+TEST(DataBlockTest, CineBlocksOfAGroupSpanTheSameTime) {
+  TwoBlocks t(10, 30, 10000, 10000);
+  EXPECT_TRUE(DataBlock::SetupCineBlocks({&t.a, nullptr, &t.b}, 3000, 7));
   // unit = min(10000 / 104, 10000 / 312) = 32: caps of 32 and 96 slots.
-  EXPECT_EQ(a.GetCineBlock()->GetMaxFrames(), 31u);
-  EXPECT_EQ(b.GetCineBlock()->GetMaxFrames(), 95u);
-  EXPECT_EQ(a.GetCineBlock()->GetFramePeriod(), 3000u);
-  EXPECT_EQ(b.GetCineBlock()->GetFramePeriod(), 1000u);
-  EXPECT_EQ(b.GetCineBlock()->GetCineParam(), 7);
-  EXPECT_EQ(b.GetCineBlock()->GetLineSize(), 10u);
+  EXPECT_EQ(t.a.GetCineBlock()->GetMaxFrames(), 31u);
+  EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), 95u);
+  EXPECT_EQ(t.a.GetCineBlock()->GetFramePeriod(), 3000u);
+  EXPECT_EQ(t.b.GetCineBlock()->GetFramePeriod(), 1000u);
+  EXPECT_EQ(t.b.GetCineBlock()->GetCineParam(), 7);
+  EXPECT_EQ(t.b.GetCineBlock()->GetLineSize(), 10u);
 }
 
 TEST(DataBlockTest, GroupsAreLaidOutApartAndGapsFail) {
-  Region r0(10 * 108), r2(10 * 108);
-  std::vector<unsigned char> cineMemory(4000);
-  DataBlock a, c;
-  a.Init(10 * 108, 0, r0.begin(), r0.end());
-  c.Init(10 * 108, 0, r2.begin(), r2.end());
-  setGeometry(a, 10, 10, 0);
-  setGeometry(c, 10, 10, 2, 5000);  // with a frame period of its own
-  a.CreateCineBlock(cineMemory.data(), 2000);
-  c.CreateCineBlock(cineMemory.data() + 2000, 2000);
-  EXPECT_FALSE(DataBlock::SetupCineBlocks({&a, &c}, 3000, 0));  // group 1 is missing
-  EXPECT_EQ(a.GetCineBlock()->GetMaxFrames(), 18u);
-  EXPECT_EQ(c.GetCineBlock()->GetMaxFrames(), 18u);
-  EXPECT_EQ(c.GetCineBlock()->GetFramePeriod(), 5000u);
-  EXPECT_EQ(c.GetCineBlock()->GetPeriodInfo1(), 11u);
-  EXPECT_EQ(c.GetCineBlock()->GetPeriodInfo2(), 22u);
-  c.SetGroup(1);
-  EXPECT_TRUE(DataBlock::SetupCineBlocks({&a, &c}, 3000, 0));
+  TwoBlocks t(10, 10, 2000, 2000);
+  setGeometry(t.b, 10, 10, 2, 5000);                                // group 2, with a frame period of its own
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));  // group 1 is missing
+  EXPECT_EQ(t.a.GetCineBlock()->GetMaxFrames(), 18u);
+  EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), 18u);
+  EXPECT_EQ(t.b.GetCineBlock()->GetFramePeriod(), 5000u);
+  EXPECT_EQ(t.b.GetCineBlock()->GetPeriodInfo1(), 11u);
+  EXPECT_EQ(t.b.GetCineBlock()->GetPeriodInfo2(), 22u);
+  t.b.SetGroup(1);
+  EXPECT_TRUE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
   // A group number near the top of the range fails without walking to it.
-  c.SetGroup(0xFFFFFFF0u);
-  EXPECT_FALSE(DataBlock::SetupCineBlocks({&a, &c}, 3000, 0));
+  t.b.SetGroup(0xFFFFFFF0u);
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
   EXPECT_FALSE(DataBlock::SetupCineBlocks({}, 3000, 0));
 }
 
 TEST(DataBlockTest, CineMemoryTooSmallForItsShareFailsTheWholeGroup) {
-  Region small(10 * 108), large(30 * 108);
-  std::vector<unsigned char> cineMemory(10400 + 624);
-  DataBlock a, b;
-  a.Init(10 * 108, 0, small.begin(), small.end());
-  b.Init(30 * 108, 0, large.begin(), large.end());
-  setGeometry(a, 10, 10);
-  setGeometry(b, 10, 10);
-  a.CreateCineBlock(cineMemory.data(), 10400);
-  b.CreateCineBlock(cineMemory.data() + 10400, 300);  // below 3 * 104
-  EXPECT_FALSE(DataBlock::SetupCineBlocks({&a, &b}, 3000, 0));
-  EXPECT_EQ(a.GetCineBlock()->GetMaxFrames(), 0u);
-  EXPECT_EQ(b.GetCineBlock()->GetMaxFrames(), 0u);
+  TwoBlocks t(10, 30, 10400, 624);
+  t.b.CreateCineBlock(t.cine.data() + 10400, 300);  // below 3 * 104
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
+  EXPECT_EQ(t.a.GetCineBlock()->GetMaxFrames(), 0u);
+  EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), 0u);
   // Three units are the least a group may get.
-  b.CreateCineBlock(cineMemory.data() + 10400, 312 * 2);
-  EXPECT_FALSE(DataBlock::SetupCineBlocks({&a, &b}, 3000, 0));
-  EXPECT_EQ(b.GetCineBlock()->GetMaxFrames(), 5u);
+  t.b.CreateCineBlock(t.cine.data() + 10400, 312 * 2);
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
+  EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), 5u);
 }
 
 TEST(DataBlockTest, CopiesShareTheCineBlockAndTheMutexUntilTheLast) {
@@ -229,10 +224,6 @@ TEST(DataBlockTest, CopiesShareTheCineBlockAndTheMutexUntilTheLast) {
   // Still alive for the remaining copies (a second delete or a use after
   // free would show under the address sanitizer).
   EXPECT_EQ(cine->GetSize(), 1000u);
-  copy.Lock();
-  assigned.Lock();  // the same re-entrant mutex
-  assigned.Unlock();
-  copy.Unlock();
   assigned.CreateCineBlock(cineMemory.data(), 500);
   EXPECT_EQ(copy.GetCineBlock(), cine);
   EXPECT_EQ(assigned.GetCineBlock()->GetSize(), 500u);

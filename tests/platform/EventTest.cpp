@@ -15,32 +15,30 @@ using mox::platform::setEvent;
 using mox::platform::waitEvent;
 using mox::platform::WaitResult;
 
-TEST(EventTest, AutoResetReleasesOneWait) {
-  EventHandle e = createEvent(false, false);
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(waitEvent(e, 0), WaitResult::Timeout);
-  EXPECT_TRUE(setEvent(e));
-  EXPECT_TRUE(setEvent(e));  // a second set does not count twice
-  EXPECT_EQ(waitEvent(e, 0), WaitResult::Signaled);
-  EXPECT_EQ(waitEvent(e, 0), WaitResult::Timeout);
-  EXPECT_TRUE(closeEvent(e));
-
-  EventHandle initial = createEvent(false, true);
-  EXPECT_EQ(waitEvent(initial, 0), WaitResult::Signaled);
-  EXPECT_EQ(waitEvent(initial, 0), WaitResult::Timeout);
-  EXPECT_TRUE(closeEvent(initial));
-}
-
-TEST(EventTest, ManualResetStaysSignalledUntilReset) {
-  EventHandle e = createEvent(true, true);
-  EXPECT_EQ(waitEvent(e, 0), WaitResult::Signaled);
-  EXPECT_EQ(waitEvent(e, -1), WaitResult::Signaled);
-  EXPECT_TRUE(resetEvent(e));
-  EXPECT_EQ(waitEvent(e, 0), WaitResult::Timeout);
-  EXPECT_TRUE(resetEvent(e));  // resetting a reset event is fine
-  EXPECT_TRUE(setEvent(e));
-  EXPECT_EQ(waitEvent(e, 0), WaitResult::Signaled);
-  EXPECT_TRUE(closeEvent(e));
+// Each event runs through its steps: s = set, r = reset, S / T = a wait(0)
+// that must be signalled / time out.
+TEST(EventTest, AutoResetReleasesOneWaitAndManualResetStaysSignalled) {
+  struct Case {
+    const char* name;
+    bool manual, initial;
+    const char* steps;
+  } cases[] = {
+      {"auto", false, false, "TssST"},  // a second set does not count twice
+      {"auto, initially set", false, true, "ST"},
+      {"manual", true, true, "SSrTrTsS"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EventHandle e = createEvent(c.manual, c.initial);
+    ASSERT_NE(e, nullptr);
+    for (const char* p = c.steps; *p != '\0'; ++p) {
+      const bool ok = *p == 's'   ? setEvent(e)
+                      : *p == 'r' ? resetEvent(e)
+                                  : waitEvent(e, 0) == (*p == 'S' ? WaitResult::Signaled : WaitResult::Timeout);
+      EXPECT_TRUE(ok) << "step " << p - c.steps << " '" << *p << "'";
+    }
+    EXPECT_TRUE(closeEvent(e));
+  }
 }
 
 TEST(EventTest, TimedWaitLastsAtLeastItsTimeout) {

@@ -142,6 +142,7 @@ std::wstring forwardScan(std::wstring text, const std::wstring& search, const st
   return text;
 }
 
+// Cases outside the alphabet of the exhaustive check below.
 TEST(mox_utilsTextTest, FindAndReplaceExamples) {
   struct Case {
     const wchar_t* text;
@@ -149,18 +150,10 @@ TEST(mox_utilsTextTest, FindAndReplaceExamples) {
     const wchar_t* replacement;
     const wchar_t* expected;
   } cases[] = {
-      {L"aaaa", L"aa", L"a", L"a"},         // text made by a replacement matches again
-      {L"aab", L"ab", L"b", L"b"},          // ... also when it starts before the replacement
-      {L"ababcc", L"abc", L"c", L"cc"},     // ... up to search length - 1 before it
-      {L"abc", L"x", L"y", L"abc"},         // no occurrence
-      {L"", L"a", L"b", L""},               //
+      {L"ababcc", L"abc", L"c", L"cc"},     // text made by a replacement matches again
       {L"abc", L"", L"x", L"abc"},          // empty search text: nothing to do
       {L"a\\b\\c", L"\\", L"/", L"a/b/c"},  //
-      {L"aXbXXc", L"X", L"", L"abc"},       //
-      {L"aa", L"a", L"ba", L"baba"},        // replacement contains the search text: once each
-      {L"xax", L"a", L"[a]", L"x[a]x"},     //
-      {L"aaa", L"aa", L"aa", L"aaa"},       //
-      {L"aab", L"ab", L"ba", L"baa"},       // same length, cascading
+      {L"xax", L"a", L"[a]", L"x[a]x"},     // replacement contains the search text: once each
       {L"C:\\dir\\\\file", L"\\\\", L"\\", L"C:\\dir\\file"},
   };
   for (const Case& c : cases) {
