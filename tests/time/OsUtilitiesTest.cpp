@@ -52,6 +52,45 @@ TEST(OsUtilitiesTest, ThreadRunsWithItsArgumentAndEventsKeepTheirReset) {
   EXPECT_TRUE(OsUtilities::evt_close(autoReset));
 }
 
+// One slot between a producer thread and the test's thread, handed over with
+// two auto-reset events.
+struct Exchange {
+  void* filled = OsUtilities::evt_create(false, false);
+  void* emptied = OsUtilities::evt_create(false, true);
+  void* finished = OsUtilities::evt_create(true, false);
+  int slot = 0;  // handed over by the events only
+  int count = 0;
+};
+
+void produce(void* argument) {
+  Exchange* x = static_cast<Exchange*>(argument);
+  for (int i = 1; i <= x->count; ++i) {
+    if (!OsUtilities::evt_wait(x->emptied, -1)) return;
+    x->slot = i * i;
+    OsUtilities::evt_set(x->filled);
+  }
+  OsUtilities::evt_set(x->finished);
+}
+
+TEST(OsUtilitiesTest, ProducerAndConsumerHandOverThroughEvents) {
+  Exchange x;
+  x.count = 2000;
+  ASSERT_NE(OsUtilities::thread_create(&x, &produce), ~0UL);
+  long long sum = 0;
+  for (int i = 1; i <= x.count; ++i) {
+    ASSERT_TRUE(OsUtilities::evt_wait(x.filled, -1));
+    ASSERT_EQ(x.slot, i * i) << "item " << i << " lost or duplicated";
+    sum += x.slot;
+    OsUtilities::evt_set(x.emptied);
+  }
+  EXPECT_TRUE(OsUtilities::evt_wait(x.finished, -1));
+  EXPECT_FALSE(OsUtilities::evt_wait(x.filled, 0));  // nothing more came
+  EXPECT_EQ(sum, 2000LL * 2001 * 4001 / 6);
+  OsUtilities::evt_close(x.filled);
+  OsUtilities::evt_close(x.emptied);
+  OsUtilities::evt_close(x.finished);
+}
+
 // ---- Processor identification
 
 // Packs a 12-character vendor into EBX, EDX, ECX as CPUID leaf 0 does.
