@@ -47,14 +47,15 @@ class WordWriter {
  public:
   explicit WordWriter(unsigned char* out) : m_out(out) {}
 
-  // 1 <= bits <= 32, code < 2^bits.
+  // 1 <= bits <= 32, code < 2^bits. The pending count is the only value
+  // carried from code to code besides the accumulator, and it takes one add
+  // and one mask: completed words advance the output by (total >> 5) words.
   void put(std::uint64_t code, unsigned bits) {
     m_acc = (m_acc << bits) | code;
-    m_count += bits;
-    const unsigned full = m_count >= 32 ? 1u : 0u;
-    storeLE32(m_out, static_cast<std::uint32_t>(m_acc >> ((m_count - 32) & 63)));
-    m_out += 4 * full;
-    m_count -= 32 * full;
+    const unsigned total = m_count + bits;  // below 64
+    storeLE32(m_out, static_cast<std::uint32_t>(m_acc >> ((total - 32) & 63)));
+    m_out += 4 * (total >> 5);
+    m_count = total & 31;
   }
   // Codes of up to 64 bits, high part first.
   void putLong(std::uint64_t code, unsigned bits) {

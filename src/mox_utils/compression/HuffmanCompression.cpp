@@ -15,20 +15,20 @@ namespace {
 
 constexpr std::uint32_t kLeafFlag = 0x8000;
 
-// Decoding table entry: up to two symbols whose codes together fit into the
-// table's prefix, or (count 0) the tree node reached after the whole prefix.
-//   bits 0-7   first symbol, or the node index when the count is 0
-//   bits 8-15  second symbol
-//   bits 16-20 length of the first code
-//   bits 21-25 bits consumed by the entry
-//   bits 26-27 number of symbols (0, 1, 2)
-constexpr std::uint32_t entrySingle(unsigned symbol, unsigned length) {
-  return symbol | (length << 16) | (length << 21) | (1u << 26);
+// Decoding table entry: up to three symbols whose codes together fit into
+// the table's prefix, or (count 0) the tree node reached after the whole
+// prefix. The bits consumed sit at the top so that the decoding loop gets
+// them with one shift.
+//   bits 0-23  the symbols, first in the low byte; the node index for count 0
+//   bits 24-25 number of symbols (0 to 3)
+//   bits 28-31 bits consumed by the entry
+constexpr std::uint32_t kCountShift = 24;
+constexpr std::uint32_t kBitsShift = 28;
+constexpr std::uint32_t entry(std::uint32_t symbols, unsigned count, unsigned bits) {
+  return symbols | (count << kCountShift) | (bits << kBitsShift);
 }
-constexpr std::uint32_t entryNode(unsigned node, unsigned bits) { return node | (bits << 16) | (bits << 21); }
-inline unsigned entryCount(std::uint32_t e) { return e >> 26; }
-inline unsigned entryFirstLength(std::uint32_t e) { return (e >> 16) & 31; }
-inline unsigned entryBits(std::uint32_t e) { return (e >> 21) & 31; }
+inline unsigned entryCount(std::uint32_t e) { return (e >> kCountShift) & 3; }
+inline unsigned entryBits(std::uint32_t e) { return e >> kBitsShift; }
 
 }  // namespace
 
@@ -86,11 +86,18 @@ void HuffmanCompression::buildArrays() {
   }
 }
 
-// Descending by weight. The partition swaps equal weights too, and the
-// resulting order of equal entries decides the shape of the stored tree, so
-// this exact scheme is part of the format.
+// Descending by weight with Hoare's partition around the middle weight. The
+// partition swaps equal weights too, and the resulting order of equal
+// entries decides the shape of the stored tree, so this exact scheme is part
+// of the format. Every round of the tree build sorts a list that is already
+// sorted but for one merged entry, so ranges found in order go to an
+// equivalent shortcut.
 void HuffmanCompression::quickSortD(int lo, int hi) {
   for (;;) {
+    if (isNonIncreasing(lo, hi)) {
+      sortedQuickSortD(lo, hi);
+      return;
+    }
     int i = lo;
     int j = hi;
     const unsigned int pivot = m_activeWeight[(lo + hi) / 2];
@@ -109,6 +116,54 @@ void HuffmanCompression::quickSortD(int lo, int hi) {
       }
     } while (i <= j);
     if (lo < j) quickSortD(lo, j);
+    if (i >= hi) return;
+    lo = i;
+  }
+}
+
+// From the end: an out-of-order entry usually sits there (the merged one, or
+// a pivot value swapped to the end of a range).
+bool HuffmanCompression::isNonIncreasing(int lo, int hi) const {
+  for (int k = hi; k > lo; --k) {
+    if (m_activeWeight[k - 1] < m_activeWeight[k]) return false;
+  }
+  return true;
+}
+
+// On a range already in non-increasing order the scheme above never moves a
+// weight: i stops at the first entry equal to the pivot, j at the last, so
+// every swap exchanges equal weights. Its effect is therefore fixed by the
+// positions alone: each partition reverses the ids of the pivot's run of
+// equal weights inside the range and leaves i and j half the run's length
+// past its ends; a range without equal neighbours is strictly descending and
+// stays as it is. Run lengths and a prefix count of equal neighbours make
+// each step cheap.
+void HuffmanCompression::sortedQuickSortD(int lo, int hi) {
+  m_equalBefore[lo] = 0;
+  for (int k = lo; k < hi; ++k) {
+    m_equalBefore[k + 1] = m_equalBefore[k] + (m_activeWeight[k] == m_activeWeight[k + 1] ? 1 : 0);
+  }
+  sortedPartitions(lo, hi);
+}
+
+void HuffmanCompression::sortedPartitions(int lo, int hi) {
+  for (;;) {
+    if (m_equalBefore[hi] == m_equalBefore[lo]) return;
+    const int mid = (lo + hi) / 2;
+    const unsigned int pivot = m_activeWeight[mid];
+    int first = mid;
+    while (first > lo && m_activeWeight[first - 1] == pivot) --first;
+    int last = mid;
+    while (last < hi && m_activeWeight[last + 1] == pivot) ++last;
+    for (int a = first, b = last; a < b; ++a, --b) {
+      const unsigned int id = m_activeId[a];
+      m_activeId[a] = m_activeId[b];
+      m_activeId[b] = id;
+    }
+    const int steps = (last - first + 2) / 2;
+    const int i = first + steps;
+    const int j = last - steps;
+    if (lo < j) sortedPartitions(lo, j);
     if (i >= hi) return;
     lo = i;
   }
@@ -321,26 +376,36 @@ void HuffmanCompression::buildDecodeTable() {
         if (depth < m_minCodeLength) m_minCodeLength = depth;
         const std::uint32_t first = prefix << (kBits - depth);
         const std::uint32_t count = 1u << (kBits - depth);
-        const std::uint32_t entry = entrySingle(child & 0xFF, depth);
-        for (std::uint32_t k = 0; k < count; ++k) m_decodeTable[first + k] = entry;
+        const std::uint32_t e = entry(child & 0xFF, 1, depth);
+        for (std::uint32_t k = 0; k < count; ++k) {
+          m_decodeTable[first + k] = e;
+          m_firstLength[first + k] = static_cast<unsigned char>(depth);
+        }
       } else if (depth == kBits) {
-        m_decodeTable[prefix] = entryNode(child, kBits);
+        m_decodeTable[prefix] = entry(child, 0, kBits);
+        m_firstLength[prefix] = static_cast<unsigned char>(kBits);
       } else {
         stack[++top] = {child, prefix, depth};
       }
     }
   }
-  // A second symbol joins an entry when its code ends within the prefix too.
+  // Further symbols join an entry while their codes end within the prefix
+  // too. Only first symbols and first lengths are read, and those never
+  // change, so the table can be extended in place.
   for (std::uint32_t v = 0; v <= kMask; ++v) {
-    const std::uint32_t e = m_decodeTable[v];
-    if (entryCount(e) != 1) continue;
-    const unsigned first = entryFirstLength(e);
-    if (first >= kBits) continue;
-    const std::uint32_t next = m_decodeTable[(v << first) & kMask];
-    if (entryCount(next) == 0) continue;
-    const unsigned second = entryFirstLength(next);
-    if (first + second > kBits) continue;
-    m_decodeTable[v] = (e & 0xFF) | ((next & 0xFF) << 8) | (first << 16) | ((first + second) << 21) | (2u << 26);
+    std::uint32_t e = m_decodeTable[v];
+    if (entryCount(e) == 0) continue;
+    unsigned used = m_firstLength[v];
+    unsigned count = 1;
+    while (count < 3 && used < kBits) {
+      const std::uint32_t w = (v << used) & kMask;
+      const std::uint32_t next = m_decodeTable[w];
+      if (entryCount(next) == 0 || used + m_firstLength[w] > kBits) break;
+      e = entry((e & 0xFFFFFF) | ((next & 0xFF) << (8 * count)), count + 1, used + m_firstLength[w]);
+      used += m_firstLength[w];
+      ++count;
+    }
+    m_decodeTable[v] = e;
   }
 }
 
@@ -358,6 +423,8 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
   std::uint64_t bitpos = 0;
   std::uint32_t i = 0;
   auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
+  // Codes longer than the table's prefix go on down the tree from the node
+  // the prefix reached; rare by construction (their symbols are rare).
   auto walk = [&](unsigned node) -> bool {
     for (;;) {
       const std::uint64_t q = bitpos >> 5;
@@ -373,23 +440,23 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
     }
   };
 
-  while (n - i >= 6) {
+  // Five lookups from a window of 64 valid bits (three words); each writes
+  // four bytes and advances by up to three, hence the 16 bytes of room.
+  while (n - i >= 16) {
     const std::uint64_t q = bitpos >> 5;
-    if (kTrusted ? 32 * (q + 1) >= bitpos + std::uint64_t{n - i} * m_minCodeLength : q + 1 >= words) break;
-    // At least 33 valid bits: three lookups of at most kBits each.
-    std::uint64_t buf = ((word(q) << 32) | word(q + 1)) << (bitpos & 31);
-    for (int s = 0; s < 3; ++s) {
+    if (kTrusted ? 32 * (q + 2) >= bitpos + std::uint64_t{n - i} * m_minCodeLength : q + 2 >= words) break;
+    const unsigned r = bitpos & 31;
+    std::uint64_t buf = (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+    for (int s = 0; s < 5; ++s) {
       const std::uint32_t e = table[buf >> (64 - kBits)];
-      const unsigned count = entryCount(e);
-      if (count == 0) {
+      const unsigned bits = entryBits(e);
+      if (entryCount(e) == 0) {
         bitpos += kBits;
         if (!walk(e & 0xFF)) return false;
         break;
       }
-      out[i] = static_cast<unsigned char>(e);
-      out[i + 1] = static_cast<unsigned char>(e >> 8);
-      i += count;
-      const unsigned bits = entryBits(e);
+      storeLE32(out + i, e);
+      i += entryCount(e);
       buf <<= bits;
       bitpos += bits;
     }
@@ -400,19 +467,20 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
     const unsigned r = bitpos & 31;
     if (!kTrusted && q >= words) return false;
     std::uint64_t buf = (word(q) << 32) << r;
-    std::uint32_t e = table[buf >> (64 - kBits)];
-    if (entryFirstLength(e) > 32 - r) {
+    std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
+    if (m_firstLength[index] > 32 - r) {
       // The code reaches into the next word (zero bits stood in for it).
       if (!kTrusted && q + 1 >= words) return false;
       buf = ((word(q) << 32) | word(q + 1)) << r;
-      e = table[buf >> (64 - kBits)];
+      index = static_cast<std::uint32_t>(buf >> (64 - kBits));
     }
+    const std::uint32_t e = table[index];
     if (entryCount(e) == 0) {
       bitpos += kBits;
       if (!walk(e & 0xFF)) return false;
     } else {
       out[i++] = static_cast<unsigned char>(e);
-      bitpos += entryFirstLength(e);
+      bitpos += m_firstLength[index];
     }
   }
   // Checked mode: the stream ends in the word that holds the last code.
