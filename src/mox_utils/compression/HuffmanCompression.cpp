@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "mox_utils/compression/CodecSupport.h"
 
@@ -143,12 +144,12 @@ void HuffmanCompression::sortedQuickSortD(int lo, int hi) {
   for (int k = lo; k < hi; ++k) {
     m_equalBefore[k + 1] = m_equalBefore[k] + (m_activeWeight[k] == m_activeWeight[k + 1] ? 1 : 0);
   }
-  sortedPartitions(lo, hi);
+  sortedPartitions(lo, hi, m_equalBefore);
 }
 
-void HuffmanCompression::sortedPartitions(int lo, int hi) {
+void HuffmanCompression::sortedPartitions(int lo, int hi, const int* equalBefore) {
   for (;;) {
-    if (m_equalBefore[hi] == m_equalBefore[lo]) return;
+    if (equalBefore[hi] == equalBefore[lo]) return;
     const int mid = (lo + hi) / 2;
     const unsigned int pivot = m_activeWeight[mid];
     int first = mid;
@@ -163,9 +164,105 @@ void HuffmanCompression::sortedPartitions(int lo, int hi) {
     const int steps = (last - first + 2) / 2;
     const int i = first + steps;
     const int j = last - steps;
-    if (lo < j) sortedPartitions(lo, j);
+    if (lo < j) sortedPartitions(lo, j, equalBefore);
     if (i >= hi) return;
     lo = i;
+  }
+}
+
+// A round's list is the previous round's sorted list with its last two
+// entries merged into one at the end. On a range sorted but for its last
+// entry y, Hoare's partition again follows from the positions: i stops at
+// the first entry of the pivot's run [first, last] in the sorted part; if y
+// is below the pivot, j passes it and stops at `last`, and the run is
+// reversed as in a sorted range; otherwise y and the run's first entry are
+// swapped and the rest of the run is reversed. Either way the right part is
+// again sorted but for its last entry (y, or the pivot value moved there),
+// and so is the left part unless y lands before three or more equal
+// entries, which goes to the general scheme. Weights move only at the ends
+// of ranges, so the counts of equal neighbours taken at the start of the
+// round stay valid for every sorted part.
+void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
+  unsigned int* w = m_activeWeight;
+  unsigned int* id = m_activeId;
+  auto reverseIds = [id](int a, int b) {
+    for (; a < b; ++a, --b) {
+      const unsigned int t = id[a];
+      id[a] = id[b];
+      id[b] = t;
+    }
+  };
+  while (lo < hi) {
+    if (w[hi - 1] >= w[hi]) {
+      sortedQuickSortD(lo, hi);
+      return;
+    }
+    if (m_roundEqualBefore[hi - 1] == m_roundEqualBefore[lo]) {
+      // All weights distinct (y too): any sort gives the one descending
+      // order, so y is simply inserted.
+      const unsigned int y = w[hi];
+      int at = lo;
+      int end = hi - 1;
+      while (at < end) {  // the first entry not above y
+        const int m = (at + end) / 2;
+        if (w[m] > y) {
+          at = m + 1;
+        } else {
+          end = m;
+        }
+      }
+      if (w[at] != y) {
+        const unsigned int yId = id[hi];
+        std::memmove(w + at + 1, w + at, sizeof(unsigned int) * (hi - at));
+        std::memmove(id + at + 1, id + at, sizeof(unsigned int) * (hi - at));
+        w[at] = y;
+        id[at] = yId;
+        return;
+      }
+    }
+    const int mid = (lo + hi) / 2;
+    const unsigned int pivot = w[mid];
+    int first = mid;
+    while (first > lo && w[first - 1] == pivot) --first;
+    int last = mid;
+    while (last < hi - 1 && w[last + 1] == pivot) ++last;
+    const int run = last - first + 1;
+    int i, j;
+    if (w[hi] < pivot) {
+      reverseIds(first, last);
+      const int steps = (run + 1) / 2;
+      i = first + steps;
+      j = last - steps;
+      if (lo < j) sortedPartitions(lo, j, m_roundEqualBefore);
+    } else {
+      std::swap(w[first], w[hi]);
+      std::swap(id[first], id[hi]);
+      reverseIds(first + 1, last);
+      const int steps = run / 2;
+      i = first + 1 + steps;
+      j = last - steps;
+      if (lo < j) {
+        if (run <= 2) {
+          lastDisplacedQuickSortD(lo, j);
+        } else {
+          quickSortD(lo, j);
+        }
+      }
+    }
+    if (i >= hi) return;
+    lo = i;
+  }
+}
+
+void HuffmanCompression::sortRound(int k) {
+  if (k >= 3 && isNonIncreasing(0, k - 2)) {
+    m_roundEqualBefore[0] = 0;
+    for (int x = 0; x + 1 <= k - 2; ++x) {
+      m_roundEqualBefore[x + 1] = m_roundEqualBefore[x] + (m_activeWeight[x] == m_activeWeight[x + 1] ? 1 : 0);
+    }
+    lastDisplacedQuickSortD(0, k - 1);
+  } else {
+    quickSortD(0, k - 1);
   }
 }
 
@@ -174,7 +271,7 @@ void HuffmanCompression::buildByteTree() {
   unsigned int nextId = kFirstInternalId;
   m_treeEntries = 0;
   while (k > 1) {
-    quickSortD(0, k - 1);
+    sortRound(k);
     m_tree[m_treeEntries++] = nextId;
     m_tree[m_treeEntries++] = m_activeId[k - 2];
     m_tree[m_treeEntries++] = m_activeId[k - 1];

@@ -83,7 +83,9 @@ class MOX_API HuffmanCompression {
   void quickSortD(int lo, int hi);
   bool isNonIncreasing(int lo, int hi) const;
   void sortedQuickSortD(int lo, int hi);
-  void sortedPartitions(int lo, int hi);
+  void sortedPartitions(int lo, int hi, const int* equalBefore);
+  void lastDisplacedQuickSortD(int lo, int hi);
+  void sortRound(int k);
   void buildCodes();
   std::uint64_t streamBits() const;
   void writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const;
@@ -104,7 +106,10 @@ class MOX_API HuffmanCompression {
   unsigned int m_activeId[257];
   unsigned int m_activeWeight[257];
   int m_activeCount;
-  int m_equalBefore[258];  // equal neighbours before each position, for sortedPartitions
+  // Equal neighbours before each position: in a range being sorted, and in
+  // the sorted part of a round's list.
+  int m_equalBefore[258];
+  int m_roundEqualBefore[258];
   unsigned int m_tree[kMaxEntries];
   int m_treeEntries;
   unsigned char m_visits[kMaxTriples];
