@@ -8,7 +8,28 @@
 
 #include "mox_utils/platform/Mutex.h"
 
+// Hot loops are compiled twice, once for processors with BMI2 (shifts by a
+// register without flag updates), and chosen at run time.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MOX_BMI2_DISPATCH 1
+#define MOX_TARGET_BMI2 __attribute__((target("bmi,bmi2")))
+#define MOX_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define MOX_BMI2_DISPATCH 0
+#define MOX_TARGET_BMI2
+#define MOX_ALWAYS_INLINE inline
+#endif
+
 namespace mox::detail {
+
+inline bool processorHasBmi2() {
+#if MOX_BMI2_DISPATCH
+  static const bool has = __builtin_cpu_supports("bmi2");
+  return has;
+#else
+  return false;
+#endif
+}
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 inline std::uint32_t toLittle32(std::uint32_t v) { return __builtin_bswap32(v); }

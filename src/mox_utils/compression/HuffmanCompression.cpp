@@ -324,30 +324,54 @@ std::uint64_t HuffmanCompression::streamBits() const {
   return bits;
 }
 
-void HuffmanCompression::writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const {
+namespace {
+
+// Packs the codes of `in`; `packed` holds each byte's code and length as
+// (code << 6 | length), lengths up to 32.
+MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
+                                unsigned char* out) {
   mox::detail::WordWriter writer(out);
+  unsigned int i = 0;
+  for (; i + 4 <= length; i += 4) {
+    const std::uint64_t a = packed[in[i]];
+    const std::uint64_t b = packed[in[i + 1]];
+    const std::uint64_t c = packed[in[i + 2]];
+    const std::uint64_t d = packed[in[i + 3]];
+    writer.put(a >> 6, a & 63);
+    writer.put(b >> 6, b & 63);
+    writer.put(c >> 6, c & 63);
+    writer.put(d >> 6, d & 63);
+  }
+  for (; i < length; ++i) {
+    const std::uint64_t a = packed[in[i]];
+    writer.put(a >> 6, a & 63);
+  }
+  writer.finish();
+}
+void packPlain(const std::uint64_t* packed, const unsigned char* in, unsigned int length, unsigned char* out) {
+  packBody(packed, in, length, out);
+}
+#if MOX_BMI2_DISPATCH
+MOX_TARGET_BMI2 void packBmi2(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
+                              unsigned char* out) {
+  packBody(packed, in, length, out);
+}
+#endif
+
+}  // namespace
+
+void HuffmanCompression::writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const {
   if (m_maxCodeLength <= 32) {
     // Code and length in one table entry: one load per byte.
     std::uint64_t packed[256];
     for (int v = 0; v < 256; ++v) packed[v] = (m_code[v] << 6) | m_codeLength[v];
-    unsigned int i = 0;
-    for (; i + 4 <= length; i += 4) {
-      const std::uint64_t a = packed[in[i]];
-      const std::uint64_t b = packed[in[i + 1]];
-      const std::uint64_t c = packed[in[i + 2]];
-      const std::uint64_t d = packed[in[i + 3]];
-      writer.put(a >> 6, a & 63);
-      writer.put(b >> 6, b & 63);
-      writer.put(c >> 6, c & 63);
-      writer.put(d >> 6, d & 63);
-    }
-    for (; i < length; ++i) {
-      const std::uint64_t a = packed[in[i]];
-      writer.put(a >> 6, a & 63);
-    }
-  } else {
-    for (unsigned int i = 0; i < length; ++i) writer.putLong(m_code[in[i]], m_codeLength[in[i]]);
+#if MOX_BMI2_DISPATCH
+    if (mox::detail::processorHasBmi2()) return packBmi2(packed, in, length, out);
+#endif
+    return packPlain(packed, in, length, out);
   }
+  mox::detail::WordWriter writer(out);
+  for (unsigned int i = 0; i < length; ++i) writer.putLong(m_code[in[i]], m_codeLength[in[i]]);
   writer.finish();
 }
 
@@ -506,6 +530,17 @@ void HuffmanCompression::buildDecodeTable() {
   }
 }
 
+namespace {
+
+constexpr unsigned kDecodeBits = 12;
+
+struct DecodeView {
+  const std::uint32_t* table;
+  const unsigned char* firstLength;
+  const std::uint16_t (*child)[2];
+  unsigned minCodeLength;
+};
+
 // Decodes n bytes. Checked mode (kTrusted false) reads only the `words`
 // words of the stream and fails when a code runs past them. Trusted mode
 // reads no word that a well-formed stream lacks: the fast path only loads
@@ -513,10 +548,10 @@ void HuffmanCompression::buildDecodeTable() {
 // least the shortest code long), the careful path only the word a code is
 // known to extend into.
 template <bool kTrusted>
-bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                                      std::uint32_t n) {
-  constexpr unsigned kBits = kTableBits;
-  const std::uint32_t* table = m_decodeTable;
+MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                  unsigned char* out, std::uint32_t n) {
+  constexpr unsigned kBits = kDecodeBits;
+  const std::uint32_t* table = v.table;
   std::uint64_t bitpos = 0;
   std::uint32_t i = 0;
   auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
@@ -528,7 +563,7 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
       if (!kTrusted && q >= words) return false;
       const unsigned bit = static_cast<unsigned>(word(q) >> (31 - (bitpos & 31))) & 1;
       ++bitpos;
-      const std::uint16_t child = m_child[node][bit];
+      const std::uint16_t child = v.child[node][bit];
       if (child & kLeafFlag) {
         out[i++] = static_cast<unsigned char>(child);
         return true;
@@ -541,7 +576,7 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
   // four bytes and advances by up to three, hence the 16 bytes of room.
   while (n - i >= 16) {
     const std::uint64_t q = bitpos >> 5;
-    if (kTrusted ? 32 * (q + 2) >= bitpos + std::uint64_t{n - i} * m_minCodeLength : q + 2 >= words) break;
+    if (kTrusted ? 32 * (q + 2) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 2 >= words) break;
     const unsigned r = bitpos & 31;
     std::uint64_t buf = (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
     for (int s = 0; s < 5; ++s) {
@@ -565,7 +600,7 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
     if (!kTrusted && q >= words) return false;
     std::uint64_t buf = (word(q) << 32) << r;
     std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
-    if (m_firstLength[index] > 32 - r) {
+    if (v.firstLength[index] > 32 - r) {
       // The code reaches into the next word (zero bits stood in for it).
       if (!kTrusted && q + 1 >= words) return false;
       buf = ((word(q) << 32) | word(q + 1)) << r;
@@ -577,11 +612,36 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
       if (!walk(e & 0xFF)) return false;
     } else {
       out[i++] = static_cast<unsigned char>(e);
-      bitpos += m_firstLength[index];
+      bitpos += v.firstLength[index];
     }
   }
   // Checked mode: the stream ends in the word that holds the last code.
   return kTrusted || (bitpos + 31) / 32 == words;
+}
+
+template <bool kTrusted>
+bool decodePlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, unsigned char* out,
+                 std::uint32_t n) {
+  return decodeBody<kTrusted>(v, stream, words, out, n);
+}
+#if MOX_BMI2_DISPATCH
+template <bool kTrusted>
+MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                unsigned char* out, std::uint32_t n) {
+  return decodeBody<kTrusted>(v, stream, words, out, n);
+}
+#endif
+
+}  // namespace
+
+template <bool kTrusted>
+bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
+                                      std::uint32_t n) {
+  const DecodeView view{m_decodeTable, m_firstLength, m_child, m_minCodeLength};
+#if MOX_BMI2_DISPATCH
+  if (mox::detail::processorHasBmi2()) return decodeBmi2<kTrusted>(view, stream, words, out, n);
+#endif
+  return decodePlain<kTrusted>(view, stream, words, out, n);
 }
 
 unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned char* out) {
