@@ -254,8 +254,8 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
   }
 }
 
-void HuffmanCompression::sortRound(int k) {
-  if (k >= 3 && isNonIncreasing(0, k - 2)) {
+void HuffmanCompression::sortRound(int k, bool sortedBeforeLast) {
+  if (k >= 3 && (sortedBeforeLast || isNonIncreasing(0, k - 2))) {
     m_roundEqualBefore[0] = 0;
     for (int x = 0; x + 1 <= k - 2; ++x) {
       m_roundEqualBefore[x + 1] = m_roundEqualBefore[x] + (m_activeWeight[x] == m_activeWeight[x + 1] ? 1 : 0);
@@ -270,8 +270,12 @@ void HuffmanCompression::buildByteTree() {
   int k = m_activeCount;
   unsigned int nextId = kFirstInternalId;
   m_treeEntries = 0;
+  // After the first round the list is the previous sorted list with its
+  // last two entries merged at the end: sorted but for that entry.
+  bool sortedBeforeLast = false;
   while (k > 1) {
-    sortRound(k);
+    sortRound(k, sortedBeforeLast);
+    sortedBeforeLast = true;
     m_tree[m_treeEntries++] = nextId;
     m_tree[m_treeEntries++] = m_activeId[k - 2];
     m_tree[m_treeEntries++] = m_activeId[k - 1];
@@ -327,7 +331,9 @@ std::uint64_t HuffmanCompression::streamBits() const {
 namespace {
 
 // Packs the codes of `in`; `packed` holds each byte's code and length as
-// (code << 6 | length), lengths up to 32.
+// (code << 6 | length), lengths up to 32. With lengths up to 16, two codes
+// are joined before they go to the writer, which halves its work.
+template <bool kPairs>
 MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
                                 unsigned char* out) {
   mox::detail::WordWriter writer(out);
@@ -337,10 +343,15 @@ MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char
     const std::uint64_t b = packed[in[i + 1]];
     const std::uint64_t c = packed[in[i + 2]];
     const std::uint64_t d = packed[in[i + 3]];
-    writer.put(a >> 6, a & 63);
-    writer.put(b >> 6, b & 63);
-    writer.put(c >> 6, c & 63);
-    writer.put(d >> 6, d & 63);
+    if (kPairs) {
+      writer.put(((a >> 6) << (b & 63)) | (b >> 6), static_cast<unsigned>((a & 63) + (b & 63)));
+      writer.put(((c >> 6) << (d & 63)) | (d >> 6), static_cast<unsigned>((c & 63) + (d & 63)));
+    } else {
+      writer.put(a >> 6, a & 63);
+      writer.put(b >> 6, b & 63);
+      writer.put(c >> 6, c & 63);
+      writer.put(d >> 6, d & 63);
+    }
   }
   for (; i < length; ++i) {
     const std::uint64_t a = packed[in[i]];
@@ -348,13 +359,15 @@ MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char
   }
   writer.finish();
 }
+template <bool kPairs>
 void packPlain(const std::uint64_t* packed, const unsigned char* in, unsigned int length, unsigned char* out) {
-  packBody(packed, in, length, out);
+  packBody<kPairs>(packed, in, length, out);
 }
 #if MOX_BMI2_DISPATCH
+template <bool kPairs>
 MOX_TARGET_BMI2 void packBmi2(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
                               unsigned char* out) {
-  packBody(packed, in, length, out);
+  packBody<kPairs>(packed, in, length, out);
 }
 #endif
 
@@ -365,10 +378,13 @@ void HuffmanCompression::writeStream(const unsigned char* in, unsigned int lengt
     // Code and length in one table entry: one load per byte.
     std::uint64_t packed[256];
     for (int v = 0; v < 256; ++v) packed[v] = (m_code[v] << 6) | m_codeLength[v];
+    const bool pairs = m_maxCodeLength <= 16;
 #if MOX_BMI2_DISPATCH
-    if (mox::detail::processorHasBmi2()) return packBmi2(packed, in, length, out);
+    if (mox::detail::processorHasBmi2()) {
+      return pairs ? packBmi2<true>(packed, in, length, out) : packBmi2<false>(packed, in, length, out);
+    }
 #endif
-    return packPlain(packed, in, length, out);
+    return pairs ? packPlain<true>(packed, in, length, out) : packPlain<false>(packed, in, length, out);
   }
   mox::detail::WordWriter writer(out);
   for (unsigned int i = 0; i < length; ++i) writer.putLong(m_code[in[i]], m_codeLength[in[i]]);

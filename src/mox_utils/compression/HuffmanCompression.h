@@ -86,7 +86,7 @@ class MOX_API HuffmanCompression {
   void sortedQuickSortD(int lo, int hi);
   void sortedPartitions(int lo, int hi, const int* equalBefore);
   void lastDisplacedQuickSortD(int lo, int hi);
-  void sortRound(int k);
+  void sortRound(int k, bool sortedBeforeLast);
   void buildCodes();
   std::uint64_t streamBits() const;
   void writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const;
