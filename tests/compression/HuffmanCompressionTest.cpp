@@ -370,3 +370,25 @@ TEST(HuffmanCompressionTest, InstancesRunConcurrently) {
 }
 
 }  // namespace
+
+namespace {
+
+// Many equal counts make the order in which the sort leaves equal weights
+// visible in the dictionary: small inputs over small alphabets.
+TEST(HuffmanCompressionTest, EqualCountsShapeTheTreeAsTheReferenceDoes) {
+  std::mt19937 rng(13);
+  HuffmanCompression codec;
+  for (int round = 0; round < 3000; ++round) {
+    const unsigned alphabet = 2 + rng() % (round % 3 == 0 ? 254 : 12);
+    const std::size_t length = 1 + rng() % 700;
+    Bytes input(length);
+    for (auto& b : input) b = static_cast<unsigned char>(rng() % alphabet);
+    const Bytes out = compressed(codec, input);
+    if (out != ReferenceHuffman::compress(input)) {
+      ADD_FAILURE() << "round " << round << ", length " << length << ", alphabet " << alphabet;
+      break;
+    }
+  }
+}
+
+}  // namespace

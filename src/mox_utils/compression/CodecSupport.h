@@ -8,7 +8,28 @@
 
 #include "mox_utils/platform/Mutex.h"
 
+// Hot loops are compiled twice, once for processors with BMI2 (shifts by a
+// register without flag updates), and chosen at run time.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MOX_BMI2_DISPATCH 1
+#define MOX_TARGET_BMI2 __attribute__((target("bmi,bmi2")))
+#define MOX_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define MOX_BMI2_DISPATCH 0
+#define MOX_TARGET_BMI2
+#define MOX_ALWAYS_INLINE inline
+#endif
+
 namespace mox::detail {
+
+inline bool processorHasBmi2() {
+#if MOX_BMI2_DISPATCH
+  static const bool has = __builtin_cpu_supports("bmi2");
+  return has;
+#else
+  return false;
+#endif
+}
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 inline std::uint32_t toLittle32(std::uint32_t v) { return __builtin_bswap32(v); }
@@ -47,14 +68,15 @@ class WordWriter {
  public:
   explicit WordWriter(unsigned char* out) : m_out(out) {}
 
-  // 1 <= bits <= 32, code < 2^bits.
+  // 1 <= bits <= 32, code < 2^bits. The pending count is the only value
+  // carried from code to code besides the accumulator, and it takes one add
+  // and one mask: completed words advance the output by (total >> 5) words.
   void put(std::uint64_t code, unsigned bits) {
     m_acc = (m_acc << bits) | code;
-    m_count += bits;
-    const unsigned full = m_count >= 32 ? 1u : 0u;
-    storeLE32(m_out, static_cast<std::uint32_t>(m_acc >> ((m_count - 32) & 63)));
-    m_out += 4 * full;
-    m_count -= 32 * full;
+    const unsigned total = m_count + bits;  // below 64
+    storeLE32(m_out, static_cast<std::uint32_t>(m_acc >> ((total - 32) & 63)));
+    m_out += 4 * (total >> 5);
+    m_count = total & 31;
   }
   // Codes of up to 64 bits, high part first.
   void putLong(std::uint64_t code, unsigned bits) {

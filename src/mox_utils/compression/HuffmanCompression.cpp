@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "mox_utils/compression/CodecSupport.h"
 
@@ -15,20 +16,20 @@ namespace {
 
 constexpr std::uint32_t kLeafFlag = 0x8000;
 
-// Decoding table entry: up to two symbols whose codes together fit into the
-// table's prefix, or (count 0) the tree node reached after the whole prefix.
-//   bits 0-7   first symbol, or the node index when the count is 0
-//   bits 8-15  second symbol
-//   bits 16-20 length of the first code
-//   bits 21-25 bits consumed by the entry
-//   bits 26-27 number of symbols (0, 1, 2)
-constexpr std::uint32_t entrySingle(unsigned symbol, unsigned length) {
-  return symbol | (length << 16) | (length << 21) | (1u << 26);
+// Decoding table entry: up to three symbols whose codes together fit into
+// the table's prefix, or (count 0) the tree node reached after the whole
+// prefix. The bits consumed sit at the top so that the decoding loop gets
+// them with one shift.
+//   bits 0-23  the symbols, first in the low byte; the node index for count 0
+//   bits 24-25 number of symbols (0 to 3)
+//   bits 28-31 bits consumed by the entry
+constexpr std::uint32_t kCountShift = 24;
+constexpr std::uint32_t kBitsShift = 28;
+constexpr std::uint32_t entry(std::uint32_t symbols, unsigned count, unsigned bits) {
+  return symbols | (count << kCountShift) | (bits << kBitsShift);
 }
-constexpr std::uint32_t entryNode(unsigned node, unsigned bits) { return node | (bits << 16) | (bits << 21); }
-inline unsigned entryCount(std::uint32_t e) { return e >> 26; }
-inline unsigned entryFirstLength(std::uint32_t e) { return (e >> 16) & 31; }
-inline unsigned entryBits(std::uint32_t e) { return (e >> 21) & 31; }
+inline unsigned entryCount(std::uint32_t e) { return (e >> kCountShift) & 3; }
+inline unsigned entryBits(std::uint32_t e) { return e >> kBitsShift; }
 
 }  // namespace
 
@@ -86,11 +87,18 @@ void HuffmanCompression::buildArrays() {
   }
 }
 
-// Descending by weight. The partition swaps equal weights too, and the
-// resulting order of equal entries decides the shape of the stored tree, so
-// this exact scheme is part of the format.
+// Descending by weight with Hoare's partition around the middle weight. The
+// partition swaps equal weights too, and the resulting order of equal
+// entries decides the shape of the stored tree, so this exact scheme is part
+// of the format. Every round of the tree build sorts a list that is already
+// sorted but for one merged entry, so ranges found in order go to an
+// equivalent shortcut.
 void HuffmanCompression::quickSortD(int lo, int hi) {
   for (;;) {
+    if (isNonIncreasing(lo, hi)) {
+      sortedQuickSortD(lo, hi);
+      return;
+    }
     int i = lo;
     int j = hi;
     const unsigned int pivot = m_activeWeight[(lo + hi) / 2];
@@ -114,12 +122,160 @@ void HuffmanCompression::quickSortD(int lo, int hi) {
   }
 }
 
+// From the end: an out-of-order entry usually sits there (the merged one, or
+// a pivot value swapped to the end of a range).
+bool HuffmanCompression::isNonIncreasing(int lo, int hi) const {
+  for (int k = hi; k > lo; --k) {
+    if (m_activeWeight[k - 1] < m_activeWeight[k]) return false;
+  }
+  return true;
+}
+
+// On a range already in non-increasing order the scheme above never moves a
+// weight: i stops at the first entry equal to the pivot, j at the last, so
+// every swap exchanges equal weights. Its effect is therefore fixed by the
+// positions alone: each partition reverses the ids of the pivot's run of
+// equal weights inside the range and leaves i and j half the run's length
+// past its ends; a range without equal neighbours is strictly descending and
+// stays as it is. Run lengths and a prefix count of equal neighbours make
+// each step cheap.
+void HuffmanCompression::sortedQuickSortD(int lo, int hi) {
+  m_equalBefore[lo] = 0;
+  for (int k = lo; k < hi; ++k) {
+    m_equalBefore[k + 1] = m_equalBefore[k] + (m_activeWeight[k] == m_activeWeight[k + 1] ? 1 : 0);
+  }
+  sortedPartitions(lo, hi, m_equalBefore);
+}
+
+void HuffmanCompression::sortedPartitions(int lo, int hi, const int* equalBefore) {
+  for (;;) {
+    if (equalBefore[hi] == equalBefore[lo]) return;
+    const int mid = (lo + hi) / 2;
+    const unsigned int pivot = m_activeWeight[mid];
+    int first = mid;
+    while (first > lo && m_activeWeight[first - 1] == pivot) --first;
+    int last = mid;
+    while (last < hi && m_activeWeight[last + 1] == pivot) ++last;
+    for (int a = first, b = last; a < b; ++a, --b) {
+      const unsigned int id = m_activeId[a];
+      m_activeId[a] = m_activeId[b];
+      m_activeId[b] = id;
+    }
+    const int steps = (last - first + 2) / 2;
+    const int i = first + steps;
+    const int j = last - steps;
+    if (lo < j) sortedPartitions(lo, j, equalBefore);
+    if (i >= hi) return;
+    lo = i;
+  }
+}
+
+// A round's list is the previous round's sorted list with its last two
+// entries merged into one at the end. On a range sorted but for its last
+// entry y, Hoare's partition again follows from the positions: i stops at
+// the first entry of the pivot's run [first, last] in the sorted part; if y
+// is below the pivot, j passes it and stops at `last`, and the run is
+// reversed as in a sorted range; otherwise y and the run's first entry are
+// swapped and the rest of the run is reversed. Either way the right part is
+// again sorted but for its last entry (y, or the pivot value moved there),
+// and so is the left part unless y lands before three or more equal
+// entries, which goes to the general scheme. Weights move only at the ends
+// of ranges, so the counts of equal neighbours taken at the start of the
+// round stay valid for every sorted part.
+void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
+  unsigned int* w = m_activeWeight;
+  unsigned int* id = m_activeId;
+  auto reverseIds = [id](int a, int b) {
+    for (; a < b; ++a, --b) {
+      const unsigned int t = id[a];
+      id[a] = id[b];
+      id[b] = t;
+    }
+  };
+  while (lo < hi) {
+    if (w[hi - 1] >= w[hi]) {
+      sortedQuickSortD(lo, hi);
+      return;
+    }
+    if (m_roundEqualBefore[hi - 1] == m_roundEqualBefore[lo]) {
+      // All weights distinct (y too): any sort gives the one descending
+      // order, so y is simply inserted.
+      const unsigned int y = w[hi];
+      int at = lo;
+      int end = hi - 1;
+      while (at < end) {  // the first entry not above y
+        const int m = (at + end) / 2;
+        if (w[m] > y) {
+          at = m + 1;
+        } else {
+          end = m;
+        }
+      }
+      if (w[at] != y) {
+        const unsigned int yId = id[hi];
+        std::memmove(w + at + 1, w + at, sizeof(unsigned int) * (hi - at));
+        std::memmove(id + at + 1, id + at, sizeof(unsigned int) * (hi - at));
+        w[at] = y;
+        id[at] = yId;
+        return;
+      }
+    }
+    const int mid = (lo + hi) / 2;
+    const unsigned int pivot = w[mid];
+    int first = mid;
+    while (first > lo && w[first - 1] == pivot) --first;
+    int last = mid;
+    while (last < hi - 1 && w[last + 1] == pivot) ++last;
+    const int run = last - first + 1;
+    int i, j;
+    if (w[hi] < pivot) {
+      reverseIds(first, last);
+      const int steps = (run + 1) / 2;
+      i = first + steps;
+      j = last - steps;
+      if (lo < j) sortedPartitions(lo, j, m_roundEqualBefore);
+    } else {
+      std::swap(w[first], w[hi]);
+      std::swap(id[first], id[hi]);
+      reverseIds(first + 1, last);
+      const int steps = run / 2;
+      i = first + 1 + steps;
+      j = last - steps;
+      if (lo < j) {
+        if (run <= 2) {
+          lastDisplacedQuickSortD(lo, j);
+        } else {
+          quickSortD(lo, j);
+        }
+      }
+    }
+    if (i >= hi) return;
+    lo = i;
+  }
+}
+
+void HuffmanCompression::sortRound(int k, bool sortedBeforeLast) {
+  if (k >= 3 && (sortedBeforeLast || isNonIncreasing(0, k - 2))) {
+    m_roundEqualBefore[0] = 0;
+    for (int x = 0; x + 1 <= k - 2; ++x) {
+      m_roundEqualBefore[x + 1] = m_roundEqualBefore[x] + (m_activeWeight[x] == m_activeWeight[x + 1] ? 1 : 0);
+    }
+    lastDisplacedQuickSortD(0, k - 1);
+  } else {
+    quickSortD(0, k - 1);
+  }
+}
+
 void HuffmanCompression::buildByteTree() {
   int k = m_activeCount;
   unsigned int nextId = kFirstInternalId;
   m_treeEntries = 0;
+  // After the first round the list is the previous sorted list with its
+  // last two entries merged at the end: sorted but for that entry.
+  bool sortedBeforeLast = false;
   while (k > 1) {
-    quickSortD(0, k - 1);
+    sortRound(k, sortedBeforeLast);
+    sortedBeforeLast = true;
     m_tree[m_treeEntries++] = nextId;
     m_tree[m_treeEntries++] = m_activeId[k - 2];
     m_tree[m_treeEntries++] = m_activeId[k - 1];
@@ -172,30 +328,66 @@ std::uint64_t HuffmanCompression::streamBits() const {
   return bits;
 }
 
-void HuffmanCompression::writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const {
+namespace {
+
+// Packs the codes of `in`; `packed` holds each byte's code and length as
+// (code << 6 | length), lengths up to 32. With lengths up to 16, two codes
+// are joined before they go to the writer, which halves its work.
+template <bool kPairs>
+MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
+                                unsigned char* out) {
   mox::detail::WordWriter writer(out);
-  if (m_maxCodeLength <= 32) {
-    // Code and length in one table entry: one load per byte.
-    std::uint64_t packed[256];
-    for (int v = 0; v < 256; ++v) packed[v] = (m_code[v] << 6) | m_codeLength[v];
-    unsigned int i = 0;
-    for (; i + 4 <= length; i += 4) {
-      const std::uint64_t a = packed[in[i]];
-      const std::uint64_t b = packed[in[i + 1]];
-      const std::uint64_t c = packed[in[i + 2]];
-      const std::uint64_t d = packed[in[i + 3]];
+  unsigned int i = 0;
+  for (; i + 4 <= length; i += 4) {
+    const std::uint64_t a = packed[in[i]];
+    const std::uint64_t b = packed[in[i + 1]];
+    const std::uint64_t c = packed[in[i + 2]];
+    const std::uint64_t d = packed[in[i + 3]];
+    if (kPairs) {
+      writer.put(((a >> 6) << (b & 63)) | (b >> 6), static_cast<unsigned>((a & 63) + (b & 63)));
+      writer.put(((c >> 6) << (d & 63)) | (d >> 6), static_cast<unsigned>((c & 63) + (d & 63)));
+    } else {
       writer.put(a >> 6, a & 63);
       writer.put(b >> 6, b & 63);
       writer.put(c >> 6, c & 63);
       writer.put(d >> 6, d & 63);
     }
-    for (; i < length; ++i) {
-      const std::uint64_t a = packed[in[i]];
-      writer.put(a >> 6, a & 63);
-    }
-  } else {
-    for (unsigned int i = 0; i < length; ++i) writer.putLong(m_code[in[i]], m_codeLength[in[i]]);
   }
+  for (; i < length; ++i) {
+    const std::uint64_t a = packed[in[i]];
+    writer.put(a >> 6, a & 63);
+  }
+  writer.finish();
+}
+template <bool kPairs>
+void packPlain(const std::uint64_t* packed, const unsigned char* in, unsigned int length, unsigned char* out) {
+  packBody<kPairs>(packed, in, length, out);
+}
+#if MOX_BMI2_DISPATCH
+template <bool kPairs>
+MOX_TARGET_BMI2 void packBmi2(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
+                              unsigned char* out) {
+  packBody<kPairs>(packed, in, length, out);
+}
+#endif
+
+}  // namespace
+
+void HuffmanCompression::writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const {
+  if (m_maxCodeLength <= 32) {
+    // Code and length in one table entry: one load per byte.
+    std::uint64_t packed[256];
+    for (int v = 0; v < 256; ++v) packed[v] = (m_code[v] << 6) | m_codeLength[v];
+    const bool pairs = m_maxCodeLength <= 16;
+#if MOX_BMI2_DISPATCH
+    if (mox::detail::processorHasBmi2()) {
+      return pairs ? packBmi2<true>(packed, in, length, out) : packBmi2<false>(packed, in, length, out);
+    }
+#endif
+    return pairs ? packPlain<true>(packed, in, length, out) : packPlain<false>(packed, in, length, out);
+  }
+  mox::detail::WordWriter writer(out);
+  for (unsigned int i = 0; i < length; ++i) writer.putLong(m_code[in[i]], m_codeLength[in[i]]);
   writer.finish();
 }
 
@@ -321,28 +513,49 @@ void HuffmanCompression::buildDecodeTable() {
         if (depth < m_minCodeLength) m_minCodeLength = depth;
         const std::uint32_t first = prefix << (kBits - depth);
         const std::uint32_t count = 1u << (kBits - depth);
-        const std::uint32_t entry = entrySingle(child & 0xFF, depth);
-        for (std::uint32_t k = 0; k < count; ++k) m_decodeTable[first + k] = entry;
+        const std::uint32_t e = entry(child & 0xFF, 1, depth);
+        for (std::uint32_t k = 0; k < count; ++k) {
+          m_decodeTable[first + k] = e;
+          m_firstLength[first + k] = static_cast<unsigned char>(depth);
+        }
       } else if (depth == kBits) {
-        m_decodeTable[prefix] = entryNode(child, kBits);
+        m_decodeTable[prefix] = entry(child, 0, kBits);
+        m_firstLength[prefix] = static_cast<unsigned char>(kBits);
       } else {
         stack[++top] = {child, prefix, depth};
       }
     }
   }
-  // A second symbol joins an entry when its code ends within the prefix too.
+  // Further symbols join an entry while their codes end within the prefix
+  // too. Only first symbols and first lengths are read, and those never
+  // change, so the table can be extended in place.
   for (std::uint32_t v = 0; v <= kMask; ++v) {
-    const std::uint32_t e = m_decodeTable[v];
-    if (entryCount(e) != 1) continue;
-    const unsigned first = entryFirstLength(e);
-    if (first >= kBits) continue;
-    const std::uint32_t next = m_decodeTable[(v << first) & kMask];
-    if (entryCount(next) == 0) continue;
-    const unsigned second = entryFirstLength(next);
-    if (first + second > kBits) continue;
-    m_decodeTable[v] = (e & 0xFF) | ((next & 0xFF) << 8) | (first << 16) | ((first + second) << 21) | (2u << 26);
+    std::uint32_t e = m_decodeTable[v];
+    if (entryCount(e) == 0) continue;
+    unsigned used = m_firstLength[v];
+    unsigned count = 1;
+    while (count < 3 && used < kBits) {
+      const std::uint32_t w = (v << used) & kMask;
+      const std::uint32_t next = m_decodeTable[w];
+      if (entryCount(next) == 0 || used + m_firstLength[w] > kBits) break;
+      e = entry((e & 0xFFFFFF) | ((next & 0xFF) << (8 * count)), count + 1, used + m_firstLength[w]);
+      used += m_firstLength[w];
+      ++count;
+    }
+    m_decodeTable[v] = e;
   }
 }
+
+namespace {
+
+constexpr unsigned kDecodeBits = 12;
+
+struct DecodeView {
+  const std::uint32_t* table;
+  const unsigned char* firstLength;
+  const std::uint16_t (*child)[2];
+  unsigned minCodeLength;
+};
 
 // Decodes n bytes. Checked mode (kTrusted false) reads only the `words`
 // words of the stream and fails when a code runs past them. Trusted mode
@@ -351,20 +564,22 @@ void HuffmanCompression::buildDecodeTable() {
 // least the shortest code long), the careful path only the word a code is
 // known to extend into.
 template <bool kTrusted>
-bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                                      std::uint32_t n) {
-  constexpr unsigned kBits = kTableBits;
-  const std::uint32_t* table = m_decodeTable;
+MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                  unsigned char* out, std::uint32_t n) {
+  constexpr unsigned kBits = kDecodeBits;
+  const std::uint32_t* table = v.table;
   std::uint64_t bitpos = 0;
   std::uint32_t i = 0;
   auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
+  // Codes longer than the table's prefix go on down the tree from the node
+  // the prefix reached; rare by construction (their symbols are rare).
   auto walk = [&](unsigned node) -> bool {
     for (;;) {
       const std::uint64_t q = bitpos >> 5;
       if (!kTrusted && q >= words) return false;
       const unsigned bit = static_cast<unsigned>(word(q) >> (31 - (bitpos & 31))) & 1;
       ++bitpos;
-      const std::uint16_t child = m_child[node][bit];
+      const std::uint16_t child = v.child[node][bit];
       if (child & kLeafFlag) {
         out[i++] = static_cast<unsigned char>(child);
         return true;
@@ -373,23 +588,23 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
     }
   };
 
-  while (n - i >= 6) {
+  // Five lookups from a window of 64 valid bits (three words); each writes
+  // four bytes and advances by up to three, hence the 16 bytes of room.
+  while (n - i >= 16) {
     const std::uint64_t q = bitpos >> 5;
-    if (kTrusted ? 32 * (q + 1) >= bitpos + std::uint64_t{n - i} * m_minCodeLength : q + 1 >= words) break;
-    // At least 33 valid bits: three lookups of at most kBits each.
-    std::uint64_t buf = ((word(q) << 32) | word(q + 1)) << (bitpos & 31);
-    for (int s = 0; s < 3; ++s) {
+    if (kTrusted ? 32 * (q + 2) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 2 >= words) break;
+    const unsigned r = bitpos & 31;
+    std::uint64_t buf = (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+    for (int s = 0; s < 5; ++s) {
       const std::uint32_t e = table[buf >> (64 - kBits)];
-      const unsigned count = entryCount(e);
-      if (count == 0) {
+      const unsigned bits = entryBits(e);
+      if (entryCount(e) == 0) {
         bitpos += kBits;
         if (!walk(e & 0xFF)) return false;
         break;
       }
-      out[i] = static_cast<unsigned char>(e);
-      out[i + 1] = static_cast<unsigned char>(e >> 8);
-      i += count;
-      const unsigned bits = entryBits(e);
+      storeLE32(out + i, e);
+      i += entryCount(e);
       buf <<= bits;
       bitpos += bits;
     }
@@ -400,23 +615,49 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
     const unsigned r = bitpos & 31;
     if (!kTrusted && q >= words) return false;
     std::uint64_t buf = (word(q) << 32) << r;
-    std::uint32_t e = table[buf >> (64 - kBits)];
-    if (entryFirstLength(e) > 32 - r) {
+    std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
+    if (v.firstLength[index] > 32 - r) {
       // The code reaches into the next word (zero bits stood in for it).
       if (!kTrusted && q + 1 >= words) return false;
       buf = ((word(q) << 32) | word(q + 1)) << r;
-      e = table[buf >> (64 - kBits)];
+      index = static_cast<std::uint32_t>(buf >> (64 - kBits));
     }
+    const std::uint32_t e = table[index];
     if (entryCount(e) == 0) {
       bitpos += kBits;
       if (!walk(e & 0xFF)) return false;
     } else {
       out[i++] = static_cast<unsigned char>(e);
-      bitpos += entryFirstLength(e);
+      bitpos += v.firstLength[index];
     }
   }
   // Checked mode: the stream ends in the word that holds the last code.
   return kTrusted || (bitpos + 31) / 32 == words;
+}
+
+template <bool kTrusted>
+bool decodePlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, unsigned char* out,
+                 std::uint32_t n) {
+  return decodeBody<kTrusted>(v, stream, words, out, n);
+}
+#if MOX_BMI2_DISPATCH
+template <bool kTrusted>
+MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                unsigned char* out, std::uint32_t n) {
+  return decodeBody<kTrusted>(v, stream, words, out, n);
+}
+#endif
+
+}  // namespace
+
+template <bool kTrusted>
+bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
+                                      std::uint32_t n) {
+  const DecodeView view{m_decodeTable, m_firstLength, m_child, m_minCodeLength};
+#if MOX_BMI2_DISPATCH
+  if (mox::detail::processorHasBmi2()) return decodeBmi2<kTrusted>(view, stream, words, out, n);
+#endif
+  return decodePlain<kTrusted>(view, stream, words, out, n);
 }
 
 unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned char* out) {

@@ -15,7 +15,8 @@
 //
 // Thread-safety: each call holds the instance's mutex for its whole
 // duration, so one instance may serve several threads. Every instance has its
-// own work tables, so different instances run concurrently.
+// own work tables (about 32 KB inside the object), so different instances
+// run concurrently.
 #pragma once
 
 #include <cstdint>
@@ -74,13 +75,18 @@ class MOX_API HuffmanCompression {
   static constexpr int kMaxEntries = 3 * kMaxTriples;
   static constexpr unsigned kFirstInternalId = 1000;
   static constexpr unsigned kPadSymbol = 256;
-  static constexpr int kTableBits = 11;
+  static constexpr int kTableBits = 12;
 
   void initArrays();
   void countBytes(const unsigned char* in, unsigned int length);
   void buildArrays();
   void buildByteTree();
   void quickSortD(int lo, int hi);
+  bool isNonIncreasing(int lo, int hi) const;
+  void sortedQuickSortD(int lo, int hi);
+  void sortedPartitions(int lo, int hi, const int* equalBefore);
+  void lastDisplacedQuickSortD(int lo, int hi);
+  void sortRound(int k, bool sortedBeforeLast);
   void buildCodes();
   std::uint64_t streamBits() const;
   void writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const;
@@ -101,6 +107,10 @@ class MOX_API HuffmanCompression {
   unsigned int m_activeId[257];
   unsigned int m_activeWeight[257];
   int m_activeCount;
+  // Equal neighbours before each position: in a range being sorted, and in
+  // the sorted part of a round's list.
+  int m_equalBefore[258];
+  int m_roundEqualBefore[258];
   unsigned int m_tree[kMaxEntries];
   int m_treeEntries;
   unsigned char m_visits[kMaxTriples];
@@ -108,8 +118,10 @@ class MOX_API HuffmanCompression {
   unsigned char m_codeLength[256];
   unsigned int m_maxCodeLength;
   // Decoding: each node's two children (a leaf is 0x8000 | byte, an internal
-  // node its triple index), and one entry per 11-bit prefix of the stream.
+  // node its triple index), one entry per 12-bit prefix of the stream with
+  // up to three symbols, and the length of each entry's first code.
   std::uint16_t m_child[kMaxTriples][2];
   std::uint32_t m_decodeTable[1u << kTableBits];
+  unsigned char m_firstLength[1u << kTableBits];
   unsigned int m_minCodeLength;
 };
