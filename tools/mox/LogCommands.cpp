@@ -20,8 +20,9 @@ std::string narrow(const std::wstring& text) { return mox::platform::wideToUtf8(
 // the routing table, and removes the scratch directory again.
 int showFilters(const std::string& file) {
   using mox::tool::userOut;
-  char pattern[] = "/tmp/mox_log_filters_XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return mox::tool::fail("cannot create a scratch directory in /tmp");
+  // mkdtemp replaces the six trailing template characters.
+  std::string pattern = "/tmp/mox_log_filters_" + std::string(6, 'X');
+  if (mkdtemp(pattern.data()) == nullptr) return mox::tool::fail("cannot create a scratch directory in /tmp");
   const std::filesystem::path scratch = pattern;
   const std::wstring base = mox::platform::utf8ToWide(scratch.string()) + L"/";
 

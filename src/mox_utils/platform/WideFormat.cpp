@@ -195,7 +195,7 @@ struct Args {
 
 enum class Size { kDefault, kChar, kShort, kLong32, kInt32, kInt64, kPointer, kLongDouble, kWide };
 
-struct Spec {
+struct Conversion {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -216,7 +216,7 @@ int parseNumber(const wchar_t*& f) {
 }
 
 template <class Sink>
-void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool negative, unsigned base, bool upper,
+void emitInteger(Sink& out, const Conversion& conv, std::uint64_t magnitude, bool negative, unsigned base, bool upper,
                  bool isSigned) {
   const char* table = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   const bool nonZero = magnitude != 0;
@@ -250,7 +250,7 @@ void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool nega
     }
   }
   const std::size_t count = static_cast<std::size_t>(end - p);
-  if (spec.width == 0 && spec.precision < 0 && !negative && !spec.plus && !spec.space && !spec.alt) {
+  if (conv.width == 0 && conv.precision < 0 && !negative && !conv.plus && !conv.space && !conv.alt) {
     // The common case, "%d" of a positive value: the digits alone.
     if (count == 0) {
       out.put(L'0');
@@ -260,82 +260,82 @@ void emitInteger(Sink& out, const Spec& spec, std::uint64_t magnitude, bool nega
     return;
   }
   std::size_t zeros = 0;
-  if (spec.precision < 0) {
+  if (conv.precision < 0) {
     if (count == 0) zeros = 1;
-  } else if (count < static_cast<std::size_t>(spec.precision)) {
-    zeros = static_cast<std::size_t>(spec.precision) - count;
+  } else if (count < static_cast<std::size_t>(conv.precision)) {
+    zeros = static_cast<std::size_t>(conv.precision) - count;
   }
-  if (base == 8 && spec.alt && zeros == 0 && (count == 0 || *p != L'0')) zeros = 1;
+  if (base == 8 && conv.alt && zeros == 0 && (count == 0 || *p != L'0')) zeros = 1;
 
   wchar_t prefix[2];
   std::size_t prefixLength = 0;
   if (isSigned) {
     if (negative) {
       prefix[prefixLength++] = L'-';
-    } else if (spec.plus) {
+    } else if (conv.plus) {
       prefix[prefixLength++] = L'+';
-    } else if (spec.space) {
+    } else if (conv.space) {
       prefix[prefixLength++] = L' ';
     }
-  } else if (base == 16 && spec.alt && nonZero) {
+  } else if (base == 16 && conv.alt && nonZero) {
     prefix[prefixLength++] = L'0';
     prefix[prefixLength++] = upper ? L'X' : L'x';
   }
 
   const std::size_t total = prefixLength + zeros + count;
-  std::size_t pad = static_cast<std::size_t>(spec.width) > total ? static_cast<std::size_t>(spec.width) - total : 0;
-  if (!spec.left && spec.zero && spec.precision < 0) {
+  std::size_t pad = static_cast<std::size_t>(conv.width) > total ? static_cast<std::size_t>(conv.width) - total : 0;
+  if (!conv.left && conv.zero && conv.precision < 0) {
     zeros += pad;
     pad = 0;
   }
-  if (!spec.left && pad != 0) out.fill(L' ', pad);
+  if (!conv.left && pad != 0) out.fill(L' ', pad);
   if (prefixLength != 0) out.put(prefix, prefixLength);
   if (zeros != 0) out.fill(L'0', zeros);
   out.put(p, count);
-  if (spec.left && pad != 0) out.fill(L' ', pad);
+  if (conv.left && pad != 0) out.fill(L' ', pad);
 }
 
 // Padding of a text of `length` characters. The Windows runtime pads with
 // zeros under the '0' flag whatever the conversion.
 template <class Sink>
-void padBefore(Sink& out, const Spec& spec, std::size_t length) {
-  if (!spec.left && static_cast<std::size_t>(spec.width) > length)
-    out.fill(spec.zero ? L'0' : L' ', static_cast<std::size_t>(spec.width) - length);
+void padBefore(Sink& out, const Conversion& conv, std::size_t length) {
+  if (!conv.left && static_cast<std::size_t>(conv.width) > length)
+    out.fill(conv.zero ? L'0' : L' ', static_cast<std::size_t>(conv.width) - length);
 }
 
 template <class Sink>
-void padAfter(Sink& out, const Spec& spec, std::size_t length) {
-  if (spec.left && static_cast<std::size_t>(spec.width) > length)
-    out.fill(L' ', static_cast<std::size_t>(spec.width) - length);
+void padAfter(Sink& out, const Conversion& conv, std::size_t length) {
+  if (conv.left && static_cast<std::size_t>(conv.width) > length)
+    out.fill(L' ', static_cast<std::size_t>(conv.width) - length);
 }
 
 template <class Sink>
-void emitWideString(Sink& out, const Spec& spec, const wchar_t* s) {
+void emitWideString(Sink& out, const Conversion& conv, const wchar_t* s) {
   if (s == nullptr) s = L"(null)";
   std::size_t length = 0;
-  if (spec.precision < 0) {
+  if (conv.precision < 0) {
     length = std::wcslen(s);
   } else {
-    while (length < static_cast<std::size_t>(spec.precision) && s[length] != L'\0') ++length;
+    while (length < static_cast<std::size_t>(conv.precision) && s[length] != L'\0') ++length;
   }
-  padBefore(out, spec, length);
+  padBefore(out, conv, length);
   out.put(s, length);
-  padAfter(out, spec, length);
+  padAfter(out, conv, length);
 }
 
 template <class Sink>
-void emitNarrowString(Sink& out, const Spec& spec, const char* s) {
+void emitNarrowString(Sink& out, const Conversion& conv, const char* s) {
   if (s == nullptr) s = "(null)";
   // With a precision only the bytes that can make up that many characters
   // are read, so an unterminated buffer of that size is safe.
-  const std::size_t maxChars = spec.precision < 0 ? SIZE_MAX : static_cast<std::size_t>(spec.precision);
-  const std::size_t bytes = spec.precision < 0 ? std::strlen(s) : strnlen(s, maxChars * 4);
+  const std::size_t maxChars = conv.precision < 0 ? SIZE_MAX : static_cast<std::size_t>(conv.precision);
+  const std::size_t bytes = conv.precision < 0 ? std::strlen(s) : strnlen(s, maxChars * 4);
   const std::string_view text(s, bytes);
   std::size_t length = 0;
-  if (spec.width > 0) {
+  if (conv.width > 0) {
     for (std::size_t i = 0; i < text.size() && length < maxChars; ++length) decodeUtf8(text, &i);
   }
-  padBefore(out, spec, length);
+  padBefore(out, conv, length);
   std::size_t i = 0;
   for (std::size_t n = 0; i < text.size() && n < maxChars && !out.full();) {
     // ASCII runs go out in bulk; anything else is decoded one character at
@@ -352,40 +352,40 @@ void emitNarrowString(Sink& out, const Spec& spec, const char* s) {
       ++n;
     }
   }
-  padAfter(out, spec, length);
+  padAfter(out, conv, length);
 }
 
 template <class Sink>
-void emitChar(Sink& out, const Spec& spec, wchar_t c) {
-  padBefore(out, spec, 1);
+void emitChar(Sink& out, const Conversion& conv, wchar_t c) {
+  padBefore(out, conv, 1);
   out.put(c);
-  padAfter(out, spec, 1);
+  padAfter(out, conv, 1);
 }
 
 template <class Sink>
-void emitFloat(Sink& out, const Spec& spec, wchar_t conversion, Args& a) {
+void emitFloat(Sink& out, const Conversion& conv, wchar_t conversion, Args& a) {
   wchar_t sub[16];
   std::size_t n = 0;
   sub[n++] = L'%';
-  if (spec.plus) sub[n++] = L'+';
-  if (spec.space) sub[n++] = L' ';
-  if (spec.alt) sub[n++] = L'#';
-  if (spec.precision >= 0) sub[n++] = L'.', sub[n++] = L'*';
-  if (spec.size == Size::kLongDouble) sub[n++] = L'L';
+  if (conv.plus) sub[n++] = L'+';
+  if (conv.space) sub[n++] = L' ';
+  if (conv.alt) sub[n++] = L'#';
+  if (conv.precision >= 0) sub[n++] = L'.', sub[n++] = L'*';
+  if (conv.size == Size::kLongDouble) sub[n++] = L'L';
   sub[n++] = conversion;
   sub[n] = L'\0';
-  const int precision = spec.precision < kMaxFloatPrecision ? spec.precision : kMaxFloatPrecision;
+  const int precision = conv.precision < kMaxFloatPrecision ? conv.precision : kMaxFloatPrecision;
 
   wchar_t small[512];
   std::wstring large;
   wchar_t* text = small;
   std::size_t room = 512;
   int length;
-  const bool isLong = spec.size == Size::kLongDouble;
+  const bool isLong = conv.size == Size::kLongDouble;
   const long double ld = isLong ? va_arg(a.ap, long double) : 0.0L;
   const double d = isLong ? 0.0 : va_arg(a.ap, double);
   for (int attempt = 0;; ++attempt) {
-    if (spec.precision >= 0) {
+    if (conv.precision >= 0) {
       length = isLong ? std::swprintf(text, room, sub, precision, ld) : std::swprintf(text, room, sub, precision, d);
     } else {
       length = isLong ? std::swprintf(text, room, sub, ld) : std::swprintf(text, room, sub, d);
@@ -405,11 +405,11 @@ void emitFloat(Sink& out, const Spec& spec, wchar_t conversion, Args& a) {
   if (count >= head + 2 && text[head] == L'0' && (text[head + 1] == L'x' || text[head + 1] == L'X')) head += 2;
   const bool finite = count > head && std::iswxdigit(static_cast<wint_t>(text[head]));
   const std::size_t pad =
-      static_cast<std::size_t>(spec.width) > count ? static_cast<std::size_t>(spec.width) - count : 0;
-  if (spec.left) {
+      static_cast<std::size_t>(conv.width) > count ? static_cast<std::size_t>(conv.width) - count : 0;
+  if (conv.left) {
     out.put(text, count);
     out.fill(L' ', pad);
-  } else if (spec.zero && finite) {
+  } else if (conv.zero && finite) {
     out.put(text, head);
     out.fill(L'0', pad);
     out.put(text + head, count - head);
@@ -476,7 +476,7 @@ bool formatCommon(Sink& out, const wchar_t*& f, Args& a) {
       break;
     }
     case L'S':
-      emitNarrowString(out, Spec{}, va_arg(a.ap, const char*));
+      emitNarrowString(out, Conversion{}, va_arg(a.ap, const char*));
       break;
     case L'c':
       out.put(static_cast<wchar_t>(va_arg(a.ap, wint_t)));
@@ -486,11 +486,11 @@ bool formatCommon(Sink& out, const wchar_t*& f, Args& a) {
       if (f[2] != L'2' || f[3] != L'd') return false;
       const int v = va_arg(a.ap, int);
       if (v < 0 || v > 99) {
-        Spec spec;
-        spec.zero = true;
-        spec.width = 2;
+        Conversion conv;
+        conv.zero = true;
+        conv.width = 2;
         const bool negative = v < 0;
-        emitInteger(out, spec, negative ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) : v, negative,
+        emitInteger(out, conv, negative ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(v)) : v, negative,
                     10, false, true);
       } else {
         digits[0] = static_cast<wchar_t>(L'0' + v / 10);
@@ -518,18 +518,18 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
     if (formatCommon(out, f, a)) continue;
     const wchar_t* const start = f++;
 
-    Spec spec;
+    Conversion conv;
     for (;; ++f) {
       if (*f == L'-') {
-        spec.left = true;
+        conv.left = true;
       } else if (*f == L'+') {
-        spec.plus = true;
+        conv.plus = true;
       } else if (*f == L' ') {
-        spec.space = true;
+        conv.space = true;
       } else if (*f == L'#') {
-        spec.alt = true;
+        conv.alt = true;
       } else if (*f == L'0') {
-        spec.zero = true;
+        conv.zero = true;
       } else {
         break;
       }
@@ -538,21 +538,21 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
       ++f;
       int width = va_arg(a.ap, int);
       if (width < 0) {
-        spec.left = true;
+        conv.left = true;
         width = width == INT32_MIN ? kMaxField : -width;
       }
-      spec.width = width < kMaxField ? width : kMaxField;
+      conv.width = width < kMaxField ? width : kMaxField;
     } else {
-      spec.width = parseNumber(f);
+      conv.width = parseNumber(f);
     }
     if (*f == L'.') {
       ++f;
       if (*f == L'*') {
         ++f;
         const int precision = va_arg(a.ap, int);
-        spec.precision = precision < 0 ? -1 : (precision < kMaxField ? precision : kMaxField);
+        conv.precision = precision < 0 ? -1 : (precision < kMaxField ? precision : kMaxField);
       } else {
-        spec.precision = parseNumber(f);
+        conv.precision = parseNumber(f);
       }
     }
     switch (*f) {
@@ -560,48 +560,48 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
         ++f;
         if (*f == L'h') {
           ++f;
-          spec.size = Size::kChar;
+          conv.size = Size::kChar;
         } else {
-          spec.size = Size::kShort;
+          conv.size = Size::kShort;
         }
         break;
       case L'l':
         ++f;
         if (*f == L'l') {
           ++f;
-          spec.size = Size::kInt64;
+          conv.size = Size::kInt64;
         } else {
-          spec.size = Size::kLong32;
+          conv.size = Size::kLong32;
         }
         break;
       case L'L':
         ++f;
-        spec.size = Size::kLongDouble;
+        conv.size = Size::kLongDouble;
         break;
       case L'w':
         ++f;
-        spec.size = Size::kWide;
+        conv.size = Size::kWide;
         break;
       case L'j':
       case L'q':
         ++f;
-        spec.size = Size::kInt64;
+        conv.size = Size::kInt64;
         break;
       case L'z':
       case L't':
         ++f;
-        spec.size = Size::kPointer;
+        conv.size = Size::kPointer;
         break;
       case L'I':
         ++f;
         if (f[0] == L'6' && f[1] == L'4') {
           f += 2;
-          spec.size = Size::kInt64;
+          conv.size = Size::kInt64;
         } else if (f[0] == L'3' && f[1] == L'2') {
           f += 2;
-          spec.size = Size::kInt32;
+          conv.size = Size::kInt32;
         } else {
-          spec.size = Size::kPointer;
+          conv.size = Size::kPointer;
         }
         break;
       default:
@@ -615,7 +615,7 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
       case L'd':
       case L'i': {
         std::int64_t v;
-        switch (spec.size) {
+        switch (conv.size) {
           case Size::kChar:
             v = static_cast<signed char>(va_arg(a.ap, int));
             break;
@@ -637,7 +637,7 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
         }
         const bool negative = v < 0;
         const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-        emitInteger(out, spec, magnitude, negative, 10, false, true);
+        emitInteger(out, conv, magnitude, negative, 10, false, true);
         break;
       }
       case L'u':
@@ -645,7 +645,7 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
       case L'X':
       case L'o': {
         std::uint64_t v;
-        switch (spec.size) {
+        switch (conv.size) {
           case Size::kChar:
             v = static_cast<unsigned char>(va_arg(a.ap, unsigned int));
             break;
@@ -666,34 +666,34 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
             break;
         }
         const unsigned base = conversion == L'u' ? 10 : (conversion == L'o' ? 8 : 16);
-        emitInteger(out, spec, v, false, base, conversion == L'X', false);
+        emitInteger(out, conv, v, false, base, conversion == L'X', false);
         break;
       }
       case L's':
       case L'S': {
         const bool wide =
-            spec.size == Size::kLong32 || spec.size == Size::kWide || (conversion == L's' && spec.size != Size::kShort);
+            conv.size == Size::kLong32 || conv.size == Size::kWide || (conversion == L's' && conv.size != Size::kShort);
         if (wide) {
-          emitWideString(out, spec, va_arg(a.ap, const wchar_t*));
+          emitWideString(out, conv, va_arg(a.ap, const wchar_t*));
         } else {
-          emitNarrowString(out, spec, va_arg(a.ap, const char*));
+          emitNarrowString(out, conv, va_arg(a.ap, const char*));
         }
         break;
       }
       case L'c':
       case L'C': {
         const bool wide =
-            spec.size == Size::kLong32 || spec.size == Size::kWide || (conversion == L'c' && spec.size != Size::kShort);
+            conv.size == Size::kLong32 || conv.size == Size::kWide || (conversion == L'c' && conv.size != Size::kShort);
         if (wide) {
-          emitChar(out, spec, static_cast<wchar_t>(va_arg(a.ap, wint_t)));
+          emitChar(out, conv, static_cast<wchar_t>(va_arg(a.ap, wint_t)));
         } else {
           const auto b = static_cast<unsigned char>(va_arg(a.ap, int));
-          emitChar(out, spec, b < 0x80 ? static_cast<wchar_t>(b) : kReplacementChar);
+          emitChar(out, conv, b < 0x80 ? static_cast<wchar_t>(b) : kReplacementChar);
         }
         break;
       }
       case L'p': {
-        Spec pointerSpec = spec;
+        Conversion pointerSpec = conv;
         pointerSpec.precision = static_cast<int>(2 * sizeof(void*));
         pointerSpec.alt = false;
         const auto v = reinterpret_cast<std::uintptr_t>(va_arg(a.ap, void*));
@@ -708,7 +708,7 @@ void formatInto(Sink& out, const wchar_t* f, Args& a) {
       case L'G':
       case L'a':
       case L'A':
-        emitFloat(out, spec, conversion, a);
+        emitFloat(out, conv, conversion, a);
         break;
       case L'n':
         (void)va_arg(a.ap, void*);  // never written: a format must not write memory
