@@ -18,18 +18,18 @@ constexpr std::uint32_t kLeafFlag = 0x8000;
 
 // Decoding table entry: up to three symbols whose codes together fit into
 // the table's prefix, or (count 0) the tree node reached after the whole
-// prefix. The bits consumed sit at the top so that the decoding loop gets
-// them with one shift.
-//   bits 0-23  the symbols, first in the low byte; the node index for count 0
-//   bits 24-25 number of symbols (0 to 3)
-//   bits 28-31 bits consumed by the entry
-constexpr std::uint32_t kCountShift = 24;
-constexpr std::uint32_t kBitsShift = 28;
+// prefix. The bits consumed sit in the low six bits, so that the decoding
+// loop shifts its window by the entry itself (a shift uses only those bits
+// of its count) and the lookup chain has no extra step.
+//   bits 0-5   bits consumed by the entry
+//   bits 6-7   number of symbols (0 to 3)
+//   bits 8-31  the symbols, first in the low byte; the node index for count 0
 constexpr std::uint32_t entry(std::uint32_t symbols, unsigned count, unsigned bits) {
-  return symbols | (count << kCountShift) | (bits << kBitsShift);
+  return (symbols << 8) | (count << 6) | bits;
 }
-inline unsigned entryCount(std::uint32_t e) { return (e >> kCountShift) & 3; }
-inline unsigned entryBits(std::uint32_t e) { return e >> kBitsShift; }
+inline unsigned entryCount(std::uint32_t e) { return (e >> 6) & 3; }
+inline unsigned entryBits(std::uint32_t e) { return e & 63; }
+inline std::uint32_t entrySymbols(std::uint32_t e) { return e >> 8; }
 
 }  // namespace
 
@@ -538,7 +538,7 @@ void HuffmanCompression::buildDecodeTable() {
       const std::uint32_t w = (v << used) & kMask;
       const std::uint32_t next = m_decodeTable[w];
       if (entryCount(next) == 0 || used + m_firstLength[w] > kBits) break;
-      e = entry((e & 0xFFFFFF) | ((next & 0xFF) << (8 * count)), count + 1, used + m_firstLength[w]);
+      e = entry(entrySymbols(e) | ((entrySymbols(next) & 0xFF) << (8 * count)), count + 1, used + m_firstLength[w]);
       used += m_firstLength[w];
       ++count;
     }
@@ -588,26 +588,43 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     }
   };
 
-  // Five lookups from a window of 64 valid bits (three words); each writes
-  // four bytes and advances by up to three, hence the 16 bytes of room.
-  while (n - i >= 16) {
+  // 64 bits of the stream from bit position p (three words).
+  auto window = [&word](std::uint64_t p) -> std::uint64_t {
+    const std::uint64_t q = p >> 5;
+    const unsigned r = p & 31;
+    return (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+  };
+  // Five lookups per step from a window of 64 valid bits; each writes four
+  // bytes and advances by up to three, hence the 16 bytes of room. The
+  // window's next 64 bits are loaded at the start of the step, from a
+  // position known before the lookups, so that refilling after them costs
+  // one shift and one or: the reads of a step reach four words past the
+  // current one, which the room check covers once per step.
+  std::uint64_t buf = 0;
+  bool haveWindow = false;
+  for (;;) {
+    if (n - i < 16) break;
     const std::uint64_t q = bitpos >> 5;
-    if (kTrusted ? 32 * (q + 2) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 2 >= words) break;
-    const unsigned r = bitpos & 31;
-    std::uint64_t buf = (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+    if (kTrusted ? 32 * (q + 4) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 4 >= words) break;
+    if (!haveWindow) buf = window(bitpos);
+    const std::uint64_t next = window(bitpos + 64);
+    const std::uint64_t start = bitpos;
+    haveWindow = true;
     for (int s = 0; s < 5; ++s) {
       const std::uint32_t e = table[buf >> (64 - kBits)];
-      const unsigned bits = entryBits(e);
       if (entryCount(e) == 0) {
         bitpos += kBits;
-        if (!walk(e & 0xFF)) return false;
+        if (!walk(entrySymbols(e) & 0xFF)) return false;
+        haveWindow = false;
         break;
       }
-      storeLE32(out + i, e);
+      storeLE32(out + i, entrySymbols(e));
       i += entryCount(e);
-      buf <<= bits;
-      bitpos += bits;
+      buf <<= (e & 63);
+      bitpos += entryBits(e);
     }
+    // 5 to 60 bits consumed when the window is still in use.
+    if (haveWindow) buf |= next >> (64 - (bitpos - start));
   }
 
   while (i < n) {
@@ -625,9 +642,9 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     const std::uint32_t e = table[index];
     if (entryCount(e) == 0) {
       bitpos += kBits;
-      if (!walk(e & 0xFF)) return false;
+      if (!walk(entrySymbols(e) & 0xFF)) return false;
     } else {
-      out[i++] = static_cast<unsigned char>(e);
+      out[i++] = static_cast<unsigned char>(entrySymbols(e));
       bitpos += v.firstLength[index];
     }
   }
