@@ -155,10 +155,11 @@ void xorBytes(unsigned char* result, const unsigned char* a, const unsigned char
   }
 }
 
-// Output room that lets the trusted decoder read three words at its bit
-// position: every code yields at most 1023 bytes and takes at least 9 bits,
-// so eight or more codes (at least 72 bits) still follow.
-constexpr std::uint32_t kTrustedRoom = 8 * kMaxRun + 1;
+// Output room that lets the trusted decoder read the five words from the
+// one at its bit position: every code yields at most 1023 bytes and takes
+// at least 9 bits, so eighteen or more codes (at least 162 bits) still
+// follow.
+constexpr std::uint32_t kTrustedRoom = 18 * kMaxRun + 1;
 // Output room of the checked fast loop: seven literal bytes stored at once
 // and the 16 bytes of a run filled before its length is looked at.
 constexpr std::uint32_t kCheckedRoom = 24;
@@ -202,11 +203,24 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
   // always filled; the counts decide how far the output advances.
   constexpr std::uint64_t kFlags =
       (1ull << 63) | (1ull << 54) | (1ull << 45) | (1ull << 36) | (1ull << 27) | (1ull << 18) | (1ull << 9);
+  // 64 bits of the stream from bit position p (three words).
+  auto window = [&word](std::uint64_t p) -> std::uint64_t {
+    const std::uint64_t q = p >> 5;
+    const unsigned r = p & 31;
+    return (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+  };
+  // The window's next 64 bits are loaded at the start of a step, from a
+  // position known before the step's codes are, so the refill after them is
+  // shifts and an or rather than dependent loads; the reads reach four words
+  // past the current one.
+  std::uint64_t buf = 0;
+  bool haveWindow = false;
   for (;;) {
     const std::uint64_t q = bitpos >> 5;
-    if (kTrusted ? n - o < kTrustedRoom : (n - o < kCheckedRoom || q + 2 >= words)) break;
-    const unsigned r = bitpos & 31;
-    const std::uint64_t buf = (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+    if (kTrusted ? n - o < kTrustedRoom : (n - o < kCheckedRoom || q + 4 >= words)) break;
+    if (!haveWindow) buf = window(bitpos);
+    haveWindow = true;
+    const std::uint64_t next = window(bitpos + 64);
     // The first clear flag, 9 bits per literal before it (bit 0 stands in
     // when all seven are set, 63 = 7 * 9).
     const unsigned skip = static_cast<unsigned>(__builtin_clzll((~buf & kFlags) | 1u));
@@ -234,7 +248,10 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
     std::memset(out + o, byte, 16);
     if (length > 16) std::memset(out + o, byte, length);
     o += length;
-    bitpos += skip + (run ? RLEEncoder::kRunCodeBits : 0);
+    // 19 to 64 bits consumed.
+    const unsigned used = skip + (run ? RLEEncoder::kRunCodeBits : 0);
+    bitpos += used;
+    buf = ((buf << 1) << (used - 1)) | (next >> (64 - used));
   }
 
   while (o < n) {
