@@ -239,6 +239,39 @@ TEST(HuffmanCompressionTest, MatchesReferenceAndRoundTrips) {
   }
 }
 
+// The decoder runs table lookups several at a time while far from both
+// ends and one code at a time near them. Inputs whose sizes fall on either
+// side of that switch, with codes of one bit, of about eight and longer
+// than the table (decoded down the tree), restore the same either way, and
+// a stream without its last word is rejected.
+TEST(HuffmanCompressionTest, FastAndCarefulLoopsAgree) {
+  std::mt19937 rng(21);
+  auto rareTail = [&rng](std::size_t n) {
+    Bytes out(n, 0);
+    for (auto& b : out) {
+      if (rng() % 64 == 0) b = static_cast<unsigned char>(1 + rng() % 40);
+    }
+    return out;
+  };
+  auto uniform = [&rng](std::size_t n) {
+    Bytes out(n);
+    for (auto& b : out) b = static_cast<unsigned char>(rng());
+    return out;
+  };
+  HuffmanCompression codec;
+  for (std::size_t n : {15u, 16u, 17u, 30u, 64u, 129u, 700u, 5000u}) {
+    const std::pair<const char*, Bytes> inputs[] = {
+        {"skewed", skewed(n, static_cast<unsigned>(n))}, {"rare tail", rareTail(n)}, {"uniform", uniform(n)}};
+    for (const auto& [name, input] : inputs) {
+      SCOPED_TRACE(std::string(name) + " " + std::to_string(n));
+      Bytes out = compressed(codec, input);
+      EXPECT_EQ(restored(codec, out), input);
+      out.resize(out.size() - 4);
+      EXPECT_TRUE(checkedFails(codec, out));
+    }
+  }
+}
+
 TEST(HuffmanCompressionTest, AllValuesMakeTheLargestDictionary) {
   Bytes input;
   for (int v = 0; v < 256; ++v) input.insert(input.end(), v + 1, static_cast<unsigned char>(v));

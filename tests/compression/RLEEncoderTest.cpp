@@ -239,6 +239,77 @@ TEST(RLEEncoderTest, CheckedDecodeRejectsDamage) {
   }
 }
 
+// The decoders take several codes per step while far from the end and one
+// at a time near it. Streams from the reference encoder, with every mix of
+// literal stretches and run lengths and sizes on both sides of the switch,
+// must decode the same either way; a run past the end or an empty run is
+// rejected wherever it lies.
+TEST(RLEEncoderTest, FastAndCarefulLoopsAgree) {
+  struct Mix {
+    const char* name;
+    unsigned maxLiterals;  // literal stretch of 0..maxLiterals bytes
+    unsigned maxRun;       // then a run of 2..maxRun bytes (none when 0)
+  } mixes[] = {
+      {"literals only", 64, 0},        {"seven literals then a run", 7, 3}, {"short runs", 2, 17},
+      {"runs of any length", 9, 1100}, {"five or six literals", 6, 40},
+  };
+  std::mt19937 rng(11);
+  for (const Mix& m : mixes) {
+    for (std::size_t n : {9u, 23u, 24u, 40u, 1100u, 8184u, 8185u, 8200u, 20000u}) {
+      SCOPED_TRACE(std::string(m.name) + " " + std::to_string(n));
+      Bytes frame;
+      while (frame.size() < n) {
+        for (unsigned k = rng() % (m.maxLiterals + 1); k > 0 && frame.size() < n; --k) {
+          const unsigned char last = frame.empty() ? 0 : frame.back();
+          frame.push_back(static_cast<unsigned char>(last + 1 + rng() % 255));
+        }
+        if (m.maxRun != 0) {
+          const unsigned char last = frame.empty() ? 0 : frame.back();
+          frame.insert(frame.end(), 2 + rng() % (m.maxRun - 1), static_cast<unsigned char>(last + 1));
+        }
+      }
+      frame.resize(n);
+      RLEEncoder codec;
+      const Bytes stream = referenceRuns(frame);
+      EXPECT_EQ(decoded(codec, stream), frame);
+      // One byte more expected: the codes end first (the zero bits that
+      // pad the last word read as an empty run, or reach past the stream).
+      Bytes longer = stream;
+      longer[0] = static_cast<unsigned char>(n + 1);
+      longer[1] = static_cast<unsigned char>((n + 1) >> 8);
+      EXPECT_TRUE(checkedFails(codec, longer));
+    }
+  }
+  // A run longer than the rest of the output, early and late in the frame.
+  for (std::size_t at : {0u, 500u, 7000u, 8190u}) {
+    SCOPED_TRACE(at);
+    Bytes frame(8200);
+    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i);
+    const std::size_t n = at + 5;  // a run of 1023 follows `at` literals
+    std::vector<bool> b;
+    for (std::size_t i = 0; i < at; ++i) {
+      b.push_back(true);
+      for (int k = 8; k-- > 0;) b.push_back((frame[i] >> k) & 1);
+    }
+    for (int k = 11; k-- > 0;) b.push_back((1023u >> k) & 1);
+    for (int k = 8; k-- > 0;) b.push_back(false);
+    Bytes damaged = {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8), 0, 0};
+    for (std::size_t w = 0; w < (b.size() + 31) / 32; ++w) {
+      std::uint32_t word = 0;
+      for (std::size_t k = 0; k < 32 && 32 * w + k < b.size(); ++k) {
+        if (b[32 * w + k]) word |= 0x80000000u >> k;
+      }
+      for (int k = 0; k < 4; ++k) damaged.push_back(static_cast<unsigned char>(word >> (8 * k)));
+    }
+    RLEEncoder codec;
+    EXPECT_TRUE(checkedFails(codec, damaged));
+    unsigned char* out = nullptr;
+    int outLength = -1;
+    EXPECT_FALSE(codec.decode(damaged.data(), &out, outLength));
+    EXPECT_EQ(out, nullptr);
+  }
+}
+
 TEST(RLEEncoderTest, OneEncoderServesSeveralThreads) {
   const auto names = mox::test::frameNames("seq-plus-bone-l14-");
   ASSERT_GE(names.size(), 4u);

@@ -16,20 +16,15 @@ namespace {
 
 constexpr std::uint32_t kLeafFlag = 0x8000;
 
-// Decoding table entry: up to three symbols whose codes together fit into
-// the table's prefix, or (count 0) the tree node reached after the whole
-// prefix. The bits consumed sit at the top so that the decoding loop gets
-// them with one shift.
-//   bits 0-23  the symbols, first in the low byte; the node index for count 0
-//   bits 24-25 number of symbols (0 to 3)
-//   bits 28-31 bits consumed by the entry
-constexpr std::uint32_t kCountShift = 24;
-constexpr std::uint32_t kBitsShift = 28;
-constexpr std::uint32_t entry(std::uint32_t symbols, unsigned count, unsigned bits) {
-  return symbols | (count << kCountShift) | (bits << kBitsShift);
-}
-inline unsigned entryCount(std::uint32_t e) { return (e >> kCountShift) & 3; }
-inline unsigned entryBits(std::uint32_t e) { return e >> kBitsShift; }
+// Decoding table: per prefix, up to four symbols whose codes together fit
+// into it (first in the low byte), or the tree node reached after the whole
+// prefix; beside it, in a table of its own, the bits consumed (low byte) and
+// the number of symbols (high byte, 0 for a node). The decoding loop shifts
+// its window by that meta entry itself (a shift uses only the low six bits
+// of its count), so the lookup chain is one load between two shifts.
+constexpr std::uint16_t meta(unsigned count, unsigned bits) { return static_cast<std::uint16_t>((count << 8) | bits); }
+inline unsigned metaCount(std::uint32_t m) { return m >> 8; }
+inline unsigned metaBits(std::uint32_t m) { return m & 63; }
 
 }  // namespace
 
@@ -513,13 +508,14 @@ void HuffmanCompression::buildDecodeTable() {
         if (depth < m_minCodeLength) m_minCodeLength = depth;
         const std::uint32_t first = prefix << (kBits - depth);
         const std::uint32_t count = 1u << (kBits - depth);
-        const std::uint32_t e = entry(child & 0xFF, 1, depth);
         for (std::uint32_t k = 0; k < count; ++k) {
-          m_decodeTable[first + k] = e;
+          m_decodeTable[first + k] = child & 0xFF;
+          m_decodeMeta[first + k] = meta(1, depth);
           m_firstLength[first + k] = static_cast<unsigned char>(depth);
         }
       } else if (depth == kBits) {
-        m_decodeTable[prefix] = entry(child, 0, kBits);
+        m_decodeTable[prefix] = child;
+        m_decodeMeta[prefix] = meta(0, kBits);
         m_firstLength[prefix] = static_cast<unsigned char>(kBits);
       } else {
         stack[++top] = {child, prefix, depth};
@@ -530,19 +526,19 @@ void HuffmanCompression::buildDecodeTable() {
   // too. Only first symbols and first lengths are read, and those never
   // change, so the table can be extended in place.
   for (std::uint32_t v = 0; v <= kMask; ++v) {
-    std::uint32_t e = m_decodeTable[v];
-    if (entryCount(e) == 0) continue;
+    if (metaCount(m_decodeMeta[v]) == 0) continue;
+    std::uint32_t symbols = m_decodeTable[v];
     unsigned used = m_firstLength[v];
     unsigned count = 1;
-    while (count < 3 && used < kBits) {
+    while (count < 4 && used < kBits) {
       const std::uint32_t w = (v << used) & kMask;
-      const std::uint32_t next = m_decodeTable[w];
-      if (entryCount(next) == 0 || used + m_firstLength[w] > kBits) break;
-      e = entry((e & 0xFFFFFF) | ((next & 0xFF) << (8 * count)), count + 1, used + m_firstLength[w]);
+      if (metaCount(m_decodeMeta[w]) == 0 || used + m_firstLength[w] > kBits) break;
+      symbols |= (m_decodeTable[w] & 0xFF) << (8 * count);
       used += m_firstLength[w];
       ++count;
     }
-    m_decodeTable[v] = e;
+    m_decodeTable[v] = symbols;
+    m_decodeMeta[v] = meta(count, used);
   }
 }
 
@@ -552,6 +548,7 @@ constexpr unsigned kDecodeBits = 12;
 
 struct DecodeView {
   const std::uint32_t* table;
+  const std::uint16_t* meta;
   const unsigned char* firstLength;
   const std::uint16_t (*child)[2];
   unsigned minCodeLength;
@@ -588,26 +585,44 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     }
   };
 
-  // Five lookups from a window of 64 valid bits (three words); each writes
-  // four bytes and advances by up to three, hence the 16 bytes of room.
-  while (n - i >= 16) {
+  // 64 bits of the stream from bit position p (three words).
+  auto window = [&word](std::uint64_t p) -> std::uint64_t {
+    const std::uint64_t q = p >> 5;
+    const unsigned r = p & 31;
+    return (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+  };
+  // Five lookups per step from a window of 64 valid bits; each writes four
+  // bytes and advances by up to four, hence the 20 bytes of room. The
+  // window's next 64 bits are loaded at the start of the step, from a
+  // position known before the lookups, so that refilling after them costs
+  // one shift and one or: the reads of a step reach four words past the
+  // current one, which the room check covers once per step.
+  std::uint64_t buf = 0;
+  bool haveWindow = false;
+  for (;;) {
+    if (n - i < 20) break;
     const std::uint64_t q = bitpos >> 5;
-    if (kTrusted ? 32 * (q + 2) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 2 >= words) break;
-    const unsigned r = bitpos & 31;
-    std::uint64_t buf = (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+    if (kTrusted ? 32 * (q + 4) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 4 >= words) break;
+    if (!haveWindow) buf = window(bitpos);
+    const std::uint64_t next = window(bitpos + 64);
+    const std::uint64_t start = bitpos;
+    haveWindow = true;
     for (int s = 0; s < 5; ++s) {
-      const std::uint32_t e = table[buf >> (64 - kBits)];
-      const unsigned bits = entryBits(e);
-      if (entryCount(e) == 0) {
+      const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
+      const std::uint32_t m = v.meta[index];
+      if (metaCount(m) == 0) {
         bitpos += kBits;
-        if (!walk(e & 0xFF)) return false;
+        if (!walk(table[index] & 0xFF)) return false;
+        haveWindow = false;
         break;
       }
-      storeLE32(out + i, e);
-      i += entryCount(e);
-      buf <<= bits;
-      bitpos += bits;
+      storeLE32(out + i, table[index]);
+      i += metaCount(m);
+      buf <<= (m & 63);
+      bitpos += metaBits(m);
     }
+    // 5 to 60 bits consumed when the window is still in use.
+    if (haveWindow) buf |= next >> (64 - (bitpos - start));
   }
 
   while (i < n) {
@@ -622,12 +637,11 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
       buf = ((word(q) << 32) | word(q + 1)) << r;
       index = static_cast<std::uint32_t>(buf >> (64 - kBits));
     }
-    const std::uint32_t e = table[index];
-    if (entryCount(e) == 0) {
+    if (metaCount(v.meta[index]) == 0) {
       bitpos += kBits;
-      if (!walk(e & 0xFF)) return false;
+      if (!walk(table[index] & 0xFF)) return false;
     } else {
-      out[i++] = static_cast<unsigned char>(e);
+      out[i++] = static_cast<unsigned char>(table[index]);
       bitpos += v.firstLength[index];
     }
   }
@@ -653,7 +667,7 @@ MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream
 template <bool kTrusted>
 bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                       std::uint32_t n) {
-  const DecodeView view{m_decodeTable, m_firstLength, m_child, m_minCodeLength};
+  const DecodeView view{m_decodeTable, m_decodeMeta, m_firstLength, m_child, m_minCodeLength};
 #if MOX_BMI2_DISPATCH
   if (mox::detail::processorHasBmi2()) return decodeBmi2<kTrusted>(view, stream, words, out, n);
 #endif

@@ -118,10 +118,12 @@ class MOX_API HuffmanCompression {
   unsigned char m_codeLength[256];
   unsigned int m_maxCodeLength;
   // Decoding: each node's two children (a leaf is 0x8000 | byte, an internal
-  // node its triple index), one entry per 12-bit prefix of the stream with
-  // up to three symbols, and the length of each entry's first code.
+  // node its triple index), per 12-bit prefix of the stream up to four
+  // symbols (or the node reached), their count and bits, and the length of
+  // the first code.
   std::uint16_t m_child[kMaxTriples][2];
   std::uint32_t m_decodeTable[1u << kTableBits];
+  std::uint16_t m_decodeMeta[1u << kTableBits];
   unsigned char m_firstLength[1u << kTableBits];
   unsigned int m_minCodeLength;
 };

@@ -155,51 +155,103 @@ void xorBytes(unsigned char* result, const unsigned char* a, const unsigned char
   }
 }
 
+// Output room that lets the trusted decoder read the five words from the
+// one at its bit position: every code yields at most 1023 bytes and takes
+// at least 9 bits, so eighteen or more codes (at least 162 bits) still
+// follow.
+constexpr std::uint32_t kTrustedRoom = 18 * kMaxRun + 1;
+// Output room of the checked fast loop: seven literal bytes stored at once
+// and the 16 bytes of a run filled before its length is looked at.
+constexpr std::uint32_t kCheckedRoom = 24;
+
+// The seven bytes of seven literals filling a window (flags at bits 63, 54,
+// ..., 9), the first in the low byte.
+MOX_ALWAYS_INLINE std::uint64_t sevenLiteralsPortable(std::uint64_t buf) {
+  return ((buf >> 55) & 0xFF) | ((buf >> 46) & 0xFF) << 8 | ((buf >> 37) & 0xFF) << 16 | ((buf >> 28) & 0xFF) << 24 |
+         ((buf >> 19) & 0xFF) << 32 | ((buf >> 10) & 0xFF) << 40 | ((buf >> 1) & 0xFF) << 48;
+}
+#if MOX_BMI2_DISPATCH
+// Only called where the processor has BMI2; written as an instruction so
+// that the shared loop body needs no target of its own.
+MOX_ALWAYS_INLINE std::uint64_t sevenLiteralsBmi2(std::uint64_t buf) {
+  // The bytes gathered by one parallel extract come out last literal lowest.
+  constexpr std::uint64_t kBytes =
+      0xFFull << 55 | 0xFFull << 46 | 0xFFull << 37 | 0xFFull << 28 | 0xFFull << 19 | 0xFFull << 10 | 0xFFull << 1;
+  std::uint64_t gathered;
+  __asm__("pextq %2, %1, %0" : "=r"(gathered) : "r"(buf), "r"(kBytes));
+  return __builtin_bswap64(gathered << 8);
+}
+#endif
+
 // Decodes n bytes. Checked mode reads only the `words` words of the stream
-// and rejects empty runs and runs past n. Trusted mode reads a following word
-// only when the current code reaches into it, so a well-formed stream is
-// never overrun.
-template <bool kTrusted>
-bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
+// and rejects empty runs and runs past n. Trusted mode reads no word that a
+// well-formed stream lacks: the fast loop runs only while kTrustedRoom bytes
+// remain, the careful loop reads a following word only when the current
+// code reaches into it. Both modes share the fast loop, which has no bounds
+// check but the run's length: the window and the room are checked once per
+// step.
+template <bool kTrusted, bool kBmi2>
+MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t words, unsigned char* out,
+                                      std::uint32_t n) {
   auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
   std::uint64_t bitpos = 0;
   std::uint32_t o = 0;
 
-  if (!kTrusted) {
-    // From a window of 64 valid bits: the leading literals (up to seven, one
-    // every 9 bits) and, when at most five precede it, the run after them.
-    // Seven literal bytes are always stored and the run's first 16 bytes
-    // always filled; the counts decide how far the output advances.
-    constexpr std::uint64_t kFlags =
-        (1ull << 63) | (1ull << 54) | (1ull << 45) | (1ull << 36) | (1ull << 27) | (1ull << 18) | (1ull << 9);
-    while (n - o >= 24) {
-      const std::uint64_t q = bitpos >> 5;
-      if (q + 2 >= words) break;
-      const unsigned r = bitpos & 31;
-      const std::uint64_t buf = (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
-      // The first clear flag (bit 0 stands in when all seven are set).
-      const unsigned lead = static_cast<unsigned>(__builtin_clzll((~buf & kFlags) | 1u));
-      const unsigned literals = (lead * 7282u) >> 16;  // lead / 9 for lead <= 63
-      const unsigned skip = 9 * literals;
-      const std::uint64_t seven = ((buf >> 55) & 0xFF) | ((buf >> 46) & 0xFF) << 8 | ((buf >> 37) & 0xFF) << 16 |
-                                  ((buf >> 28) & 0xFF) << 24 | ((buf >> 19) & 0xFF) << 32 | ((buf >> 10) & 0xFF) << 40 |
-                                  ((buf >> 1) & 0xFF) << 48;
-      std::uint64_t little = seven;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-      little = __builtin_bswap64(little);
-#endif
-      std::memcpy(out + o, &little, 8);
-      o += literals;
-      const bool run = literals <= 5;  // then the code at `skip` is a run and in the window
-      const std::uint64_t c = buf << (skip & 63);
-      const std::uint32_t length = run ? static_cast<std::uint32_t>(c >> 53) : 0u;
-      const unsigned char byte = static_cast<unsigned char>(c >> 45);
-      if (run && length - 1 >= n - o) return false;  // an empty run, or one past n
-      std::memset(out + o, byte, 16);
-      if (length > 16) std::memset(out + o, byte, length);
-      o += length;
-      bitpos += skip + (run ? RLEEncoder::kRunCodeBits : 0);
+  // From a window of 64 valid bits: the leading literals (up to seven, one
+  // every 9 bits) and, when at most five precede it, the run after them.
+  // Seven literal bytes are always stored and the run's first 16 bytes
+  // always filled; the counts decide how far the output advances.
+  constexpr std::uint64_t kFlags =
+      (1ull << 63) | (1ull << 54) | (1ull << 45) | (1ull << 36) | (1ull << 27) | (1ull << 18) | (1ull << 9);
+  // 64 bits of the stream from bit position p (three words).
+  auto window = [&word](std::uint64_t p) -> std::uint64_t {
+    const std::uint64_t q = p >> 5;
+    const unsigned r = p & 31;
+    return (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
+  };
+  // The window's next 64 bits are loaded at the start of a step, from a
+  // position known before the step's codes are, so the refill after them is
+  // shifts and an or rather than dependent loads; the reads reach four words
+  // past the current one.
+  std::uint64_t buf = 0;
+  bool haveWindow = false;
+  for (;;) {
+    const std::uint64_t q = bitpos >> 5;
+    if (kTrusted ? n - o < kTrustedRoom : (n - o < kCheckedRoom || q + 4 >= words)) break;
+    if (!haveWindow) buf = window(bitpos);
+    haveWindow = true;
+    const std::uint64_t next = window(bitpos + 64);
+    // The first clear flag, 9 bits per literal before it (bit 0 stands in
+    // when all seven are set, 63 = 7 * 9).
+    const unsigned skip = static_cast<unsigned>(__builtin_clzll((~buf & kFlags) | 1u));
+    const unsigned literals = (skip * 7282u) >> 16;  // skip / 9 for skip <= 63
+    std::uint64_t little;
+#if MOX_BMI2_DISPATCH
+    if constexpr (kBmi2) {
+      little = sevenLiteralsBmi2(buf);
+    } else {
+      little = sevenLiteralsPortable(buf);
     }
+#else
+    little = sevenLiteralsPortable(buf);
+#endif
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    little = __builtin_bswap64(little);
+#endif
+    std::memcpy(out + o, &little, 8);
+    o += literals;
+    const bool run = skip <= 45;  // then the code at `skip` is a run and in the window
+    const std::uint64_t c = buf << (skip & 63);
+    const std::uint32_t length = run ? static_cast<std::uint32_t>(c >> 53) : 0u;
+    const unsigned char byte = static_cast<unsigned char>(c >> 45);
+    if (run && length - 1 >= n - o) return false;  // an empty run, or one past n
+    std::memset(out + o, byte, 16);
+    if (length > 16) std::memset(out + o, byte, length);
+    o += length;
+    // 19 to 64 bits consumed.
+    const unsigned used = skip + (run ? RLEEncoder::kRunCodeBits : 0);
+    bitpos += used;
+    buf = ((buf << 1) << (used - 1)) | (next >> (64 - used));
   }
 
   while (o < n) {
@@ -221,6 +273,26 @@ bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char*
     bitpos += bits;
   }
   return kTrusted || (bitpos + 31) / 32 == words;
+}
+
+template <bool kTrusted>
+bool decodeRunsPlain(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
+  return decodeRunsBody<kTrusted, false>(stream, words, out, n);
+}
+#if MOX_BMI2_DISPATCH
+template <bool kTrusted>
+MOX_TARGET_BMI2 bool decodeRunsBmi2(const unsigned char* stream, std::uint64_t words, unsigned char* out,
+                                    std::uint32_t n) {
+  return decodeRunsBody<kTrusted, true>(stream, words, out, n);
+}
+#endif
+
+template <bool kTrusted>
+bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
+#if MOX_BMI2_DISPATCH
+  if (mox::detail::processorHasBmi2()) return decodeRunsBmi2<kTrusted>(stream, words, out, n);
+#endif
+  return decodeRunsPlain<kTrusted>(stream, words, out, n);
 }
 
 }  // namespace
