@@ -272,16 +272,37 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
   }
 }
 
+// The counts of equal neighbours of a round's sorted prefix are those of
+// the previous round's result: sorting inserts the merged weight y after
+// every weight not below it and leaves the weights before it in place, so
+// only the counts from there on are refreshed.
 void HuffmanCompression::sortRound(int k, bool sortedBeforeLast) {
+  unsigned int* w = m_activeWeight;
+  int* equalBefore = m_roundEqualBefore;
+  int from = 1;
   if (k >= 3 && (sortedBeforeLast || isNonIncreasing(0, k - 2))) {
-    m_roundEqualBefore[0] = 0;
-    for (int x = 0; x + 1 <= k - 2; ++x) {
-      m_roundEqualBefore[x + 1] = m_roundEqualBefore[x] + (m_activeWeight[x] == m_activeWeight[x + 1] ? 1 : 0);
+    if (!sortedBeforeLast) {
+      equalBefore[0] = 0;
+      for (int x = 1; x <= k - 2; ++x) equalBefore[x] = equalBefore[x - 1] + (w[x - 1] == w[x] ? 1 : 0);
+    }
+    const unsigned int y = w[k - 1];
+    int at = 0;
+    int end = k - 1;
+    while (at < end) {  // the first weight below y
+      const int m = (at + end) / 2;
+      if (w[m] >= y) {
+        at = m + 1;
+      } else {
+        end = m;
+      }
     }
     lastDisplacedQuickSortD(0, k - 1);
+    from = at > 1 ? at : 1;
   } else {
     quickSortD(0, k - 1);
   }
+  equalBefore[0] = 0;
+  for (int x = from; x <= k - 1; ++x) equalBefore[x] = equalBefore[x - 1] + (w[x - 1] == w[x] ? 1 : 0);
 }
 
 void HuffmanCompression::buildByteTree() {
