@@ -480,3 +480,41 @@ TEST(HuffmanCompressionTest, RunsAndShortCodesMatchTheReference) {
 }
 
 }  // namespace
+
+namespace {
+
+// Counts drawn from a few values, so that merged weights keep landing on
+// runs of equal weights of every length, over alphabets up to the full 256.
+TEST(HuffmanCompressionTest, CountsWithManyTiesMatchTheReference) {
+  std::mt19937 rng(29);
+  HuffmanCompression codec;
+  for (int round = 0; round < 400; ++round) {
+    const unsigned alphabet = 2 + rng() % 255;
+    std::vector<std::uint32_t> values;
+    switch (round % 4) {
+      case 0:
+        values = {1, 2, 3, 4};
+        break;
+      case 1:
+        values = {1, 2, 4, 8, 16};
+        break;
+      case 2:
+        values = {5};
+        break;
+      default:
+        for (int v = 0; v < 3; ++v) values.push_back(1 + rng() % 40);
+    }
+    Bytes input;
+    for (unsigned v = 0; v < alphabet; ++v) {
+      const std::uint32_t count = values[rng() % values.size()];
+      input.insert(input.end(), count, static_cast<unsigned char>(v));
+    }
+    std::shuffle(input.begin(), input.end(), rng);
+    if (compressed(codec, input) != ReferenceHuffman::compress(input)) {
+      ADD_FAILURE() << "round " << round << ", alphabet " << alphabet;
+      break;
+    }
+  }
+}
+
+}  // namespace
