@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -419,6 +420,98 @@ TEST(HuffmanCompressionTest, EqualCountsShapeTheTreeAsTheReferenceDoes) {
     const Bytes out = compressed(codec, input);
     if (out != ReferenceHuffman::compress(input)) {
       ADD_FAILURE() << "round " << round << ", length " << length << ", alphabet " << alphabet;
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Frames of mostly short codes take the joined packing path, and blank
+// areas the run counter: codes of very different lengths (counts growing
+// like Fibonacci numbers give codes up to the alphabet size long), mixed in
+// random order or in runs that start and end on and off eight-byte steps.
+TEST(HuffmanCompressionTest, RunsAndShortCodesMatchTheReference) {
+  std::mt19937 rng(5);
+  auto fibonacci = [&rng](unsigned symbols, bool shuffle) {
+    Bytes out;
+    std::uint32_t a = 1, b = 1;
+    for (unsigned v = 0; v < symbols; ++v) {
+      out.insert(out.end(), a, static_cast<unsigned char>(v * 7));
+      const std::uint32_t next = a + b;
+      a = b;
+      b = next;
+    }
+    if (shuffle) std::shuffle(out.begin(), out.end(), rng);
+    return out;
+  };
+  auto runs = [&rng](std::size_t n, unsigned maxRun) {
+    Bytes out;
+    while (out.size() < n) out.insert(out.end(), 1 + rng() % maxRun, static_cast<unsigned char>(rng() % 5));
+    out.resize(n);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    Bytes input;
+  };
+  std::vector<Case> cases = {
+      {"codes up to 13 bits, shuffled", fibonacci(14, true)},
+      {"codes up to 21 bits, shuffled", fibonacci(22, true)},
+      {"codes up to 21 bits, sorted into runs", fibonacci(22, false)},
+      {"short runs", runs(5001, 9)},
+      {"long runs", runs(40003, 300)},
+      {"one run with a different last byte", Bytes(8 * 50 + 7, 3)},
+  };
+  cases.back().input.back() = 4;
+  Bytes tail(64, 9);
+  tail[56] = 1;  // a run that stops one word before the end
+  cases.push_back({"run stopping short of the end", tail});
+
+  HuffmanCompression codec;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes out = compressed(codec, c.input);
+    EXPECT_EQ(out, ReferenceHuffman::compress(c.input));
+    EXPECT_EQ(restored(codec, out), c.input);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Counts drawn from a few values, so that merged weights keep landing on
+// runs of equal weights of every length, over alphabets up to the full 256.
+TEST(HuffmanCompressionTest, CountsWithManyTiesMatchTheReference) {
+  std::mt19937 rng(29);
+  HuffmanCompression codec;
+  for (int round = 0; round < 400; ++round) {
+    const unsigned alphabet = 2 + rng() % 255;
+    std::vector<std::uint32_t> values;
+    switch (round % 4) {
+      case 0:
+        values = {1, 2, 3, 4};
+        break;
+      case 1:
+        values = {1, 2, 4, 8, 16};
+        break;
+      case 2:
+        values = {5};
+        break;
+      default:
+        for (int v = 0; v < 3; ++v) values.push_back(1 + rng() % 40);
+    }
+    Bytes input;
+    for (unsigned v = 0; v < alphabet; ++v) {
+      const std::uint32_t count = values[rng() % values.size()];
+      input.insert(input.end(), count, static_cast<unsigned char>(v));
+    }
+    std::shuffle(input.begin(), input.end(), rng);
+    if (compressed(codec, input) != ReferenceHuffman::compress(input)) {
+      ADD_FAILURE() << "round " << round << ", alphabet " << alphabet;
       break;
     }
   }

@@ -52,14 +52,37 @@ void HuffmanCompression::initArrays() {
 }
 
 void HuffmanCompression::countBytes(const unsigned char* in, unsigned int length) {
-  // Four tables break the dependency between neighbouring equal bytes.
+  // Four tables break the dependency between neighbouring equal bytes; runs
+  // of one value (blank image areas) are counted eight bytes per step in a
+  // register instead.
   std::uint32_t counts[4][256] = {};
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   unsigned int i = 0;
-  for (; i + 4 <= length; i += 4) {
-    ++counts[0][in[i]];
-    ++counts[1][in[i + 1]];
-    ++counts[2][in[i + 2]];
-    ++counts[3][in[i + 3]];
+  while (i + 8 <= length) {
+    std::uint64_t word;
+    std::memcpy(&word, in + i, 8);
+    if (word == (word & 0xFF) * kOnes) {
+      unsigned int run = 8;
+      for (;;) {
+        std::uint64_t next;
+        if (i + run + 8 > length) break;
+        std::memcpy(&next, in + i + run, 8);
+        if (next != word) break;
+        run += 8;
+      }
+      counts[0][word & 0xFF] += run;
+      i += run;
+      continue;
+    }
+    ++counts[0][word & 0xFF];
+    ++counts[1][(word >> 8) & 0xFF];
+    ++counts[2][(word >> 16) & 0xFF];
+    ++counts[3][(word >> 24) & 0xFF];
+    ++counts[0][(word >> 32) & 0xFF];
+    ++counts[1][(word >> 40) & 0xFF];
+    ++counts[2][(word >> 48) & 0xFF];
+    ++counts[3][word >> 56];
+    i += 8;
   }
   for (; i < length; ++i) ++counts[0][in[i]];
   for (int v = 0; v < 256; ++v) m_frequency[v] = counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v];
@@ -249,16 +272,37 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
   }
 }
 
+// The counts of equal neighbours of a round's sorted prefix are those of
+// the previous round's result: sorting inserts the merged weight y after
+// every weight not below it and leaves the weights before it in place, so
+// only the counts from there on are refreshed.
 void HuffmanCompression::sortRound(int k, bool sortedBeforeLast) {
+  unsigned int* w = m_activeWeight;
+  int* equalBefore = m_roundEqualBefore;
+  int from = 1;
   if (k >= 3 && (sortedBeforeLast || isNonIncreasing(0, k - 2))) {
-    m_roundEqualBefore[0] = 0;
-    for (int x = 0; x + 1 <= k - 2; ++x) {
-      m_roundEqualBefore[x + 1] = m_roundEqualBefore[x] + (m_activeWeight[x] == m_activeWeight[x + 1] ? 1 : 0);
+    if (!sortedBeforeLast) {
+      equalBefore[0] = 0;
+      for (int x = 1; x <= k - 2; ++x) equalBefore[x] = equalBefore[x - 1] + (w[x - 1] == w[x] ? 1 : 0);
+    }
+    const unsigned int y = w[k - 1];
+    int at = 0;
+    int end = k - 1;
+    while (at < end) {  // the first weight below y
+      const int m = (at + end) / 2;
+      if (w[m] >= y) {
+        at = m + 1;
+      } else {
+        end = m;
+      }
     }
     lastDisplacedQuickSortD(0, k - 1);
+    from = at > 1 ? at : 1;
   } else {
     quickSortD(0, k - 1);
   }
+  equalBefore[0] = 0;
+  for (int x = from; x <= k - 1; ++x) equalBefore[x] = equalBefore[x - 1] + (w[x - 1] == w[x] ? 1 : 0);
 }
 
 void HuffmanCompression::buildByteTree() {
@@ -327,8 +371,10 @@ namespace {
 
 // Packs the codes of `in`; `packed` holds each byte's code and length as
 // (code << 6 | length), lengths up to 32. With lengths up to 16, two codes
-// are joined before they go to the writer, which halves its work.
-template <bool kPairs>
+// are joined before they go to the writer, which halves its work. With
+// kQuads, four codes that fit into one word together go as one; meant for
+// streams of mostly short codes, where that test rarely fails.
+template <bool kPairs, bool kQuads>
 MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
                                 unsigned char* out) {
   mox::detail::WordWriter writer(out);
@@ -338,6 +384,15 @@ MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char
     const std::uint64_t b = packed[in[i + 1]];
     const std::uint64_t c = packed[in[i + 2]];
     const std::uint64_t d = packed[in[i + 3]];
+    if (kQuads) {
+      const unsigned bits = static_cast<unsigned>((a & 63) + (b & 63) + (c & 63) + (d & 63));
+      if (bits <= 32) {
+        const std::uint64_t ab = ((a >> 6) << (b & 63)) | (b >> 6);
+        const std::uint64_t cd = ((c >> 6) << (d & 63)) | (d >> 6);
+        writer.put((ab << ((c & 63) + (d & 63))) | cd, bits);
+        continue;
+      }
+    }
     if (kPairs) {
       writer.put(((a >> 6) << (b & 63)) | (b >> 6), static_cast<unsigned>((a & 63) + (b & 63)));
       writer.put(((c >> 6) << (d & 63)) | (d >> 6), static_cast<unsigned>((c & 63) + (d & 63)));
@@ -354,17 +409,35 @@ MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char
   }
   writer.finish();
 }
-template <bool kPairs>
+template <bool kPairs, bool kQuads>
 void packPlain(const std::uint64_t* packed, const unsigned char* in, unsigned int length, unsigned char* out) {
-  packBody<kPairs>(packed, in, length, out);
+  packBody<kPairs, kQuads>(packed, in, length, out);
 }
 #if MOX_BMI2_DISPATCH
-template <bool kPairs>
+template <bool kPairs, bool kQuads>
 MOX_TARGET_BMI2 void packBmi2(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
                               unsigned char* out) {
-  packBody<kPairs>(packed, in, length, out);
+  packBody<kPairs, kQuads>(packed, in, length, out);
 }
 #endif
+
+using PackFunction = void (*)(const std::uint64_t*, const unsigned char*, unsigned int, unsigned char*);
+
+// The packer for codes of at most maxLength bits averaging `average`.
+PackFunction choosePacker(unsigned maxLength, double average) {
+  const bool pairs = maxLength <= 16;
+  // Four codes of this average fill well under a word: the joined path is
+  // taken nearly always.
+  const bool quads = average <= 5.0;
+#if MOX_BMI2_DISPATCH
+  if (mox::detail::processorHasBmi2()) {
+    if (quads) return pairs ? packBmi2<true, true> : packBmi2<false, true>;
+    return pairs ? packBmi2<true, false> : packBmi2<false, false>;
+  }
+#endif
+  if (quads) return pairs ? packPlain<true, true> : packPlain<false, true>;
+  return pairs ? packPlain<true, false> : packPlain<false, false>;
+}
 
 }  // namespace
 
@@ -373,13 +446,8 @@ void HuffmanCompression::writeStream(const unsigned char* in, unsigned int lengt
     // Code and length in one table entry: one load per byte.
     std::uint64_t packed[256];
     for (int v = 0; v < 256; ++v) packed[v] = (m_code[v] << 6) | m_codeLength[v];
-    const bool pairs = m_maxCodeLength <= 16;
-#if MOX_BMI2_DISPATCH
-    if (mox::detail::processorHasBmi2()) {
-      return pairs ? packBmi2<true>(packed, in, length, out) : packBmi2<false>(packed, in, length, out);
-    }
-#endif
-    return pairs ? packPlain<true>(packed, in, length, out) : packPlain<false>(packed, in, length, out);
+    const double average = length ? double(streamBits()) / length : 0.0;
+    return choosePacker(m_maxCodeLength, average)(packed, in, length, out);
   }
   mox::detail::WordWriter writer(out);
   for (unsigned int i = 0; i < length; ++i) writer.putLong(m_code[in[i]], m_codeLength[in[i]]);
