@@ -9,6 +9,10 @@
 #endif
 
 #include "mox_utils/compression/CodecSupport.h"
+
+#if MOX_BMI2_DISPATCH
+#include <cpuid.h>
+#endif
 #include "mox_utils/settings/mox_utils.h"
 
 using mox::detail::loadLE32;
@@ -306,6 +310,11 @@ bool decodeRunsPlain(const unsigned char* stream, std::uint64_t words, unsigned 
   return decodeRunsBody<kTrusted, false>(stream, words, out, n);
 }
 #if MOX_BMI2_DISPATCH
+bool processorHasLzcnt() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 5)) != 0;
+}
+
 // Every processor with BMI2 also counts leading zeros in one instruction
 // (lzcnt); the loop's step waits on that count.
 template <bool kTrusted>
@@ -318,7 +327,7 @@ __attribute__((target("bmi,bmi2,lzcnt"))) bool decodeRunsBmi2(const unsigned cha
 template <bool kTrusted>
 bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
 #if MOX_BMI2_DISPATCH
-  static const bool fast = mox::detail::processorHasBmi2() && __builtin_cpu_supports("abm") != 0;
+  static const bool fast = mox::detail::processorHasBmi2() && processorHasLzcnt();
   if (fast) return decodeRunsBmi2<kTrusted>(stream, words, out, n);
 #endif
   return decodeRunsPlain<kTrusted>(stream, words, out, n);
