@@ -9,6 +9,10 @@
 #endif
 
 #include "mox_utils/compression/CodecSupport.h"
+
+#if MOX_BMI2_DISPATCH
+#include <cpuid.h>
+#endif
 #include "mox_utils/settings/mox_utils.h"
 
 using mox::detail::loadLE32;
@@ -183,6 +187,21 @@ MOX_ALWAYS_INLINE std::uint64_t sevenLiteralsBmi2(std::uint64_t buf) {
 }
 #endif
 
+// Bits a step of the fast loop consumes: the literals before `skip` and,
+// when skip <= 45, the run code at it. Whether a run follows changes from
+// step to step without a pattern a predictor could learn, and the next step
+// waits on this value, so it is a conditional move, not a branch (which the
+// compiler prefers here).
+MOX_ALWAYS_INLINE unsigned bitsUsed(unsigned skip) {
+  unsigned used = skip + RLEEncoder::kRunCodeBits;
+#if defined(__x86_64__) && defined(__GNUC__)
+  __asm__("cmpl $45, %1\n\tcmoval %1, %0" : "+r"(used) : "r"(skip) : "cc");
+#else
+  if (skip > 45) used = skip;
+#endif
+  return used;
+}
+
 // Decodes n bytes. Checked mode reads only the `words` words of the stream
 // and rejects empty runs and runs past n. Trusted mode reads no word that a
 // well-formed stream lacks: the fast loop runs only while kTrustedRoom bytes
@@ -240,16 +259,20 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
 #endif
     std::memcpy(out + o, &little, 8);
     o += literals;
-    const bool run = skip <= 45;  // then the code at `skip` is a run and in the window
+    // Whether a run follows changes from step to step without a pattern a
+    // predictor could learn: arithmetic rather than a branch. The code at
+    // `skip` is a run and in the window when skip <= 45.
+    const unsigned run = ((skip + 18) >> 6) ^ 1u;
     const std::uint64_t c = buf << (skip & 63);
-    const std::uint32_t length = run ? static_cast<std::uint32_t>(c >> 53) : 0u;
+    const std::uint32_t length = static_cast<std::uint32_t>(c >> 53) & (0u - run);
     const unsigned char byte = static_cast<unsigned char>(c >> 45);
-    if (run && length - 1 >= n - o) return false;  // an empty run, or one past n
+    // An empty run, or one past n.
+    if (static_cast<unsigned>(length - 1 >= n - o) & run) return false;
     std::memset(out + o, byte, 16);
     if (length > 16) std::memset(out + o, byte, length);
     o += length;
     // 19 to 64 bits consumed.
-    const unsigned used = skip + (run ? RLEEncoder::kRunCodeBits : 0);
+    const unsigned used = bitsUsed(skip);
     bitpos += used;
     buf = ((buf << 1) << (used - 1)) | (next >> (64 - used));
   }
@@ -268,7 +291,14 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
     const std::uint32_t length = literal ? 1u : static_cast<std::uint32_t>(buf >> 53);
     const unsigned char byte = static_cast<unsigned char>(literal ? buf >> 55 : buf >> 45);
     if (length - 1 >= n - o) return false;
-    std::memset(out + o, byte, length);
+    // A call per code would dominate here, where most codes are literals.
+    if (n - o >= 16) {
+      std::memset(out + o, byte, 16);
+      if (length > 16) std::memset(out + o, byte, length);
+    } else {
+      out[o] = byte;
+      if (length > 1) std::memset(out + o, byte, length);
+    }
     o += length;
     bitpos += bits;
   }
@@ -280,9 +310,16 @@ bool decodeRunsPlain(const unsigned char* stream, std::uint64_t words, unsigned 
   return decodeRunsBody<kTrusted, false>(stream, words, out, n);
 }
 #if MOX_BMI2_DISPATCH
+bool processorHasLzcnt() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 5)) != 0;
+}
+
+// Every processor with BMI2 also counts leading zeros in one instruction
+// (lzcnt); the loop's step waits on that count.
 template <bool kTrusted>
-MOX_TARGET_BMI2 bool decodeRunsBmi2(const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                                    std::uint32_t n) {
+__attribute__((target("bmi,bmi2,lzcnt"))) bool decodeRunsBmi2(const unsigned char* stream, std::uint64_t words,
+                                                              unsigned char* out, std::uint32_t n) {
   return decodeRunsBody<kTrusted, true>(stream, words, out, n);
 }
 #endif
@@ -290,7 +327,8 @@ MOX_TARGET_BMI2 bool decodeRunsBmi2(const unsigned char* stream, std::uint64_t w
 template <bool kTrusted>
 bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
 #if MOX_BMI2_DISPATCH
-  if (mox::detail::processorHasBmi2()) return decodeRunsBmi2<kTrusted>(stream, words, out, n);
+  static const bool fast = mox::detail::processorHasBmi2() && processorHasLzcnt();
+  if (fast) return decodeRunsBmi2<kTrusted>(stream, words, out, n);
 #endif
   return decodeRunsPlain<kTrusted>(stream, words, out, n);
 }
