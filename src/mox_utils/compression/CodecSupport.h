@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "mox_utils/platform/Mutex.h"
@@ -56,6 +57,22 @@ inline void storeLE32(unsigned char* p, std::uint32_t v) {
 inline void storeLE16(unsigned char* p, std::uint16_t v) {
   v = toLittle16(v);
   std::memcpy(p, &v, 2);
+}
+
+// Allocates a decoder's n-byte output with malloc, fills it with
+// decode(buffer) and hands it to the caller; a failed decode frees it and
+// leaves the outputs as they were.
+template <typename Decode>
+bool decodeIntoNewBuffer(std::uint32_t n, unsigned char** out, int& outLength, Decode decode) {
+  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
+  if (buffer == nullptr) return false;
+  if (!decode(buffer)) {
+    std::free(buffer);
+    return false;
+  }
+  *out = buffer;
+  outLength = static_cast<int>(n);
+  return true;
 }
 
 // Packs codes of up to 32 bits into the word stream. Bits collect at the low

@@ -757,15 +757,8 @@ bool HuffmanCompression::uncompress(const unsigned char* in, unsigned char** out
   const std::uint32_t n = loadLE32(in);
   if (n == 0 || n > INT_MAX) return false;
   mox::detail::ScopedMutexHold hold(m_mutex);
-  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
-  if (buffer == nullptr) return false;
-  if (unCompress(in, buffer) != n) {
-    std::free(buffer);
-    return false;
-  }
-  *out = buffer;
-  outLength = static_cast<int>(n);
-  return true;
+  return mox::detail::decodeIntoNewBuffer(n, out, outLength,
+                                          [&](unsigned char* buffer) { return unCompress(in, buffer) == n; });
 }
 
 bool HuffmanCompression::uncompress(const unsigned char* in, int inLength, unsigned char** out, int& outLength) {
@@ -786,13 +779,7 @@ bool HuffmanCompression::uncompress(const unsigned char* in, int inLength, unsig
   // Every code takes at least the shortest length: a bound on n before the
   // allocation.
   if (std::uint64_t{n} * m_minCodeLength > 32 * words) return false;
-  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
-  if (buffer == nullptr) return false;
-  if (!decodeStream<false>(in + dictionaryEnd, words, buffer, n)) {
-    std::free(buffer);
-    return false;
-  }
-  *out = buffer;
-  outLength = static_cast<int>(n);
-  return true;
+  return mox::detail::decodeIntoNewBuffer(n, out, outLength, [&](unsigned char* buffer) {
+    return decodeStream<false>(in + dictionaryEnd, words, buffer, n);
+  });
 }

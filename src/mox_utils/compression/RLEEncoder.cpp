@@ -454,15 +454,8 @@ bool RLEEncoder::decode(unsigned char* in, unsigned char** out, int& outLength) 
   const std::uint32_t n = loadLE32(in);
   if (n == 0 || n > INT_MAX) return false;
   mox::detail::ScopedMutexHold hold(m_mutex);
-  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
-  if (buffer == nullptr) return false;
-  if (RunLengthDecode(in, buffer) != n) {
-    std::free(buffer);
-    return false;
-  }
-  *out = buffer;
-  outLength = static_cast<int>(n);
-  return true;
+  return mox::detail::decodeIntoNewBuffer(n, out, outLength,
+                                          [&](unsigned char* buffer) { return RunLengthDecode(in, buffer) == n; });
 }
 
 bool RLEEncoder::decode(const unsigned char* in, int inLength, unsigned char** out, int& outLength) {
@@ -475,13 +468,6 @@ bool RLEEncoder::decode(const unsigned char* in, int inLength, unsigned char** o
   // on n before the allocation.
   if (n == 0 || n > INT_MAX || n > (32 * words / kLiteralBits) * kMaxRun) return false;
   mox::detail::ScopedMutexHold hold(m_mutex);
-  auto* buffer = static_cast<unsigned char*>(std::malloc(n));
-  if (buffer == nullptr) return false;
-  if (!decodeRuns<false>(in + 4, words, buffer, n)) {
-    std::free(buffer);
-    return false;
-  }
-  *out = buffer;
-  outLength = static_cast<int>(n);
-  return true;
+  return mox::detail::decodeIntoNewBuffer(
+      n, out, outLength, [&](unsigned char* buffer) { return decodeRuns<false>(in + 4, words, buffer, n); });
 }
