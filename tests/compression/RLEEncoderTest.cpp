@@ -112,6 +112,16 @@ TEST(RLEEncoderTest, MatchesReferenceAndRoundTrips) {
   Bytes mixed;
   for (int k = 0; k < 3000; ++k) mixed.insert(mixed.end(), 1 + rng() % (k % 7 == 0 ? 2100 : 4), rng() % 3);
   frames.emplace_back("mixed runs", mixed);
+  // Stretches of 0..20 literals, each closed by a short run, land at every
+  // offset of the encoder's 64-byte blocks.
+  Bytes stretches;
+  for (int round = 0; round < 40; ++round) {
+    for (int k = 0; k <= 20; ++k) {
+      for (int j = 0; j < k; ++j) stretches.push_back(static_cast<unsigned char>(stretches.size() % 2 + 10));
+      stretches.insert(stretches.end(), 2 + (k + round) % 3, static_cast<unsigned char>(k));
+    }
+  }
+  frames.emplace_back("literal stretches", stretches);
   Bytes noise(70001);
   for (auto& b : noise) b = static_cast<unsigned char>(rng());
   frames.emplace_back("noise", noise);

@@ -79,13 +79,14 @@ bool decodeIntoNewBuffer(std::uint32_t n, unsigned char** out, int& outLength, D
 // end of a 64-bit accumulator; each put() stores the word that the pending
 // bits would form and advances only when 32 bits are complete, so the loop
 // has no data-dependent branch. The store at an incomplete position is
-// overwritten later, and it always lies inside the stream: after a put() at
-// least one bit is pending, so the stream has a word at that position.
+// overwritten later. It lies inside the stream when bits are pending; a
+// put() of no bits with none pending stores one word past it, so callers
+// that put empty codes give the buffer a word of room.
 class WordWriter {
  public:
   explicit WordWriter(unsigned char* out) : m_out(out) {}
 
-  // 1 <= bits <= 32, code < 2^bits. The pending count is the only value
+  // 0 <= bits <= 32, code < 2^bits. The pending count is the only value
   // carried from code to code besides the accumulator, and it takes one add
   // and one mask: completed words advance the output by (total >> 5) words.
   void put(std::uint64_t code, unsigned bits) {

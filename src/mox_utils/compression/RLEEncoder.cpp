@@ -72,6 +72,8 @@ inline void forEachCode(const unsigned char* x, std::uint32_t n, Sink&& sink) {
 
 // Largest stream for n bytes: runs of two cost 9.5 bits a byte, nothing more.
 std::uint64_t worstEncodedLength(std::uint32_t n) { return 4 + 4 * ((19 * std::uint64_t{n} + 63) / 64); }
+// The encoder writes a word at its position even when it adds no bits.
+constexpr std::uint64_t kEncodeSlack = 4;
 
 // The code of a run of `length` bytes (1..1023): a literal's code (1, byte)
 // equals (length << 8 | byte) for length 1.
@@ -87,76 +89,182 @@ inline void putRun(mox::detail::WordWriter& writer, std::uint32_t length, std::u
   writer.put(runCode(length, byte), runBits(length));
 }
 
-// Same output as forEachCode feeding a writer, two runs per step: their
-// codes go into the writer together when they fit into 32 bits (unless both
-// are runs of two or more, the usual case on frame differences).
-#define MOX_ENCODE_BODY                                                                                         \
-  storeLE32(out, n);                                                                                            \
-  mox::detail::WordWriter writer(out + 4);                                                                      \
-  std::uint32_t start = 0;                                                                                      \
-  for (std::uint32_t base = 0; base < n; base += 64) {                                                          \
-    std::uint64_t ends = runEnds(x, base, n);                                                                   \
-    while (ends != 0) {                                                                                         \
-      const std::uint32_t end1 = base + static_cast<std::uint32_t>(__builtin_ctzll(ends));                      \
-      ends &= ends - 1;                                                                                         \
-      const std::uint32_t length1 = end1 - start + 1;                                                           \
-      const std::uint32_t byte1 = x[end1];                                                                      \
-      start = end1 + 1;                                                                                         \
-      if (ends == 0 || length1 > kMaxRun) {                                                                     \
-        putRun(writer, length1, byte1);                                                                         \
-        continue;                                                                                               \
-      }                                                                                                         \
-      const std::uint32_t end2 = base + static_cast<std::uint32_t>(__builtin_ctzll(ends));                      \
-      ends &= ends - 1;                                                                                         \
-      const std::uint32_t length2 = end2 - start + 1;                                                           \
-      const std::uint32_t byte2 = x[end2];                                                                      \
-      start = end2 + 1;                                                                                         \
-      const unsigned bits1 = runBits(length1);                                                                  \
-      const unsigned bits2 = runBits(length2);                                                                  \
-      if (bits1 + bits2 <= 32 && length2 <= kMaxRun) {                                                          \
-        writer.put((std::uint64_t{runCode(length1, byte1)} << bits2) | runCode(length2, byte2), bits1 + bits2); \
-      } else {                                                                                                  \
-        writer.put(runCode(length1, byte1), bits1);                                                             \
-        putRun(writer, length2, byte2);                                                                         \
-      }                                                                                                         \
-    }                                                                                                           \
-  }                                                                                                             \
-  return static_cast<std::uint32_t>(writer.finish() - out);
-
-std::uint32_t encodeIntoPlain(const unsigned char* x, std::uint32_t n, unsigned char* out) { MOX_ENCODE_BODY }
-#if defined(__x86_64__) && defined(__GNUC__)
-// Variable shifts without flag updates (shlx, shrx) and tzcnt shorten the
-// loop that packs the codes.
-__attribute__((target("bmi,bmi2"))) std::uint32_t encodeIntoBmi2(const unsigned char* x, std::uint32_t n,
-                                                                 unsigned char* out){MOX_ENCODE_BODY}
+// Eight bytes of a buffer of n bytes from position p, the first in the low
+// byte, zeros past the end.
+inline std::uint64_t load8(const unsigned char* x, std::uint32_t p, std::uint32_t n) {
+  std::uint64_t v = 0;
+  if (n - p >= 8) {
+    std::memcpy(&v, x + p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
 #endif
-#undef MOX_ENCODE_BODY
-
-std::uint32_t encodeInto(const unsigned char* x, std::uint32_t n, unsigned char* out) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  static const bool bmi2 = __builtin_cpu_supports("bmi2");
-  if (bmi2) return encodeIntoBmi2(x, n, out);
-#endif
-  return encodeIntoPlain(x, n, out);
+  } else {
+    for (std::uint32_t k = 0; k < n - p; ++k) v |= std::uint64_t{x[p + k]} << (8 * k);
+  }
+  return v;
 }
 
-// result = a XOR b; and, when keep is set, keep = a (the same pass).
-void xorBytes(unsigned char* result, const unsigned char* a, const unsigned char* b, unsigned char* keep,
-              std::size_t n) {
+// The bytes to encode when they are already in memory.
+struct PlainSource {
+  const unsigned char* x;
+  // Bit i set when the run containing byte base + i ends there.
+  std::uint64_t ends(std::uint32_t base, std::uint32_t n) const { return runEnds(x, base, n); }
+  unsigned char byte(std::uint32_t p) const { return x[p]; }
+  std::uint64_t bytes8(std::uint32_t p, std::uint32_t n) const { return load8(x, p, n); }
+  void done(std::uint32_t, std::uint32_t) const {}
+};
+
+// The difference of a frame and the channel's previous frame, formed as it
+// is read; each 64-byte block of the previous frame is replaced by the frame
+// once the block's codes are out, so the encoder reads each byte once and
+// needs no buffer for the difference.
+struct XorSource {
+  const unsigned char* frame;
+  unsigned char* previous;
+  std::uint64_t ends(std::uint32_t base, std::uint32_t n) const {
+    const unsigned char* f = frame + base;
+    const unsigned char* p = previous + base;
+#if defined(__SSE2__)
+    if (std::uint64_t{base} + 64 < n) {
+      std::uint64_t equal = 0;
+      for (int k = 0; k < 4; ++k) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f + 16 * k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f + 16 * k + 1));
+        const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k + 1));
+        const __m128i same = _mm_cmpeq_epi8(_mm_xor_si128(a, b), _mm_xor_si128(a1, b1));
+        equal |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_epi8(same))) << (16 * k);
+      }
+      return ~equal;
+    }
+#endif
+    const std::uint32_t count = n - base < 64 ? n - base : 64;
+    std::uint64_t ends = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (base + i + 1 == n || (f[i] ^ p[i]) != (f[i + 1] ^ p[i + 1])) ends |= std::uint64_t{1} << i;
+    }
+    return ends;
+  }
+  unsigned char byte(std::uint32_t p) const { return static_cast<unsigned char>(frame[p] ^ previous[p]); }
+  std::uint64_t bytes8(std::uint32_t p, std::uint32_t n) const { return load8(frame, p, n) ^ load8(previous, p, n); }
+  void done(std::uint32_t base, std::uint32_t n) const {
+    const std::uint32_t count = n - base < 64 ? n - base : 64;
+    std::memcpy(previous + base, frame + base, count);
+  }
+};
+
+// Flag and byte positions of seven literal codes in 63 bits, first literal
+// highest.
+constexpr std::uint64_t kSevenFlags =
+    (1ull << 62) | (1ull << 53) | (1ull << 44) | (1ull << 35) | (1ull << 26) | (1ull << 17) | (1ull << 8);
+constexpr std::uint64_t kSevenBytes = 0x7FFFFFFFFFFFFFFFull & ~kSevenFlags;
+
+// The codes of seven literals (the first in the low byte of `bytes`), first
+// one highest (63 bits).
+MOX_ALWAYS_INLINE std::uint64_t sevenLiteralCodesPortable(std::uint64_t bytes) {
+  std::uint64_t code = 0;
+  for (int k = 0; k < 7; ++k) code = (code << 9) | 0x100u | ((bytes >> (8 * k)) & 0xFF);
+  return code;
+}
+
+// Encodes the difference that `source` forms, block by block. Each step
+// writes the literals at the current position (up to seven, as one 63-bit
+// group) and then, unless seven were taken, the run of two or more bytes
+// that follows them. Frame differences mix short literal stretches and runs
+// of two or three without a pattern, so the step has no branch on what it
+// finds; empty parts are written with zero bits.
+template <bool kBmi2, class Source>
+MOX_ALWAYS_INLINE std::uint32_t encodeBody(const Source source, std::uint32_t n, unsigned char* out) {
+  storeLE32(out, n);
+  mox::detail::WordWriter writer(out + 4);
+  std::uint32_t start = 0;  // first byte of the run being collected
+  for (std::uint32_t base = 0; base < n; base += 64) {
+    const std::uint64_t ends = source.ends(base, n);
+    if (start < base) {
+      // A run from earlier blocks: it ends at the first end here, if any.
+      if (ends == 0) {
+        source.done(base, n);
+        continue;
+      }
+      const std::uint32_t end = base + static_cast<std::uint32_t>(__builtin_ctzll(ends));
+      putRun(writer, end - start + 1, source.byte(end));
+      start = end + 1;
+    }
+    while (start - base < 64) {
+      const std::uint64_t x = ends >> (start - base);
+      // Literals: the run ends at every position from here on.
+      const unsigned ones = static_cast<unsigned>(__builtin_ctzll(~x | (1ull << 63)));
+      const unsigned literals = ones < 7 ? ones : 7;
+      std::uint64_t seven;
+#if MOX_BMI2_DISPATCH
+      if constexpr (kBmi2) {
+        // First byte at bits 48..55, seventh at 0..7.
+        const std::uint64_t bytes = __builtin_bswap64(source.bytes8(start, n)) >> 8;
+        __asm__("pdepq %2, %1, %0" : "=r"(seven) : "r"(bytes), "r"(kSevenBytes));
+        seven |= kSevenFlags;
+      } else {
+        seven = sevenLiteralCodesPortable(source.bytes8(start, n));
+      }
+#else
+      seven = sevenLiteralCodesPortable(source.bytes8(start, n));
+#endif
+      const unsigned literalBits = 9 * literals;
+      const std::uint64_t literalCodes = seven >> (63 - literalBits);
+      const unsigned lowBits = literalBits < 32 ? literalBits : 32;
+      writer.put(literalCodes >> lowBits, literalBits - lowBits);
+      writer.put(literalCodes & ((std::uint64_t{1} << lowBits) - 1), lowBits);
+
+      // Fewer than seven literals: a run starts after them, and it ends in
+      // this block when a later end is set.
+      // Masks rather than conditions keep the compiler from branching.
+      const std::uint64_t rest = x >> literals;
+      const std::uint32_t run = 0u - static_cast<std::uint32_t>((literals < 7) & (rest != 0));
+      const std::uint32_t length = static_cast<std::uint32_t>(__builtin_ctzll(rest | (1ull << 63))) + 1;
+      const std::uint32_t last = start + ((literals + length - 1) & run);
+      writer.put(runCode(length, source.byte(last)) & run, RLEEncoder::kRunCodeBits & run);
+      start += literals + (length & run);
+      // Without a run the block is done, or its last run goes on into the
+      // next one.
+      if (rest == 0 && literals < 7) break;
+    }
+    source.done(base, n);
+  }
+  return static_cast<std::uint32_t>(writer.finish() - out);
+}
+
+template <class Source>
+std::uint32_t encodePlain(const Source& source, std::uint32_t n, unsigned char* out) {
+  return encodeBody<false>(source, n, out);
+}
+#if MOX_BMI2_DISPATCH
+// Variable shifts without flag updates (shlx, shrx), tzcnt and a parallel
+// deposit of seven literals shorten the loop that packs the codes.
+template <class Source>
+__attribute__((target("bmi,bmi2"))) std::uint32_t encodeBmi2(const Source& source, std::uint32_t n,
+                                                             unsigned char* out) {
+  return encodeBody<true>(source, n, out);
+}
+#endif
+
+template <class Source>
+std::uint32_t encodeInto(const Source& source, std::uint32_t n, unsigned char* out) {
+#if MOX_BMI2_DISPATCH
+  if (mox::detail::processorHasBmi2()) return encodeBmi2(source, n, out);
+#endif
+  return encodePlain(source, n, out);
+}
+
+// result = a XOR b.
+void xorBytes(unsigned char* result, const unsigned char* a, const unsigned char* b, std::size_t n) {
   std::size_t i = 0;
 #if defined(__SSE2__)
   for (; i + 16 <= n; i += 16) {
     const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
     const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(result + i), _mm_xor_si128(va, vb));
-    if (keep != nullptr) _mm_storeu_si128(reinterpret_cast<__m128i*>(keep + i), va);
   }
 #endif
-  for (; i < n; ++i) {
-    const unsigned char v = a[i];
-    result[i] = static_cast<unsigned char>(v ^ b[i]);
-    if (keep != nullptr) keep[i] = v;
-  }
+  for (; i < n; ++i) result[i] = static_cast<unsigned char>(a[i] ^ b[i]);
 }
 
 // Output room that lets the trusted decoder read the five words from the
@@ -338,12 +446,10 @@ bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char*
 RLEEncoder::RLEEncoder()
     : m_mutex(mox::platform::MutexHandle::create()),
       m_previousFrame{},
-      m_previousFrameSize{},
-      m_workBuffer(nullptr),
-      m_workBufferSize(0) {}
+      m_previousFrameSize{} {}
 
 RLEEncoder::RLEEncoder(const RLEEncoder& other)
-    : m_mutex(other.m_mutex), m_previousFrame{}, m_previousFrameSize{}, m_workBuffer(nullptr), m_workBufferSize(0) {
+    : m_mutex(other.m_mutex), m_previousFrame{}, m_previousFrameSize{} {
   mox::detail::ScopedMutexHold hold(other.m_mutex);
   copyFramesFrom(other);
 }
@@ -362,9 +468,6 @@ RLEEncoder& RLEEncoder::operator=(const RLEEncoder& other) {
 
 RLEEncoder::~RLEEncoder() {
   releaseFrames();
-  std::free(m_workBuffer);
-  m_workBuffer = nullptr;
-  m_workBufferSize = 0;
   m_mutex.close();
 }
 
@@ -389,7 +492,7 @@ void RLEEncoder::copyFramesFrom(const RLEEncoder& other) {
 }
 
 void RLEEncoder::doXor(unsigned char* result, unsigned char* a, unsigned char* b, int length) {
-  if (length > 0) xorBytes(result, a, b, nullptr, static_cast<std::size_t>(length));
+  if (length > 0) xorBytes(result, a, b, static_cast<std::size_t>(length));
 }
 
 unsigned int RLEEncoder::EncodedRunLength(unsigned char* data, unsigned int length) {
@@ -399,7 +502,15 @@ unsigned int RLEEncoder::EncodedRunLength(unsigned char* data, unsigned int leng
 }
 
 unsigned int RLEEncoder::RunLengthEncode(unsigned char* data, unsigned int length, unsigned char* out) {
-  return encodeInto(data, length, out);
+  // The caller's buffer holds exactly EncodedRunLength() bytes; the encoder
+  // needs a little more room than it fills.
+  const std::uint64_t worst = worstEncodedLength(length);
+  auto* scratch = static_cast<unsigned char*>(std::malloc(worst + kEncodeSlack));
+  if (scratch == nullptr) return 0;
+  const std::uint32_t used = encodeInto(PlainSource{data}, length, scratch);
+  std::memcpy(out, scratch, used);
+  std::free(scratch);
+  return used;
 }
 
 unsigned int RLEEncoder::DecodedRunLength(unsigned char* in) { return loadLE32(in); }
@@ -423,23 +534,20 @@ bool RLEEncoder::encode(unsigned char* data, int length, unsigned char** out, in
     m_previousFrameSize[channel] = m_previousFrame[channel] != nullptr ? length : 0;
     if (m_previousFrame[channel] == nullptr) return false;
   }
-  if (m_workBuffer == nullptr || m_workBufferSize < length) {
-    std::free(m_workBuffer);
-    m_workBuffer = static_cast<unsigned char*>(std::malloc(n));
-    m_workBufferSize = m_workBuffer != nullptr ? length : 0;
-    if (m_workBuffer == nullptr) return false;
-  }
-  // The output is sized for the worst case and trimmed afterwards, which
-  // spares a counting pass; it is allocated before the previous frame is
-  // replaced, so a failure leaves the channel as it was.
+  // The output is sized for the worst case, which spares a counting pass;
+  // it is allocated before the previous frame is replaced, so a failure
+  // leaves the channel as it was. It is trimmed only when that returns at
+  // least half of it: a block shrunk by a few percent makes the allocator
+  // hand out fresh pages for the next frame (its threshold for mapping
+  // large blocks follows the sizes freed), and touching those costs more
+  // than the encoding.
   const std::uint64_t worst = worstEncodedLength(n);
   if (worst > INT_MAX) return false;
-  auto* buffer = static_cast<unsigned char*>(std::malloc(worst));
+  auto* buffer = static_cast<unsigned char*>(std::malloc(worst + kEncodeSlack));
   if (buffer == nullptr) return false;
 
-  xorBytes(m_workBuffer, data, m_previousFrame[channel], m_previousFrame[channel], n);
-  const std::uint32_t used = encodeInto(m_workBuffer, n, buffer);
-  if (used < worst) {
+  const std::uint32_t used = encodeInto(XorSource{data, m_previousFrame[channel]}, n, buffer);
+  if (used <= worst / 2) {
     if (auto* trimmed = static_cast<unsigned char*>(std::realloc(buffer, used))) buffer = trimmed;
   }
   *out = buffer;

@@ -32,8 +32,7 @@ class MOX_API RLEEncoder {
   RLEEncoder();
   // Copies share the other encoder's mutex (as copying the handle does) and
   // take deep copies of its previous frames, so both continue the same
-  // channels independently and each frees only its own buffers. The work
-  // buffer is scratch and not copied. Should copying a previous frame fail
+  // channels independently and each frees only its own buffers. Should copying a previous frame fail
   // for lack of memory, that channel starts afresh (coded against zeros).
   RLEEncoder(const RLEEncoder& other);
   RLEEncoder& operator=(const RLEEncoder& other);
@@ -76,6 +75,4 @@ class MOX_API RLEEncoder {
   mox::platform::MutexHandle m_mutex;
   unsigned char* m_previousFrame[kChannels];  // Guarded by m_mutex.
   int m_previousFrameSize[kChannels];         // Guarded by m_mutex.
-  unsigned char* m_workBuffer;                // Guarded by m_mutex.
-  int m_workBufferSize;                       // Guarded by m_mutex.
 };
