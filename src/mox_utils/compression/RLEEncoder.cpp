@@ -443,13 +443,9 @@ bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char*
 
 }  // namespace
 
-RLEEncoder::RLEEncoder()
-    : m_mutex(mox::platform::MutexHandle::create()),
-      m_previousFrame{},
-      m_previousFrameSize{} {}
+RLEEncoder::RLEEncoder() : m_mutex(mox::platform::MutexHandle::create()), m_previousFrame{}, m_previousFrameSize{} {}
 
-RLEEncoder::RLEEncoder(const RLEEncoder& other)
-    : m_mutex(other.m_mutex), m_previousFrame{}, m_previousFrameSize{} {
+RLEEncoder::RLEEncoder(const RLEEncoder& other) : m_mutex(other.m_mutex), m_previousFrame{}, m_previousFrameSize{} {
   mox::detail::ScopedMutexHold hold(other.m_mutex);
   copyFramesFrom(other);
 }
