@@ -572,12 +572,34 @@ LONG regCloseKey(HKEY key) {
 
 namespace {
 
+// A key's handle, checked for the access the call needs.
+LONG resolveFor(HKEY key, DWORD access, KeyHandle* k) {
+  const LONG rc = resolve(key, k);
+  if (rc != kErrorSuccess) return rc;
+  return (k->access & access) != 0 ? kErrorSuccess : kErrorAccessDenied;
+}
+
+// Runs body(hive) on a key that still exists, under its hive's lock and in
+// one transaction, a writing one when `write`: that one is committed when
+// the body succeeds and rolled back otherwise. *modified, when given,
+// receives the key's last write time.
+template <class Body>
+LONG inKeyTransaction(const KeyHandle& k, bool write, Body&& body, std::uint64_t* modified = nullptr) {
+  Hive& hive = *k.hive;
+  std::lock_guard<std::mutex> lock(hive.lock);
+  Transaction tx(hive, write);
+  if (!tx.open()) return write ? kErrorCantWrite : kErrorCantRead;
+  if (!keyExists(hive, k.id, modified)) return kErrorKeyDeleted;
+  const LONG rc = body(hive);
+  if (rc != kErrorSuccess || !write) return rc;
+  return tx.commit() ? kErrorSuccess : kErrorCantWrite;
+}
+
 // The common start of the value calls: the key's handle, checked for the
 // access the call needs, and the value's name in both of its forms.
 LONG prepareValueCall(HKEY key, const wchar_t* name, DWORD access, KeyHandle* k, Name* n) {
-  LONG rc = resolve(key, k);
+  LONG rc = resolveFor(key, access, k);
   if (rc != kErrorSuccess) return rc;
-  if ((k->access & access) == 0) return kErrorAccessDenied;
   std::wstring_view valueName;
   if ((rc = checkValueName(name, &valueName)) != kErrorSuccess) return rc;
   try {
@@ -593,22 +615,21 @@ LONG prepareValueCall(HKEY key, const wchar_t* name, DWORD access, KeyHandle* k,
 LONG regQueryValueEx(HKEY key, const wchar_t* name, DWORD* type, BYTE* data, DWORD* size) {
   KeyHandle k;
   Name n;
-  LONG rc = prepareValueCall(key, name, kKeyQueryValue, &k, &n);
+  const LONG rc = prepareValueCall(key, name, kKeyQueryValue, &k, &n);
   if (rc != kErrorSuccess) return rc;
-  Hive& hive = *k.hive;
-  std::lock_guard<std::mutex> lock(hive.lock);
-  Transaction tx(hive, false);
-  if (!tx.open()) return kErrorCantRead;
-  if (!keyExists(hive, k.id)) return kErrorKeyDeleted;
-  Query q(hive, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
-  const int step = q.bind(1, k.id).bind(2, n.folded).step();
-  if (step == SQLITE_DONE) return kErrorFileNotFound;
-  if (step != SQLITE_ROW) return kErrorCantRead;
-  DWORD blobSize = 0;
-  const BYTE* blob = q.blob(1, &blobSize);
-  rc = copyData(blob, blobSize, data, size);
-  if (type != nullptr && (rc == kErrorSuccess || rc == kErrorMoreData)) *type = static_cast<DWORD>(q.integer(0));
-  return rc;
+  return inKeyTransaction(k, false, [&](Hive& hive) -> LONG {
+    Query q(hive, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
+    const int step = q.bind(1, k.id).bind(2, n.folded).step();
+    if (step == SQLITE_DONE) return kErrorFileNotFound;
+    if (step != SQLITE_ROW) return kErrorCantRead;
+    DWORD blobSize = 0;
+    const BYTE* blob = q.blob(1, &blobSize);
+    const LONG copied = copyData(blob, blobSize, data, size);
+    if (type != nullptr && (copied == kErrorSuccess || copied == kErrorMoreData)) {
+      *type = static_cast<DWORD>(q.integer(0));
+    }
+    return copied;
+  });
 }
 
 LONG regSetValueEx(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
@@ -618,18 +639,15 @@ LONG regSetValueEx(HKEY key, const wchar_t* name, DWORD type, const BYTE* data, 
   Name n;
   const LONG rc = prepareValueCall(key, name, kKeySetValue, &k, &n);
   if (rc != kErrorSuccess) return rc;
-  Hive& hive = *k.hive;
-  std::lock_guard<std::mutex> lock(hive.lock);
-  Transaction tx(hive, true);
-  if (!tx.open()) return kErrorCantWrite;
-  if (!keyExists(hive, k.id)) return kErrorKeyDeleted;
-  // An existing value keeps its place in the enumeration and its spelling.
-  Query q(hive,
-          "INSERT INTO vals(key, name, folded, length, type, data) VALUES(?1, ?2, ?3, ?4, ?5, ?6) "
-          "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
-  q.bind(1, k.id).bind(2, n.spelled).bind(3, n.folded).bind(4, n.length).bind(5, type).bindBlob(6, data, size);
-  if (q.step() != SQLITE_DONE || !touchKey(hive, k.id) || !tx.commit()) return kErrorCantWrite;
-  return kErrorSuccess;
+  return inKeyTransaction(k, true, [&](Hive& hive) -> LONG {
+    // An existing value keeps its place in the enumeration and its spelling.
+    Query q(hive,
+            "INSERT INTO vals(key, name, folded, length, type, data) VALUES(?1, ?2, ?3, ?4, ?5, ?6) "
+            "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data");
+    q.bind(1, k.id).bind(2, n.spelled).bind(3, n.folded).bind(4, n.length).bind(5, type).bindBlob(6, data, size);
+    if (q.step() != SQLITE_DONE || !touchKey(hive, k.id)) return kErrorCantWrite;
+    return kErrorSuccess;
+  });
 }
 
 LONG regDeleteValue(HKEY key, const wchar_t* name) {
@@ -637,98 +655,87 @@ LONG regDeleteValue(HKEY key, const wchar_t* name) {
   Name n;
   const LONG rc = prepareValueCall(key, name, kKeySetValue, &k, &n);
   if (rc != kErrorSuccess) return rc;
-  Hive& hive = *k.hive;
-  std::lock_guard<std::mutex> lock(hive.lock);
-  Transaction tx(hive, true);
-  if (!tx.open()) return kErrorCantWrite;
-  if (!keyExists(hive, k.id)) return kErrorKeyDeleted;
-  Query q(hive, "DELETE FROM vals WHERE key = ?1 AND folded = ?2");
-  if (q.bind(1, k.id).bind(2, n.folded).step() != SQLITE_DONE) return kErrorCantWrite;
-  if (sqlite3_changes(hive.db()) == 0) return kErrorFileNotFound;
-  if (!touchKey(hive, k.id) || !tx.commit()) return kErrorCantWrite;
-  return kErrorSuccess;
+  return inKeyTransaction(k, true, [&](Hive& hive) -> LONG {
+    Query q(hive, "DELETE FROM vals WHERE key = ?1 AND folded = ?2");
+    if (q.bind(1, k.id).bind(2, n.folded).step() != SQLITE_DONE) return kErrorCantWrite;
+    if (sqlite3_changes(hive.db()) == 0) return kErrorFileNotFound;
+    return touchKey(hive, k.id) ? kErrorSuccess : kErrorCantWrite;
+  });
 }
 
 LONG regEnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameChars, DWORD* type, BYTE* data, DWORD* dataSize) {
   if (name == nullptr || nameChars == nullptr) return kErrorInvalidParameter;
   KeyHandle k;
-  LONG rc = resolve(key, &k);
+  const LONG rc = resolveFor(key, kKeyQueryValue, &k);
   if (rc != kErrorSuccess) return rc;
-  if ((k.access & kKeyQueryValue) == 0) return kErrorAccessDenied;
-  Hive& hive = *k.hive;
-  std::lock_guard<std::mutex> lock(hive.lock);
-  Transaction tx(hive, false);
-  if (!tx.open()) return kErrorCantRead;
-  if (!keyExists(hive, k.id)) return kErrorKeyDeleted;
-  Query q(hive, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
-  const int step = q.bind(1, k.id).bind(2, static_cast<std::int64_t>(index)).step();
-  if (step == SQLITE_DONE) return kErrorNoMoreItems;
-  if (step != SQLITE_ROW) return kErrorCantRead;
-  try {
-    DWORD length = 0;
-    if ((rc = copyName(q.text(0), name, *nameChars, &length)) != kErrorSuccess) return rc;
-    DWORD blobSize = 0;
-    const BYTE* blob = q.blob(2, &blobSize);
-    if ((rc = copyData(blob, blobSize, data, dataSize)) != kErrorSuccess) return rc;
-    *nameChars = length;
-  } catch (...) {
-    return kErrorOutOfMemory;
-  }
-  if (type != nullptr) *type = static_cast<DWORD>(q.integer(1));
-  return kErrorSuccess;
+  return inKeyTransaction(k, false, [&](Hive& hive) -> LONG {
+    Query q(hive, "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+    const int step = q.bind(1, k.id).bind(2, static_cast<std::int64_t>(index)).step();
+    if (step == SQLITE_DONE) return kErrorNoMoreItems;
+    if (step != SQLITE_ROW) return kErrorCantRead;
+    try {
+      DWORD length = 0;
+      LONG copied = copyName(q.text(0), name, *nameChars, &length);
+      if (copied != kErrorSuccess) return copied;
+      DWORD blobSize = 0;
+      const BYTE* blob = q.blob(2, &blobSize);
+      if ((copied = copyData(blob, blobSize, data, dataSize)) != kErrorSuccess) return copied;
+      *nameChars = length;
+    } catch (...) {
+      return kErrorOutOfMemory;
+    }
+    if (type != nullptr) *type = static_cast<DWORD>(q.integer(1));
+    return kErrorSuccess;
+  });
 }
 
 LONG regEnumKey(HKEY key, DWORD index, wchar_t* name, DWORD nameChars) {
   if (name == nullptr) return kErrorInvalidParameter;
   KeyHandle k;
-  LONG rc = resolve(key, &k);
+  const LONG rc = resolveFor(key, kKeyEnumerateSubKeys, &k);
   if (rc != kErrorSuccess) return rc;
-  if ((k.access & kKeyEnumerateSubKeys) == 0) return kErrorAccessDenied;
-  Hive& hive = *k.hive;
-  std::lock_guard<std::mutex> lock(hive.lock);
-  Transaction tx(hive, false);
-  if (!tx.open()) return kErrorCantRead;
-  if (!keyExists(hive, k.id)) return kErrorKeyDeleted;
-  Query q(hive, "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded LIMIT 1 OFFSET ?2");
-  const int step = q.bind(1, k.id).bind(2, static_cast<std::int64_t>(index)).step();
-  if (step == SQLITE_DONE) return kErrorNoMoreItems;
-  if (step != SQLITE_ROW) return kErrorCantRead;
-  try {
-    return copyName(q.text(0), name, nameChars, nullptr);
-  } catch (...) {
-    return kErrorOutOfMemory;
-  }
+  return inKeyTransaction(k, false, [&](Hive& hive) -> LONG {
+    Query q(hive, "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded LIMIT 1 OFFSET ?2");
+    const int step = q.bind(1, k.id).bind(2, static_cast<std::int64_t>(index)).step();
+    if (step == SQLITE_DONE) return kErrorNoMoreItems;
+    if (step != SQLITE_ROW) return kErrorCantRead;
+    try {
+      return copyName(q.text(0), name, nameChars, nullptr);
+    } catch (...) {
+      return kErrorOutOfMemory;
+    }
+  });
 }
 
 LONG regQueryInfoKey(HKEY key, RegKeyInfo* info) {
   if (info == nullptr) return kErrorInvalidParameter;
   KeyHandle k;
-  LONG rc = resolve(key, &k);
+  const LONG rc = resolveFor(key, kKeyQueryValue, &k);
   if (rc != kErrorSuccess) return rc;
-  if ((k.access & kKeyQueryValue) == 0) return kErrorAccessDenied;
-  Hive& hive = *k.hive;
-  std::lock_guard<std::mutex> lock(hive.lock);
-  Transaction tx(hive, false);
-  if (!tx.open()) return kErrorCantRead;
   std::uint64_t modified = 0;
-  if (!keyExists(hive, k.id, &modified)) return kErrorKeyDeleted;
-  RegKeyInfo result;
-  {
-    Query q(hive, "SELECT count(*), coalesce(max(length), 0) FROM keys WHERE parent = ?1");
-    if (q.bind(1, k.id).step() != SQLITE_ROW) return kErrorCantRead;
-    result.subKeys = static_cast<DWORD>(q.integer(0));
-    result.maxSubKeyLen = static_cast<DWORD>(q.integer(1));
-  }
-  {
-    Query q(hive, "SELECT count(*), coalesce(max(length), 0), coalesce(max(length(data)), 0) FROM vals WHERE key = ?1");
-    if (q.bind(1, k.id).step() != SQLITE_ROW) return kErrorCantRead;
-    result.values = static_cast<DWORD>(q.integer(0));
-    result.maxValueNameLen = static_cast<DWORD>(q.integer(1));
-    result.maxValueLen = static_cast<DWORD>(q.integer(2));
-  }
-  result.lastWriteTime = makeFileTime(modified);
-  *info = result;
-  return kErrorSuccess;
+  return inKeyTransaction(
+      k, false,
+      [&](Hive& hive) -> LONG {
+        RegKeyInfo result;
+        {
+          Query q(hive, "SELECT count(*), coalesce(max(length), 0) FROM keys WHERE parent = ?1");
+          if (q.bind(1, k.id).step() != SQLITE_ROW) return kErrorCantRead;
+          result.subKeys = static_cast<DWORD>(q.integer(0));
+          result.maxSubKeyLen = static_cast<DWORD>(q.integer(1));
+        }
+        {
+          Query q(hive,
+                  "SELECT count(*), coalesce(max(length), 0), coalesce(max(length(data)), 0) FROM vals WHERE key = ?1");
+          if (q.bind(1, k.id).step() != SQLITE_ROW) return kErrorCantRead;
+          result.values = static_cast<DWORD>(q.integer(0));
+          result.maxValueNameLen = static_cast<DWORD>(q.integer(1));
+          result.maxValueLen = static_cast<DWORD>(q.integer(2));
+        }
+        result.lastWriteTime = makeFileTime(modified);
+        *info = result;
+        return kErrorSuccess;
+      },
+      &modified);
 }
 
 LONG shDeleteKey(HKEY parent, const wchar_t* subKey) {
