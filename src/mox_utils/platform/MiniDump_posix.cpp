@@ -118,6 +118,14 @@ void procPath(char* out, long pid, const char* name) {
   while (*name != 0) *p++ = *name++;
   *p = 0;
 }
+
+// Opens /proc/<pid>/<name> read-only (plus `flags`); negative on failure.
+// Signal-safe.
+long openProcFile(long pid, const char* name, int flags = 0) {
+  char path[64];
+  procPath(path, pid, name);
+  return sysOpen(path, O_RDONLY | O_CLOEXEC | flags);
+}
 // Signal-safe.
 void put16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v);
@@ -292,7 +300,14 @@ class Output {
 
 class LineReader {
  public:
-  LineReader(long fd, char* buffer) : m_fd(fd), m_buf(buffer) {}
+  // Reads /proc/<pid>/<name>; the file is closed with the reader.
+  LineReader(long pid, const char* name, char* buffer) : m_fd(openProcFile(pid, name)), m_buf(buffer) {}
+  ~LineReader() {
+    if (m_fd >= 0) sysClose(m_fd);
+  }
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  bool opened() const { return m_fd >= 0; }
   // The next line without its newline, null-terminated; over-long lines are
   // cut. False at the end.
   bool next(std::size_t* length) {
@@ -411,13 +426,7 @@ void addStream(Scratch& s, std::uint32_t type, std::uint64_t start, const Output
 // Signal-safe.
 std::size_t copyProcFile(Output& out, Scratch& s, const Target& t, const char* name, std::uint32_t type,
                          const char* countPrefix = nullptr) {
-  char path[64];
-  if (name[0] == '/') {
-    copyBytes(path, name, textLength(name) + 1);
-  } else {
-    procPath(path, t.pid, name);
-  }
-  const long fd = sysOpen(path, O_RDONLY | O_CLOEXEC);
+  const long fd = name[0] == '/' ? sysOpen(name, O_RDONLY | O_CLOEXEC) : openProcFile(t.pid, name);
   if (fd < 0) return 0;
   out.align8();
   const std::uint64_t start = out.pos();
@@ -549,9 +558,7 @@ std::uint64_t stackPointer(const std::uint8_t* context) { return get64(context +
 // Signal-safe (runs in the child).
 void attachThreads(Scratch& s, const Target& t) {
 #if defined(__x86_64__)
-  char path[64];
-  procPath(path, t.pid, "task");
-  const long dir = sysOpen(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const long dir = openProcFile(t.pid, "task", O_DIRECTORY);
   if (dir < 0) return;
   alignas(8) char buffer[1024];
   for (;;) {
@@ -610,11 +617,8 @@ void detachThreads(Scratch& s) {
 
 // Signal-safe.
 void findStacks(Scratch& s, const Target& t) {
-  char path[64];
-  procPath(path, t.pid, "maps");
-  const long fd = sysOpen(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  LineReader lines(fd, s.line);
+  LineReader lines(t.pid, "maps", s.line);
+  if (!lines.opened()) return;
   std::size_t length;
   Mapping m;
   while (lines.next(&length)) {
@@ -630,7 +634,6 @@ void findStacks(Scratch& s, const Target& t) {
       rec.stackSize = m.end - start;
     }
   }
-  sysClose(fd);
 }
 
 // Every readable private mapping that holds memory. The resident size in
@@ -639,11 +642,8 @@ void findStacks(Scratch& s, const Target& t) {
 // shadows span terabytes with a few pages in use) and are left out.
 // Signal-safe.
 void writeFullMemory(Output& out, Scratch& s, const Target& t) {
-  char path[64];
-  procPath(path, t.pid, "smaps");
-  const long fd = sysOpen(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  LineReader lines(fd, s.line);
+  LineReader lines(t.pid, "smaps", s.line);
+  if (!lines.opened()) return;
   std::size_t length;
   Mapping m;
   std::uint64_t start = 0, end = 0;
@@ -670,7 +670,6 @@ void writeFullMemory(Output& out, Scratch& s, const Target& t) {
       at += size;
     }
   }
-  sysClose(fd);
 }
 
 // Each stack goes into the memory list once: inside a range that full memory
@@ -801,11 +800,8 @@ void finishModule(Output& out, Scratch& s, const Target& t, ModuleRecord& mod) {
 // the same file.
 // Signal-safe.
 void writeModuleList(Output& out, Scratch& s, const Target& t) {
-  char path[64];
-  procPath(path, t.pid, "maps");
-  const long fd = sysOpen(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  LineReader lines(fd, s.line);
+  LineReader lines(t.pid, "maps", s.line);
+  if (!lines.opened()) return;
   std::size_t length;
   Mapping m;
   bool open = false;
@@ -823,7 +819,6 @@ void writeModuleList(Output& out, Scratch& s, const Target& t) {
     open = true;
   }
   if (open) finishModule(out, s, t, s.modules[s.moduleCount]);
-  sysClose(fd);
 
   out.align8();
   const std::uint64_t start = out.pos();
@@ -1040,9 +1035,7 @@ bool writeFromChild(int fd, Scratch& s, Target t, bool* ok) {
     sysRead(gate[0], &go, 1);  // until the parent allows the tracing
     sysClose(gate[0]);
     attachThreads(s, t);
-    char path[64];
-    procPath(path, t.pid, "mem");
-    long memFd = sysOpen(path, O_RDONLY | O_CLOEXEC);
+    long memFd = openProcFile(t.pid, "mem");
     // Without access to the parent's memory the child's own copy, taken at
     // the fork, still holds the calling thread's stack as it was.
     if (memFd < 0) memFd = sysOpen("/proc/self/mem", O_RDONLY | O_CLOEXEC);
