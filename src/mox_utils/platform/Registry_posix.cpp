@@ -490,53 +490,66 @@ std::wstring registryTextFromBytes(const BYTE* data, std::size_t size) {
   return utf16ToWide(units);
 }
 
-LONG regOpenKeyEx(HKEY parent, const wchar_t* subKey, REGSAM access, HKEY* result) {
-  if (result == nullptr) return kErrorInvalidParameter;
-  KeyHandle base;
-  LONG rc = resolve(parent, &base);
+namespace {
+
+// A key's handle, checked for the access the call needs (none when 0).
+LONG resolveFor(HKEY key, DWORD access, KeyHandle* k) {
+  const LONG rc = resolve(key, k);
   if (rc != kErrorSuccess) return rc;
-  std::vector<Name> names;
+  return access == 0 || (k->access & access) != 0 ? kErrorSuccess : kErrorAccessDenied;
+}
+
+// The common start of the calls that take a path below a key: the key's
+// handle, checked for `access`, and the path's names.
+LONG preparePathCall(HKEY parent, const wchar_t* subKey, DWORD access, KeyHandle* base, std::vector<Name>* names) {
+  const LONG rc = resolveFor(parent, access, base);
+  if (rc != kErrorSuccess) return rc;
   try {
-    rc = splitPath(subKey, &names);
+    return splitPath(subKey, names);
   } catch (...) {
     return kErrorOutOfMemory;
   }
+}
+
+// Runs body(hive) on a key that still exists, under its hive's lock and in
+// one transaction, a writing one when `write`: that one is committed when
+// the body succeeds and rolled back otherwise. *modified, when given,
+// receives the key's last write time.
+template <class Body>
+LONG inKeyTransaction(const KeyHandle& k, bool write, Body&& body, std::uint64_t* modified = nullptr) {
+  Hive& hive = *k.hive;
+  std::lock_guard<std::mutex> lock(hive.lock);
+  Transaction tx(hive, write);
+  if (!tx.open()) return write ? kErrorCantWrite : kErrorCantRead;
+  if (!keyExists(hive, k.id, modified)) return kErrorKeyDeleted;
+  const LONG rc = body(hive);
+  if (rc != kErrorSuccess || !write) return rc;
+  return tx.commit() ? kErrorSuccess : kErrorCantWrite;
+}
+
+}  // namespace
+
+LONG regOpenKeyEx(HKEY parent, const wchar_t* subKey, REGSAM access, HKEY* result) {
+  if (result == nullptr) return kErrorInvalidParameter;
+  KeyHandle base;
+  std::vector<Name> names;
+  LONG rc = preparePathCall(parent, subKey, 0, &base, &names);
   if (rc != kErrorSuccess) return rc;
-  Hive& hive = *base.hive;
   std::int64_t id = 0;
-  {
-    std::lock_guard<std::mutex> lock(hive.lock);
-    Transaction tx(hive, false);
-    if (!tx.open()) return kErrorCantRead;
-    if (!keyExists(hive, base.id)) return kErrorKeyDeleted;
-    rc = walk(hive, base.id, names, &id);
-    if (rc != kErrorSuccess) return rc;
-    tx.commit();
-  }
+  rc = inKeyTransaction(base, false, [&](Hive& hive) { return walk(hive, base.id, names, &id); });
+  if (rc != kErrorSuccess) return rc;
   return newHandle(base.hive, id, access, result);
 }
 
 LONG regCreateKeyEx(HKEY parent, const wchar_t* subKey, REGSAM access, HKEY* result, DWORD* disposition) {
   if (result == nullptr) return kErrorInvalidParameter;
   KeyHandle base;
-  LONG rc = resolve(parent, &base);
-  if (rc != kErrorSuccess) return rc;
-  if ((base.access & kKeyCreateSubKey) == 0) return kErrorAccessDenied;
   std::vector<Name> names;
-  try {
-    rc = splitPath(subKey, &names);
-  } catch (...) {
-    return kErrorOutOfMemory;
-  }
+  LONG rc = preparePathCall(parent, subKey, kKeyCreateSubKey, &base, &names);
   if (rc != kErrorSuccess) return rc;
-  Hive& hive = *base.hive;
   std::int64_t id = base.id;
   bool created = false;
-  {
-    std::lock_guard<std::mutex> lock(hive.lock);
-    Transaction tx(hive, true);
-    if (!tx.open()) return kErrorCantWrite;
-    if (!keyExists(hive, base.id)) return kErrorKeyDeleted;
+  rc = inKeyTransaction(base, true, [&](Hive& hive) -> LONG {
     const std::int64_t now = static_cast<std::int64_t>(nowAsFileTime());
     for (const Name& name : names) {
       const std::int64_t child = findChild(hive, id, name);
@@ -555,8 +568,9 @@ LONG regCreateKeyEx(HKEY parent, const wchar_t* subKey, REGSAM access, HKEY* res
       id = sqlite3_last_insert_rowid(hive.db());
       created = true;
     }
-    if (!tx.commit()) return kErrorCantWrite;
-  }
+    return kErrorSuccess;
+  });
+  if (rc != kErrorSuccess) return rc;
   rc = newHandle(base.hive, id, access, result);
   if (rc == kErrorSuccess && disposition != nullptr) {
     *disposition = created ? kRegCreatedNewKey : kRegOpenedExistingKey;
@@ -571,29 +585,6 @@ LONG regCloseKey(HKEY key) {
 }
 
 namespace {
-
-// A key's handle, checked for the access the call needs.
-LONG resolveFor(HKEY key, DWORD access, KeyHandle* k) {
-  const LONG rc = resolve(key, k);
-  if (rc != kErrorSuccess) return rc;
-  return (k->access & access) != 0 ? kErrorSuccess : kErrorAccessDenied;
-}
-
-// Runs body(hive) on a key that still exists, under its hive's lock and in
-// one transaction, a writing one when `write`: that one is committed when
-// the body succeeds and rolled back otherwise. *modified, when given,
-// receives the key's last write time.
-template <class Body>
-LONG inKeyTransaction(const KeyHandle& k, bool write, Body&& body, std::uint64_t* modified = nullptr) {
-  Hive& hive = *k.hive;
-  std::lock_guard<std::mutex> lock(hive.lock);
-  Transaction tx(hive, write);
-  if (!tx.open()) return write ? kErrorCantWrite : kErrorCantRead;
-  if (!keyExists(hive, k.id, modified)) return kErrorKeyDeleted;
-  const LONG rc = body(hive);
-  if (rc != kErrorSuccess || !write) return rc;
-  return tx.commit() ? kErrorSuccess : kErrorCantWrite;
-}
 
 // The common start of the value calls: the key's handle, checked for the
 // access the call needs, and the value's name in both of its forms.
@@ -741,43 +732,35 @@ LONG regQueryInfoKey(HKEY key, RegKeyInfo* info) {
 LONG shDeleteKey(HKEY parent, const wchar_t* subKey) {
   if (subKey == nullptr || subKey[0] == L'\0') return kErrorInvalidParameter;
   KeyHandle base;
-  LONG rc = resolve(parent, &base);
-  if (rc != kErrorSuccess) return rc;
   std::vector<Name> names;
-  try {
-    rc = splitPath(subKey, &names);
-  } catch (...) {
-    return kErrorOutOfMemory;
-  }
+  const LONG rc = preparePathCall(parent, subKey, 0, &base, &names);
   if (rc != kErrorSuccess) return rc;
   if (names.empty()) return kErrorInvalidParameter;
-  Hive& hive = *base.hive;
-  std::lock_guard<std::mutex> lock(hive.lock);
-  Transaction tx(hive, true);
-  if (!tx.open()) return kErrorCantWrite;
-  if (!keyExists(hive, base.id)) return kErrorKeyDeleted;
-  std::int64_t target = 0;
-  if ((rc = walk(hive, base.id, names, &target)) != kErrorSuccess) return rc == kErrorCantRead ? kErrorCantWrite : rc;
-  std::int64_t targetParent = 0;
-  {
-    Query q(hive, "SELECT parent FROM keys WHERE id = ?1");
-    if (q.bind(1, target).step() != SQLITE_ROW) return kErrorCantWrite;
-    targetParent = q.integer(0);
-  }
-  // The whole subtree, found level by level through the parent index. UNION,
-  // not UNION ALL: a damaged file whose parents form a loop must not make
-  // the query run forever.
-  Query values(hive,
+  return inKeyTransaction(base, true, [&](Hive& hive) -> LONG {
+    std::int64_t target = 0;
+    const LONG found = walk(hive, base.id, names, &target);
+    if (found != kErrorSuccess) return found == kErrorCantRead ? kErrorCantWrite : found;
+    std::int64_t targetParent = 0;
+    {
+      Query q(hive, "SELECT parent FROM keys WHERE id = ?1");
+      if (q.bind(1, target).step() != SQLITE_ROW) return kErrorCantWrite;
+      targetParent = q.integer(0);
+    }
+    // The whole subtree, found level by level through the parent index. UNION,
+    // not UNION ALL: a damaged file whose parents form a loop must not make
+    // the query run forever.
+    Query values(hive,
+                 "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
+                 " DELETE FROM vals WHERE key IN sub");
+    Query keys(hive,
                "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
-               " DELETE FROM vals WHERE key IN sub");
-  Query keys(hive,
-             "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id)"
-             " DELETE FROM keys WHERE id IN sub");
-  if (values.bind(1, target).step() != SQLITE_DONE || keys.bind(1, target).step() != SQLITE_DONE ||
-      !touchKey(hive, targetParent) || !tx.commit()) {
-    return kErrorCantWrite;
-  }
-  return kErrorSuccess;
+               " DELETE FROM keys WHERE id IN sub");
+    if (values.bind(1, target).step() != SQLITE_DONE || keys.bind(1, target).step() != SQLITE_DONE ||
+        !touchKey(hive, targetParent)) {
+      return kErrorCantWrite;
+    }
+    return kErrorSuccess;
+  });
 }
 
 }  // namespace mox::platform
