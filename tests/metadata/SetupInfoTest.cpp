@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "XmlFixture.h"
 #include "support/ScratchDir.h"
+#include "support/XmlText.h"
 
 namespace {
 
