@@ -30,6 +30,10 @@ void layout(CineBlock& block, unsigned int lineSize, unsigned int numLines, unsi
 // A block on caller memory followed by guard bytes that must never change.
 struct GuardedBlock {
   explicit GuardedBlock(unsigned int size) : memory(size + 64, kGuard), block(memory.data(), size), size(size) {}
+  GuardedBlock(unsigned int size, unsigned int lineSize, unsigned int numLines, unsigned int maxFrames = 0xFFFFFFFFu)
+      : GuardedBlock(size) {
+    setup(lineSize, numLines, maxFrames);
+  }
   void setup(unsigned int lineSize, unsigned int numLines, unsigned int maxFrames = 0xFFFFFFFFu) {
     layout(block, lineSize, numLines, maxFrames);
   }
@@ -76,8 +80,7 @@ TEST(CineBlockTest, LayoutFitsSlotsAndRecordsIntoTheMemory) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.size << " bytes, " << c.lineSize << "x" << c.numLines << " cap "
                                     << c.maxFrames);
-    GuardedBlock g(c.size);
-    g.setup(c.lineSize, c.numLines, c.maxFrames);
+    GuardedBlock g(c.size, c.lineSize, c.numLines, c.maxFrames);
     EXPECT_EQ(g.block.GetMaxFrames(), c.expectedMax);
     const unsigned int f = c.lineSize * c.numLines;
     for (unsigned int id = 0; id < c.expectedMax + 3 && f != 0 && f < c.size; ++id) {
@@ -106,8 +109,7 @@ TEST(CineBlockTest, OwnMemoryIsAlignedAndZeroedAndNoMemoryHasNoLayout) {
 }
 
 TEST(CineBlockTest, WrongSizeIsRefusedAndChangesNothing) {
-  GuardedBlock g(1000);
-  g.setup(10, 10);
+  GuardedBlock g(1000, 10, 10);
   writeStamped(g.block, 0);
   const auto frame = stampedFrame(101, 9);
   EXPECT_EQ(g.block.WriteFrame(frame.data(), 99, 9, 9, false), nullptr);
@@ -118,8 +120,7 @@ TEST(CineBlockTest, WrongSizeIsRefusedAndChangesNothing) {
 }
 
 TEST(CineBlockTest, FullRingDropsTheOldestFrame) {
-  GuardedBlock g(1000);  // 9 slots of 100 bytes
-  g.setup(10, 10);
+  GuardedBlock g(1000, 10, 10);  // 9 slots of 100 bytes
   // Many turns of the ring later the last eight frames are there, in order,
   // each with its own data and extra value.
   for (int id = 0; id < 40; ++id) writeStamped(g.block, id, static_cast<short>(100 + id));
@@ -136,8 +137,7 @@ TEST(CineBlockTest, FullRingDropsTheOldestFrame) {
 }
 
 TEST(CineBlockTest, FrameCountTrustsAnOldestIdAboveZero) {
-  GuardedBlock g(1000);
-  g.setup(10, 10);
+  GuardedBlock g(1000, 10, 10);
   writeStamped(g.block, 0);
   g.block.Erase();
   EXPECT_EQ(g.block.GetFrameCount(), 0);
@@ -147,8 +147,7 @@ TEST(CineBlockTest, FrameCountTrustsAnOldestIdAboveZero) {
 }
 
 TEST(CineBlockTest, CursorStopsAtBothEndsOfTheStoredFrames) {
-  GuardedBlock g(1000);
-  g.setup(10, 10);
+  GuardedBlock g(1000, 10, 10);
   for (int id = 0; id < 3; ++id) writeStamped(g.block, id);
   EXPECT_EQ(g.block.Increment(10), 3);
   EXPECT_EQ(g.block.GetIndex(), 3);
@@ -178,8 +177,7 @@ TEST(CineBlockTest, CursorStopsAtBothEndsOfTheStoredFrames) {
 }
 
 TEST(CineBlockTest, CursorFollowsItsFrameWhenTheOldestIsDropped) {
-  GuardedBlock g(1000);
-  g.setup(10, 10);
+  GuardedBlock g(1000, 10, 10);
   for (int id = 0; id < 8; ++id) writeStamped(g.block, id);
   ASSERT_TRUE(g.block.SetFrame(4));
   writeStamped(g.block, 8);
@@ -192,8 +190,7 @@ TEST(CineBlockTest, CursorFollowsItsFrameWhenTheOldestIsDropped) {
 }
 
 TEST(CineBlockTest, ReapplyingTheLayoutKeepsFramesAndAnotherEmptiesTheRing) {
-  GuardedBlock g(1000);
-  g.setup(10, 10);
+  GuardedBlock g(1000, 10, 10);
   for (int id = 0; id < 3; ++id) writeStamped(g.block, id);
   g.block.SetFrame(2);
   g.setup(10, 10);
@@ -212,8 +209,7 @@ TEST(CineBlockTest, MlaLeavesUnpairedBytesAlone) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.lineSize << "x" << c.numLines);
     const unsigned int f = c.lineSize * c.numLines;
-    GuardedBlock g(4 * (f + 4));
-    g.setup(c.lineSize, c.numLines);
+    GuardedBlock g(4 * (f + 4), c.lineSize, c.numLines);
     std::vector<unsigned char> before(f, 0xEE);
     g.block.WriteFrame(before.data(), f, 0, 0, false);
     g.block.Erase();  // the write slot is 0 again; the old bytes stay
@@ -267,8 +263,7 @@ TEST(CineBlockTest, EveryDeinterleavePathMatchesTheDefinition) {
 }
 
 TEST(CineBlockTest, CopiesARangeOfAnotherBlockAcrossItsWrap) {
-  GuardedBlock source(1000);  // 9 slots
-  source.setup(10, 10);
+  GuardedBlock source(1000, 10, 10);  // 9 slots
   for (int id = 0; id < 13; ++id) writeStamped(source.block, id, static_cast<short>(-id));
   // Logical 0 ... 7 hold IDs 5 ... 12 and wrap around the end of the slots.
   struct Case {
@@ -283,8 +278,7 @@ TEST(CineBlockTest, CopiesARangeOfAnotherBlockAcrossItsWrap) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.first << ".." << c.last << " into " << c.targetSize);
-    GuardedBlock target(c.targetSize);
-    target.setup(3, 3);
+    GuardedBlock target(c.targetSize, 3, 3);
     writeStamped(target.block, 77);
     ASSERT_TRUE(target.block.SetupFrames(&source.block, c.first, c.last));
     EXPECT_EQ(target.block.GetLineSize(), 10u);
@@ -302,8 +296,7 @@ TEST(CineBlockTest, CopiesARangeOfAnotherBlockAcrossItsWrap) {
 }
 
 TEST(CineBlockTest, RefusesImpossibleRangeCopies) {
-  GuardedBlock source(1000);
-  source.setup(10, 10);
+  GuardedBlock source(1000, 10, 10);
   writeStamped(source.block, 0);
   GuardedBlock target(1000);
   EXPECT_FALSE(target.block.SetupFrames(nullptr, 0, 0));
@@ -322,8 +315,7 @@ TEST(CineBlockTest, RefusesImpossibleRangeCopies) {
 // by the code under test.
 TEST(CineBlockTest, SavesTheStoredFramesOldestFirstInTheDocumentedFormat) {
   ScratchDir dir;
-  GuardedBlock g(1000);  // room for 35 slots of 24 bytes, capped at 9
-  g.setup(6, 4, 9);
+  GuardedBlock g(1000, 6, 4, 9);  // room for 35 slots of 24 bytes, capped at 9
   for (int id = 0; id < 12; ++id) writeStamped(g.block, id, static_cast<short>(0x1234 - id));
   const auto path = dir / "wrapped.cine";
   g.block.Save(path.wstring().c_str());
@@ -352,8 +344,7 @@ TEST(CineBlockTest, SavesTheStoredFramesOldestFirstInTheDocumentedFormat) {
 
 TEST(CineBlockTest, EmptyBlockSavesAHeaderThatDoesNotLoad) {
   ScratchDir dir;
-  GuardedBlock g(1000);
-  g.setup(10, 10);
+  GuardedBlock g(1000, 10, 10);
   const auto path = dir / "empty.cine";
   g.block.Save(path.wstring().c_str());
   EXPECT_EQ(readBytes(path), std::vector<unsigned char>({10, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0}));
@@ -362,8 +353,7 @@ TEST(CineBlockTest, EmptyBlockSavesAHeaderThatDoesNotLoad) {
 
 TEST(CineBlockTest, FailedSaveLeavesNothingBehind) {
   ScratchDir dir;
-  GuardedBlock g(1000);
-  g.setup(10, 10);
+  GuardedBlock g(1000, 10, 10);
   writeStamped(g.block, 0);
   // Into a missing directory, and over a directory.
   g.block.Save((dir / "missing" / "x.cine").wstring().c_str());
@@ -424,8 +414,7 @@ TEST(CineBlockTest, LoadRefusesWhatIsNotACineFile) {
 // Every cut of a valid file: the frames wholly in the file load with their
 // records, every other frame is empty and reads as zero bytes.
 TEST(CineBlockTest, TruncatedFilesKeepTheWholeFramesOnly) {
-  GuardedBlock g(1000);
-  g.setup(3, 2);
+  GuardedBlock g(1000, 3, 2);
   for (int id = 0; id < 4; ++id) writeStamped(g.block, id, static_cast<short>(id + 50));
   ScratchDir dir;
   const auto path = dir / "full.cine";

@@ -1,4 +1,4 @@
-// Helpers shared by the cine tests: scratch directories and frames stamped with their ID so that a reader can check
+// Helpers shared by the cine tests: files and frames stamped with their ID so that a reader can check
 // what it got.
 #pragma once
 
@@ -11,29 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "support/ScratchDir.h"
+
 namespace cinetest {
 
 namespace fs = std::filesystem;
 
-// A fresh directory for one test, removed afterwards.
-class ScratchDir {
- public:
-  ScratchDir() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    m_path = fs::path(testing::TempDir()) / (std::string("cine_") + info->test_suite_name() + "_" + info->name());
-    fs::remove_all(m_path);
-    fs::create_directories(m_path);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
-  }
-  fs::path operator/(const std::string& name) const { return m_path / name; }
-  const fs::path& path() const { return m_path; }
-
- private:
-  fs::path m_path;
-};
+using ScratchDir = mox::test::ScratchDir;
 
 inline std::vector<unsigned char> readBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -21,6 +21,7 @@
 #include "mox_utils/logging/kelLoggerClass.h"
 #include "mox_utils/platform/Clock.h"
 #include "mox_utils/platform/Text.h"
+#include "support/SystemTimes.h"
 
 namespace logtest {
 
@@ -39,16 +40,9 @@ inline std::vector<std::string> splitLines(const std::string& text) {
 }
 
 inline std::uint64_t fileTimeOf(int year, int month, int day, int hour, int minute, int second, int ms) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(year);
-  st.wMonth = static_cast<WORD>(month);
-  st.wDay = static_cast<WORD>(day);
-  st.wHour = static_cast<WORD>(hour);
-  st.wMinute = static_cast<WORD>(minute);
-  st.wSecond = static_cast<WORD>(second);
-  st.wMilliseconds = static_cast<WORD>(ms);
   FILETIME ft{};
-  EXPECT_TRUE(mox::platform::systemTimeToFileTime(st, &ft));
+  EXPECT_TRUE(
+      mox::platform::systemTimeToFileTime(mox::test::systemTime(year, month, day, hour, minute, second, ms), &ft));
   return mox::platform::fileTimeValue(ft);
 }
 
@@ -84,8 +78,7 @@ class LoggerTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    kelLoggerClass::terminate();
-    restoreStreams();
+    finish();
     mox::platform::setClockSource(nullptr);
     if (HasFailure()) {
       std::printf("log files kept in %s\n", m_root.c_str());
@@ -93,6 +86,13 @@ class LoggerTest : public ::testing::Test {
       std::error_code ec;
       std::filesystem::remove_all(m_root, ec);
     }
+  }
+
+  // Ends the session, so that every file is complete, and puts the
+  // standard streams back.
+  void finish() {
+    kelLoggerClass::terminate();
+    restoreStreams();
   }
 
   void restoreStreams() {

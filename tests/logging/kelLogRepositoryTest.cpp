@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "support/SystemTimes.h"
+
 TEST(KelLogRepositoryTest, CutOffIsTheFirstOfTheMonthMonthsBack) {
   struct Case {
     int year, month, day, months;
@@ -17,27 +19,16 @@ TEST(KelLogRepositoryTest, CutOffIsTheFirstOfTheMonthMonthsBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.month) + " minus " + std::to_string(c.months));
-    SYSTEMTIME now{};
-    now.wYear = static_cast<WORD>(c.year);
-    now.wMonth = static_cast<WORD>(c.month);
-    now.wDay = static_cast<WORD>(c.day);
-    now.wHour = 17;
-    now.wMinute = 42;
-    now.wSecond = 7;
-    now.wMilliseconds = 999;
     SYSTEMTIME cut;
-    ASSERT_TRUE(kelLogRepository::cutOff(now, c.months, &cut));
+    ASSERT_TRUE(
+        kelLogRepository::cutOff(mox::test::systemTime(c.year, c.month, c.day, 17, 42, 7, 999), c.months, &cut));
     EXPECT_EQ(cut.wYear, c.cutYear);
     EXPECT_EQ(cut.wMonth, c.cutMonth);
     EXPECT_EQ(cut.wDay, 1);
     EXPECT_EQ(cut.wHour + cut.wMinute + cut.wSecond + cut.wMilliseconds, 0);
   }
-  SYSTEMTIME now{};
-  now.wYear = 1602;
-  now.wMonth = 1;
-  now.wDay = 1;
   SYSTEMTIME cut{};
-  EXPECT_FALSE(kelLogRepository::cutOff(now, 240, &cut));
+  EXPECT_FALSE(kelLogRepository::cutOff(mox::test::systemTime(1602, 1, 1), 240, &cut));
 }
 
 // Keys order by type first, then by source bytes taken as unsigned, so a

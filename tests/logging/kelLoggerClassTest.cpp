@@ -34,8 +34,6 @@ TEST_F(KelLoggerClassTest, SessionDirectoriesAreDatedNumberedAndReused) {
   std::wstring directory;
   ASSERT_TRUE(kelLogger::getCurrentDirectory(directory));
   EXPECT_EQ(directory, m_base + L"2024-03\\05\\Session 001\\");
-  EXPECT_STREQ(kelLoggerClass::getTypeName(kelLogger::LOG_ACTION), L"LOG_ACTION");
-  EXPECT_STREQ(kelLoggerClass::getTypeName(static_cast<kelLogger::LogType>(9)), L"");
 
   // A second initialize the same day opens the next session and moves there.
   ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
@@ -74,8 +72,7 @@ TEST_F(KelLoggerClassTest, LinesGoToEventsLogWithTheirPrefixAndStandardStreamsFo
   std::printf("from printf\n");
   std::fprintf(stderr, "from stderr\n");
   m_clock.setUtc(fileTimeOf(2024, 3, 5, 10, 0, 0, 0));
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
 
   EXPECT_EQ(readFile(dir / "events.log"), std::string(kStartBanner) +
                                               "10:00:07.091|LOG_ERROR|SerialConnection.cpp[148]|SendData/WriteFile "
@@ -101,8 +98,7 @@ TEST_F(KelLoggerClassTest, PrefixAndMessageAreCutAtTheirLimits) {
       "fung.cpp",
       -5, kelLogger::LOG_DEBUG)(L"x");
   kelLogger::kelLogHelper("c.cpp", INT_MIN, static_cast<kelLogger::LogType>(42))(L"y");
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
 
   const auto lines = splitLines(readFile(dir / "events.log"));
   ASSERT_GE(lines.size(), 12u);
@@ -173,8 +169,7 @@ TEST_F(KelLoggerClassTest, WindowFiltersFeedTheConsoleText) {
   EXPECT_EQ(console.posts.load(), 3);
 
   const auto dir = session();
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
   const std::string events = readFile(dir / "events.log");
   EXPECT_NE(events.find("|LOG_STATS|b.cpp[5]|ws\n10:00:00.000|LOG_STATS|b.cpp[6]|full\n"), std::string::npos);
   EXPECT_EQ(events.find("Working Set"), std::string::npos);
@@ -185,8 +180,7 @@ TEST_F(KelLoggerClassTest, TimerMessagesCarryTheDuration) {
   const auto dir = session();
   HiResTimer timer;
   kelLogger::kelLogHelper("t.cpp", 9, kelLogger::LOG_ERROR)(timer, L"scan %d", 3);
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
   EXPECT_NE(readFile(dir / "events.log").find("10:00:00.000|LOG_TIMER|t.cpp[9]|scan 3 -- Duration: 0(ms)\n"),
             std::string::npos);
 }
@@ -204,8 +198,7 @@ TEST_F(KelLoggerClassTest, DateChangeMovesEveryFileIntoTheNewDay) {
   clock.advanceMs(15);
   kelLogger::kelLogHelper("a.cpp", 2, kelLogger::LOG_INFO)(L"after");
   const auto newDir = session();
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
 
   EXPECT_EQ(newDir, logs() / "2024-03" / "06" / "Session 001/");
   const std::string detected = "00:00:00.005|Date change detected, log continues on 03/06/2024 (MM/DD/YYYY)...\n";
@@ -259,8 +252,7 @@ TEST_F(KelLoggerClassTest, AnUnusableBaseLeavesTheLoggerRunningWithoutFiles) {
   kelLogger::logAction(L"button", L"freeze", 1, 0);
   std::wstring directory;
   EXPECT_TRUE(kelLogger::getCurrentDirectory(directory));
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
   EXPECT_EQ(readFile(m_root / "blocked"), "a file where the base directory should be");
 }
 
@@ -307,8 +299,7 @@ TEST_F(KelLoggerClassTest, FilterFileRoutesBySourceAndLevel) {
   kelLogger::kelLogHelper("x\\SerialConnection.cpp", 148, kelLogger::LOG_ERROR)(L"to serial");
   kelLogger::kelLogHelper("Other.cpp", 1, kelLogger::LOG_ERROR)(L"dropped");
   kelLogger::kelLogHelper("Other.cpp", 2, kelLogger::LOG_TRACE)(L"to debug");
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
   EXPECT_EQ(readFile(dir / "serial.log"), "10:00:00.000|LOG_ERROR|SerialConnection.cpp[148]|to serial\n");
   EXPECT_EQ(readFile(dir / "debug.log"), "10:00:00.000|LOG_TRACE|Other.cpp[2]|to debug\n");
   // Replaced by a later filter for the same keys: open, and empty.
@@ -345,8 +336,7 @@ TEST_F(KelLoggerClassTest, BrokenFilterFilesAreReportedAndLeaveTheLoggerWorking)
     EXPECT_EQ(core->describeRoute("a.cpp", kelLogger::LOG_WARN).file, c.warnTarget);
   }
   const auto dir = session();
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
   const std::string events = readFile(dir / "events.log");
   EXPECT_NE(events.find("|LOG_ERROR|kelLoggerClass.cpp[163]|loadFilters - Could not open filter file\n"),
             std::string::npos);

@@ -6,6 +6,7 @@
 
 #include "LogTestSupport.h"
 #include "mox_utils/platform/MonitorSize.h"
+#include "support/ScratchDir.h"
 
 using logtest::FakeConsole;
 using logtest::fileTimeOf;
@@ -54,8 +55,7 @@ TEST_F(ActionLogTest, RecordsAreWrittenWithPaddedTagsDelaysAndUtcTimeStamps) {
   kelLogger::logKeyboard(65);
   m_actionClock.setTick(0x100u);
   kelLogger::logKeyboard(0x20AC);
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
 
   const std::string t0 = "\" timestamp=\"2024-03-05 10:00:00.0012\"";
   const std::string t1 = "\" timestamp=\"2024-03-05 10:00:00.0262\"";
@@ -85,8 +85,7 @@ TEST_F(ActionLogTest, WithoutAFilterRecordsGoToEventsLogWithoutPrefix) {
   kelLogger::kelLogHelper("a.cpp", 7, kelLogger::LOG_ACTION)(L"\t<custom value=\"%d\"/>", 5);
   std::wstring window;
   kelLoggerClass::getWindowLog(window);
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
   const std::string record =
       "\t<keyboard delay=\"     0\" timestamp=\"2024-03-05 10:00:00.0012\" key=\"66\" character=\"B\"/>";
   const std::string custom = "\t<custom value=\"%d\"/>\n";
@@ -107,8 +106,7 @@ TEST_F(ActionLogTest, ADroppedRecordLeavesTheTickAlone) {
   kelLogger::logAction(L"kept", L"x", 1, 0);
   m_actionClock.setTick(450);
   kelLogger::logAction(L"kept", L"y", 1, 0);
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
   const auto lines = splitLines(readFile(dir / "a.xml"));
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_NE(lines[2].find("delay=\"     0\""), std::string::npos);
@@ -116,9 +114,8 @@ TEST_F(ActionLogTest, ADroppedRecordLeavesTheTickAlone) {
 }
 
 TEST(MonitorSizeTest, FirstConnectedDisplayGivesItsPreferredMode) {
-  char pattern[] = "/tmp/mox_drm_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path drm = pattern;
+  const mox::test::ScratchDir scratch;
+  const std::filesystem::path& drm = scratch.path();
   auto connector = [&](const char* name, const char* status, const char* modes) {
     std::filesystem::create_directories(drm / name);
     std::ofstream(drm / name / "status") << status;
@@ -133,11 +130,6 @@ TEST(MonitorSizeTest, FirstConnectedDisplayGivesItsPreferredMode) {
   const auto size = mox::platform::drmMonitorSize(drm.string());
   EXPECT_EQ(size.width, 1280);
   EXPECT_EQ(size.height, 1024);
-  mox::platform::setMonitorSize(800, 600);
-  EXPECT_EQ(mox::platform::monitorSize().width, 800);
-  EXPECT_EQ(mox::platform::monitorSize().height, 600);
-  mox::platform::clearMonitorSize();
-  std::filesystem::remove_all(drm);
 }
 
 namespace {
@@ -183,8 +175,7 @@ TEST_F(ActionLogTest, ConcurrentLinesAreNeverLostSplitOrMisplaced) {
     });
   }
   for (auto& thread : threads) thread.join();
-  kelLoggerClass::terminate();
-  restoreStreams();
+  finish();
 
   const std::filesystem::path days[] = {logs() / "2024-03" / "05" / "Session 001",
                                         logs() / "2024-03" / "06" / "Session 001"};

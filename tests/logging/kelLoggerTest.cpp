@@ -61,21 +61,6 @@ TEST(kelLoggerTest, CallsForwardSourceLineTypeAndArguments) {
   }
 }
 
-TEST(kelLoggerTest, ActionsForwardTheirArguments) {
-  RecordingLogSink sink;
-  ScopedLogSink installed(&sink);
-  kelLogger::logAction(L"button", L"freeze", 2u, -4);
-  kelLogger::logMouse(0x0201u, 640, -1);
-  kelLogger::logKeyboard(0x1Bu);
-
-  ASSERT_EQ(sink.actions.size(), 3u);
-  const auto& a = sink.actions;
-  EXPECT_TRUE(a[0].kind == L"action" && a[0].type == L"button" && a[0].id == L"freeze" && a[0].count == 2u &&
-              a[0].param == -4);
-  EXPECT_TRUE(a[1].kind == L"mouse" && a[1].message == 0x0201u && a[1].x == 640 && a[1].y == -1);
-  EXPECT_TRUE(a[2].kind == L"keyboard" && a[2].key == 0x1Bu);
-}
-
 TEST(kelLoggerTest, EverythingIsDroppedWithoutALoggerObject) {
   RecordingLogSink sink;
   { ScopedLogSink installed(&sink); }  // installed and removed again

@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "XmlFixture.h"
+#include "support/ScratchDir.h"
+#include "support/XmlText.h"
 
 namespace {
 
@@ -110,9 +111,7 @@ TEST(SetupInfoTest, PresetType) {
 }
 
 TEST(SetupInfoTest, UnreadableFilesLeaveTheObject) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("mox_setup_" + std::to_string(testing::UnitTest::GetInstance()->random_seed()));
-  std::filesystem::create_directories(dir);
+  const mox::test::ScratchDir dir;
   std::ofstream(dir / "broken.xml") << "<setup probe='1' app='2'";
   std::ofstream(dir / "empty.xml");
   SetupInfo info;
@@ -123,7 +122,6 @@ TEST(SetupInfoTest, UnreadableFilesLeaveTheObject) {
     EXPECT_EQ(info.app, 9);
   }
   EXPECT_FALSE(info.Load(static_cast<const wchar_t*>(nullptr)));
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "XmlFixture.h"
+#include "support/XmlText.h"
 
 namespace {
 

@@ -23,6 +23,7 @@
 #include "mox_utils/platform/DebugOutput.h"
 #include "mox_utils/platform/MiniDump.h"
 #include "mox_utils/platform/Text.h"
+#include "support/ScratchDir.h"
 
 namespace fs = std::filesystem;
 using mox::detail::MiniDumpFile;
@@ -43,22 +44,7 @@ constexpr std::uint32_t kSigtrap = 5;
 constexpr std::uint32_t kSigsegv = 11;
 constexpr std::uint32_t kSegvMapErr = 1;  // si_code of an access to an unmapped address
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "mox_dumps_XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
-  }
-  fs::path path() const { return m_path; }
-  std::wstring wide(const std::string& name) const { return mox::platform::utf8ToWide((m_path / name).string()); }
-
- private:
-  fs::path m_path;
-};
+using mox::test::ScratchDir;
 
 // The sink runs inside a signal handler, so it records into fixed storage
 // without allocating.
@@ -160,7 +146,7 @@ int inChild(Body body) {
 }
 
 TEST(MemoryDumperTest, BreakpointDumpRecordsTheCallerAndReturns) {
-  TempDir dir;
+  ScratchDir dir;
   DebugCapture capture;
   volatile std::uint64_t marker = 0x5AFEC0DE0BADF00Dull;
   askForDumpHere(dir.wide("bp.dmp"), MiniDumpNormal);
@@ -211,7 +197,7 @@ TEST(MemoryDumperTest, BreakpointDumpRecordsTheCallerAndReturns) {
 }
 
 TEST(MemoryDumperTest, SignalDumpRecordsTheFaultAndEveryThread) {
-  TempDir dir;
+  ScratchDir dir;
   static std::wstring file;
   file = dir.wide("segv.dmp");
   int pids[2];
@@ -294,7 +280,7 @@ TEST(MemoryDumperTest, DumpTypeSelectsTheMemory) {
   } cases[] = {{MiniDumpNormal, false}, {MiniDumpWithFullMemory, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
-    TempDir dir;
+    ScratchDir dir;
     MemoryDumper::GenerateMiniDump(dir.wide("t.dmp").c_str(), nullptr, c.type);
     MiniDumpFile dump;
     std::string error;
@@ -310,7 +296,7 @@ TEST(MemoryDumperTest, DumpTypeSelectsTheMemory) {
 }
 
 TEST(MemoryDumperTest, FileCreation) {
-  TempDir dir;
+  ScratchDir dir;
   {
     std::ofstream old(dir.path() / "old.dmp", std::ios::binary);
     old << std::string(4 << 20, 'x');
@@ -350,7 +336,7 @@ TEST(MemoryDumperTest, FileCreation) {
 
 // A dump cut short (here by the file size limit) never carries the signature.
 TEST(MemoryDumperTest, DumpCutShortHasNoSignature) {
-  TempDir dir;
+  ScratchDir dir;
   const std::wstring file = dir.wide("short.dmp");
   const int status = inChild([&] {
     signal(SIGXFSZ, SIG_IGN);
@@ -374,7 +360,7 @@ TEST(MemoryDumperTest, Obj2yamlDecodesEveryStream) {
   if (!executable("/usr/bin/obj2yaml")) GTEST_SKIP() << "obj2yaml is not installed";
   for (MINIDUMP_TYPE type : {MiniDumpNormal, MiniDumpWithFullMemory}) {
     SCOPED_TRACE(type);
-    TempDir dir;
+    ScratchDir dir;
     MemoryDumper::GenerateMiniDump(dir.wide("y.dmp").c_str(), nullptr, type);
     // obj2yaml prints every dumped byte in hex, which takes minutes for the
     // heaps of sanitizer builds; their full dumps are checked by the reader.
@@ -391,7 +377,7 @@ TEST(MemoryDumperTest, Obj2yamlDecodesEveryStream) {
 
 TEST(MemoryDumperTest, LldbShowsTheFunctionThatAskedForTheDump) {
   if (!executable("/usr/bin/lldb")) GTEST_SKIP() << "lldb is not installed";
-  TempDir dir;
+  ScratchDir dir;
   askForDumpHere(dir.wide("lldb.dmp"), MiniDumpNormal);
   int status = 0;
   const std::string out = run("/usr/bin/lldb --batch -c " + (dir.path() / "lldb.dmp").string() + " " +
@@ -404,7 +390,7 @@ TEST(MemoryDumperTest, LldbShowsTheFunctionThatAskedForTheDump) {
 
 #ifdef MOX_TOOL_PATH
 TEST(MemoryDumperTest, CrashTestDumpOpensInLldbAtTheFault) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string file = (dir.path() / "crash.dmp").string();
   int status = 0;
   const std::string report = run(std::string(MOX_TOOL_PATH) + " crash-test " + file + " 2>&1", &status);

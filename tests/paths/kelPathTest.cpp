@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "mox_utils/metadata/StringEnumHelper.h"
 #include "mox_utils/platform/File.h"
 #include "mox_utils/platform/Text.h"
+#include "support/ScratchDir.h"
 
 namespace {
 
@@ -62,23 +62,16 @@ TEST(KelPathTest, NameTableHasTheFortyLocations) {
 class KelPathTableTest : public ::testing::Test {
  protected:
   void SetUp() override { kelPath::clear(); }
-  void TearDown() override {
-    kelPath::clear();
-    if (!m_dir.empty()) mox::platform::removeTree(m_dir);
-  }
+  void TearDown() override { kelPath::clear(); }
 
   // An installation root in Windows form (backslashes) holding the given
   // "pathconfig.xml".
   std::wstring installation(const std::string& config) {
-    m_dir = mox::platform::utf8ToWide(::testing::TempDir()) + L"kelpath_" + std::to_wstring(std::random_device()());
-    for (wchar_t& c : m_dir)
-      if (c == L'/') c = L'\\';
-    EXPECT_TRUE(mox::platform::createDirectories(m_dir));
-    EXPECT_TRUE(mox::platform::writeFileAtomically(m_dir + L"\\pathconfig.xml", config.data(), config.size()));
-    return m_dir;
+    EXPECT_TRUE(mox::platform::writeFileAtomically(m_scratch.windows(L"pathconfig.xml"), config.data(), config.size()));
+    return m_scratch.windows();
   }
 
-  std::wstring m_dir;
+  mox::test::ScratchDir m_scratch;
 };
 
 TEST_F(KelPathTableTest, SetAndGetPath) {
@@ -152,7 +145,6 @@ TEST_F(KelPathTableTest, PopulateLeavesTableOnBadConfiguration) {
     kelPath::setPath(kelPath::Logs, L"/old");
     kelPath::populate(installation(config));
     EXPECT_EQ(kelPath::snapshot(), (std::map<int, std::wstring>{{kelPath::Logs, L"\\old\\"}}));
-    mox::platform::removeTree(m_dir);
   }
   kelPath::populate(L"");
   kelPath::populate(L"/nonexistent/installation");

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/SystemTimes.h"
+
 using mox::platform::fileTimeToSystemTime;
 using mox::platform::fileTimeValue;
 using mox::platform::makeFileTime;
@@ -14,17 +16,7 @@ using mox::platform::systemTimeToFileTime;
 
 namespace {
 
-SYSTEMTIME makeTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0, WORD ms = 0) {
-  SYSTEMTIME st = {};
-  st.wYear = year;
-  st.wMonth = month;
-  st.wDay = day;
-  st.wHour = hour;
-  st.wMinute = minute;
-  st.wSecond = second;
-  st.wMilliseconds = ms;
-  return st;
-}
+using mox::test::systemTime;
 
 constexpr std::uint64_t kDay = 864000000000ULL;
 
@@ -38,9 +30,9 @@ TEST(ClockTest, ConvertsKnownTimesBothWays) {
     std::uint64_t fileTime;
     WORD dayOfWeek;
   } cases[] = {
-      {makeTime(1900, 2, 28, 23, 59, 59, 999), 94405823999990000ULL, 3},
-      {makeTime(2000, 2, 29, 12, 34, 56, 789), 125963012967890000ULL, 2},
-      {makeTime(9999, 12, 31, 23, 59, 59, 999), 2650467743999990000ULL, 5},
+      {systemTime(1900, 2, 28, 23, 59, 59, 999), 94405823999990000ULL, 3},
+      {systemTime(2000, 2, 29, 12, 34, 56, 789), 125963012967890000ULL, 2},
+      {systemTime(9999, 12, 31, 23, 59, 59, 999), 2650467743999990000ULL, 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.time.wYear << "-" << c.time.wMonth << "-" << c.time.wDay);
@@ -69,7 +61,7 @@ TEST(ClockTest, EveryDayFrom1601Follows) {
       const int days = daysIn[month - 1] + (month == 2 && leap ? 1 : 0);
       for (WORD day = 1; day <= days; ++day) {
         FILETIME ft;
-        ASSERT_TRUE(systemTimeToFileTime(makeTime(year, month, day), &ft)) << year << "-" << month << "-" << day;
+        ASSERT_TRUE(systemTimeToFileTime(systemTime(year, month, day), &ft)) << year << "-" << month << "-" << day;
         ASSERT_EQ(fileTimeValue(ft), expected) << year << "-" << month << "-" << day;
         SYSTEMTIME back;
         ASSERT_TRUE(fileTimeToSystemTime(ft, &back));
@@ -87,18 +79,18 @@ TEST(ClockTest, RejectsFieldsOutOfRangeAndLeavesOutput) {
     const char* name;
     SYSTEMTIME time;
   } cases[] = {
-      {"year 1600", makeTime(1600, 12, 31)},
-      {"year 30828", makeTime(30828, 1, 1)},
-      {"month 0", makeTime(2020, 0, 1)},
-      {"month 13", makeTime(2020, 13, 1)},
-      {"day 0", makeTime(2020, 1, 0)},
-      {"April 31", makeTime(2020, 4, 31)},
-      {"February 29 of 1900", makeTime(1900, 2, 29)},
-      {"February 30 of 2000", makeTime(2000, 2, 30)},
-      {"hour 24", makeTime(2020, 1, 1, 24)},
-      {"minute 60", makeTime(2020, 1, 1, 0, 60)},
-      {"second 60", makeTime(2020, 1, 1, 0, 0, 60)},
-      {"millisecond 1000", makeTime(2020, 1, 1, 0, 0, 0, 1000)},
+      {"year 1600", systemTime(1600, 12, 31)},
+      {"year 30828", systemTime(30828, 1, 1)},
+      {"month 0", systemTime(2020, 0, 1)},
+      {"month 13", systemTime(2020, 13, 1)},
+      {"day 0", systemTime(2020, 1, 0)},
+      {"April 31", systemTime(2020, 4, 31)},
+      {"February 29 of 1900", systemTime(1900, 2, 29)},
+      {"February 30 of 2000", systemTime(2000, 2, 30)},
+      {"hour 24", systemTime(2020, 1, 1, 24)},
+      {"minute 60", systemTime(2020, 1, 1, 0, 60)},
+      {"second 60", systemTime(2020, 1, 1, 0, 0, 60)},
+      {"millisecond 1000", systemTime(2020, 1, 1, 0, 0, 0, 1000)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -107,7 +99,7 @@ TEST(ClockTest, RejectsFieldsOutOfRangeAndLeavesOutput) {
     EXPECT_EQ(fileTimeValue(ft), 0x1122334455667788ULL);
   }
   // The last day the conversion accepts, and the day of week is ignored.
-  SYSTEMTIME last = makeTime(30827, 12, 31, 23, 59, 59, 999);
+  SYSTEMTIME last = systemTime(30827, 12, 31, 23, 59, 59, 999);
   last.wDayOfWeek = 77;
   FILETIME ft;
   EXPECT_TRUE(systemTimeToFileTime(last, &ft));
@@ -115,7 +107,7 @@ TEST(ClockTest, RejectsFieldsOutOfRangeAndLeavesOutput) {
 }
 
 TEST(ClockTest, FileTimeAtOrAbove2To63IsInvalid) {
-  SYSTEMTIME st = makeTime(1999, 9, 9);
+  SYSTEMTIME st = systemTime(1999, 9, 9);
   EXPECT_FALSE(fileTimeToSystemTime(makeFileTime(1ULL << 63), &st));
   EXPECT_FALSE(fileTimeToSystemTime(makeFileTime(~0ULL), &st));
   EXPECT_EQ(st.wYear, 1999);  // untouched
@@ -148,10 +140,10 @@ TEST_F(ManualClockTest, DrivesLocalTimeUtcAndTick) {
   EXPECT_EQ(local.wHour, 0);
   EXPECT_EQ(mox::platform::tickCount(), static_cast<std::uint32_t>(0xFFFFFFF0u + 36000000u));
 
-  ASSERT_TRUE(clock.setLocal(makeTime(2030, 6, 15, 8, 0, 0)));
+  ASSERT_TRUE(clock.setLocal(systemTime(2030, 6, 15, 8, 0, 0)));
   mox::platform::systemTime(&utc);
   EXPECT_EQ(utc.wHour, 6);
-  EXPECT_FALSE(clock.setLocal(makeTime(2030, 2, 30)));
+  EXPECT_FALSE(clock.setLocal(systemTime(2030, 2, 30)));
 }
 
 TEST_F(ManualClockTest, NullRestoresTheSystemClock) {

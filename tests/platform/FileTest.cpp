@@ -12,30 +12,17 @@
 #include <string>
 
 #include "mox_utils/platform/Text.h"
+#include "support/ScratchDir.h"
 
 namespace fs = std::filesystem;
 using namespace mox::platform;
 
 namespace {
 
-// A fresh directory per test, removed afterwards. Named after the process so
-// that tests running in parallel never meet.
 class FileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    m_dir = fs::temp_directory_path() / ("mox_file_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
   // The directory in Windows form, with backslashes.
-  std::wstring winDir() const {
-    std::wstring w = utf8ToWide(m_dir.string());
-    std::replace(w.begin(), w.end(), L'/', L'\\');
-    return w;
-  }
+  std::wstring winDir() const { return m_scratch.windows(); }
   std::vector<std::string> names(const fs::path& dir) const {
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
@@ -43,7 +30,8 @@ class FileTest : public testing::Test {
     return out;
   }
 
-  fs::path m_dir;
+  mox::test::ScratchDir m_scratch;
+  const fs::path& m_dir = m_scratch.path();
 };
 
 }  // namespace

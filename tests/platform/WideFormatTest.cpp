@@ -21,8 +21,10 @@ std::wstring widen(const std::string& ascii) { return std::wstring(ascii.begin()
 }  // namespace
 
 // The conventions that differ from C99/glibc: which string and character
-// conversions are wide and which narrow (UTF-8 whatever the locale).
-TEST(WideFormatTest, StringAndCharacterConventions) {
+// conversions are wide and which narrow (UTF-8 whatever the locale), the
+// Windows size prefixes, and formats C leaves undefined.
+TEST(WideFormatTest, ConversionsFollowTheWindowsConventions) {
+  int target = 1234;
   const char* narrow = "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC";  // "Grüß €" in UTF-8
   const wchar_t* wide = L"Gr\u00fc\u00df \u20ac";
   struct Case {
@@ -53,19 +55,7 @@ TEST(WideFormatTest, StringAndCharacterConventions) {
       {"zero flag pads strings with zeros", formatWideString(L"%05s", L"ab"), L"000ab"},
       {"character width", formatWideString(L"[%3c][%-3C]", L'x', 'y'), L"[  x][y  ]"},
       {"%% and non-ASCII format text", formatWideString(L"\u00e9 100%% %d\u20ac", 5), L"\u00e9 100% 5\u20ac"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.got, c.expected);
-  }
-}
-
-TEST(WideFormatTest, SizePrefixesTakeTheirArgumentTypes) {
-  struct Case {
-    const char* name;
-    std::wstring got;
-    const wchar_t* expected;
-  } cases[] = {
+      // Size prefixes take their argument types.
       {"I64d", formatWideString(L"%I64d|%d", INT64_MIN, 7), L"-9223372036854775808|7"},
       {"I64u", formatWideString(L"%I64u|%d", UINT64_MAX, 7), L"18446744073709551615|7"},
       {"I64x", formatWideString(L"%I64x|%I64X", 0x123456789abcdefULL, 0xFEDCBA9876543210ULL),
@@ -83,11 +73,23 @@ TEST(WideFormatTest, SizePrefixesTakeTheirArgumentTypes) {
        L"[   1][2  ][007][   ab]"},
       {"negative star width is left-aligned", formatWideString(L"[%*d]", -4, 9), L"[9   ]"},
       {"negative star precision is none", formatWideString(L"[%.*s]", -1, L"abc"), L"[abc]"},
+      {"pointers print as full-width upper hex", formatWideString(L"%p", reinterpret_cast<void*>(0xab12)),
+       L"000000000000AB12"},
+      {"pointer width", formatWideString(L"[%20p]", nullptr), L"[    0000000000000000]"},
+      // Odd formats are printed safely.
+      {"format ends in a lone %", formatWideString(L"abc%"), L"abc"},
+      {"format ends inside a conversion", formatWideString(L"abc%-08.3l"), L"abc"},
+      {"unknown conversion is copied", formatWideString(L"a%yb%5kc%d", 4), L"a%yb%5kc4"},
+      {"%n writes nothing but takes its argument", formatWideString(L"x%ny%d", &target, 8), L"xy8"},
+      {"empty format", formatWideString(L""), L""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.got, c.expected);
   }
+  EXPECT_EQ(target, 1234);
+  // A field far beyond any sensible width is cut instead of allocating it.
+  EXPECT_EQ(formatWideString(L"%2000000000d", 1).size(), 65536u);
 }
 
 // Integer conversions share C99's rules, so glibc's narrow snprintf is an
@@ -135,33 +137,6 @@ TEST(WideFormatTest, FloatingConversionsMatchTheCRuntime) {
   EXPECT_EQ(formatWideString(L"%.3Lf|%Lg", 2.5L, 1e-3L), widen(expected));
   // Arguments after a floating conversion are still found.
   EXPECT_EQ(formatWideString(L"%.1f %d %s", 0.25, 3, L"x"), L"0.2 3 x");
-}
-
-TEST(WideFormatTest, PointersPrintAsFullWidthUpperHex) {
-  EXPECT_EQ(formatWideString(L"%p", reinterpret_cast<void*>(0xab12)), L"000000000000AB12");
-  EXPECT_EQ(formatWideString(L"[%20p]", nullptr), L"[    0000000000000000]");
-}
-
-TEST(WideFormatTest, OddFormatsArePrintedSafely) {
-  int target = 1234;
-  struct Case {
-    const char* name;
-    std::wstring got;
-    const wchar_t* expected;
-  } cases[] = {
-      {"format ends in a lone %", formatWideString(L"abc%"), L"abc"},
-      {"format ends inside a conversion", formatWideString(L"abc%-08.3l"), L"abc"},
-      {"unknown conversion is copied", formatWideString(L"a%yb%5kc%d", 4), L"a%yb%5kc4"},
-      {"%n writes nothing but takes its argument", formatWideString(L"x%ny%d", &target, 8), L"xy8"},
-      {"empty format", formatWideString(L""), L""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.got, c.expected);
-  }
-  EXPECT_EQ(target, 1234);
-  // A field far beyond any sensible width is cut instead of allocating it.
-  EXPECT_EQ(formatWideString(L"%2000000000d", 1).size(), 65536u);
 }
 
 TEST(WideFormatTest, LongOutputIsWhole) {

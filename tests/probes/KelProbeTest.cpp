@@ -8,15 +8,11 @@
 
 #include "ProbeTestSupport.h"
 #include "mox_utils/xml/kelXMLFile.h"
+#include "support/XmlText.h"
 
 namespace {
 
-// Parses one probe element.
-struct ProbeElement {
-  explicit ProbeElement(const std::string& xml) { EXPECT_TRUE(file.openBuffer(xml.data(), xml.size())) << xml; }
-  kelXMLNode node() const { return file.getRootElement(); }
-  kelXMLFile file;
-};
+using mox::test::parsedXml;
 
 const char* const kFullProbe = R"(
 <probe id="42" name="C5-2&#xB5;" hidden="true">
@@ -62,8 +58,8 @@ class KelProbeLoadTest : public ProbeInstallationTest {};
 
 TEST_F(KelProbeLoadTest, ReadsEveryItem) {
   KelProbe::setUsModuleVersion(5);
-  const ProbeElement element(kFullProbe);
-  const KelProbe p(element.node());
+  const kelXMLFile element = parsedXml(kFullProbe);
+  const KelProbe p(element.getRootElement());
   EXPECT_EQ(p.getId(), 42);
   EXPECT_EQ(p.getName(), L"C5-2\u00b5");
   EXPECT_TRUE(p.isHidden());
@@ -96,8 +92,8 @@ TEST_F(KelProbeLoadTest, ReadsEveryItem) {
   // Reading another element starts from the defaults.
   KelProbe reused(p);
   reused.setMfg(L"maker");
-  const ProbeElement minimal("<probe/>");
-  reused.loadFromXML(minimal.node());
+  const kelXMLFile minimal = parsedXml("<probe/>");
+  reused.loadFromXML(minimal.getRootElement());
   expectDefaults(reused);
   EXPECT_TRUE(reused.getMfg().empty());
 
@@ -108,10 +104,10 @@ TEST_F(KelProbeLoadTest, ReadsEveryItem) {
 }
 
 TEST_F(KelProbeLoadTest, ItemsOutsideTheirParentAreNotRead) {
-  const ProbeElement element(
+  const kelXMLFile element = parsedXml(
       "<probe><center>3500</center><steps>10</steps><angle>5</angle><trus>1</trus><Rx>3</Rx>"
       "<motor><radius>9</radius></motor><frequency/></probe>");
-  const KelProbe p(element.node());
+  const KelProbe p(element.getRootElement());
   EXPECT_EQ(p.centerFrequency + p.motorSteps + p.biopsyAngle + p.muxWrapRx + p.radius, 0);
   EXPECT_FALSE(p.supportsTRUS());
   EXPECT_EQ(p.motorRadius, 9);
@@ -140,11 +136,11 @@ TEST_F(KelProbeLoadTest, ReleaseStateOfTheModuleVersion) {
       {6, KelProbe::NotReleased},  // ... even when its state is unknown
       {7, KelProbe::NotReleased},
   };
-  const ProbeElement element(enabled);
+  const kelXMLFile element = parsedXml(enabled);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
     KelProbe::setUsModuleVersion(c.version);
-    EXPECT_EQ(KelProbe(element.node()).getReleaseStatus(), c.expected);
+    EXPECT_EQ(KelProbe(element.getRootElement()).getReleaseStatus(), c.expected);
   }
 }
 
@@ -155,8 +151,8 @@ TEST_F(KelProbeLoadTest, HiddenOnlyForExactTrue) {
   } cases[] = {{"hidden='true'", true}, {"hidden='True'", false}, {"hidden='1'", false}, {"", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.attribute);
-    const ProbeElement element(std::string("<probe ") + c.attribute + "/>");
-    EXPECT_EQ(KelProbe(element.node()).isHidden(), c.hidden);
+    const kelXMLFile element = parsedXml(std::string("<probe ") + c.attribute + "/>");
+    EXPECT_EQ(KelProbe(element.getRootElement()).isHidden(), c.hidden);
   }
 }
 

@@ -41,7 +41,6 @@ TEST(HiResTimerTest, NewTimerHasNoMeasurements) {
 TEST(HiResTimerTest, StatisticsOverKnownMeasurements) {
   HiResTimer timer;
   HiResTimerTestPeer::setTimes(timer, {2.0, 5.0, 5.0, 1.0});
-  EXPECT_EQ(timer.getCount(), 4u);
   EXPECT_EQ(timer.getTotalTime(), 13.0);
   EXPECT_EQ(timer.getAvgTime(), 3.25);
   EXPECT_EQ(timer.getMinTime(), 1.0);

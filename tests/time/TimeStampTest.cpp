@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "mox_utils/platform/Clock.h"
+#include "support/SystemTimes.h"
 
 namespace {
 
@@ -153,9 +154,7 @@ class TimeStampBaseTest : public testing::Test {
 TEST_F(TimeStampBaseTest, NowStartsFromTheLocalTimeAtInitialize) {
   // 2030-06-15 08:00:00 local, one hour ahead of UTC.
   mox::platform::ManualClock clock(0, 3600 * 10000000LL, 0);
-  SYSTEMTIME base = {};
-  base.wYear = 2030, base.wMonth = 6, base.wDay = 15, base.wHour = 8;
-  ASSERT_TRUE(clock.setLocal(base));
+  ASSERT_TRUE(clock.setLocal(mox::test::systemTime(2030, 6, 15, 8)));
   mox::platform::setClockSource(&clock);
   ASSERT_TRUE(TimeStamp::Initialize());
 

@@ -2,35 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "mox_utils/platform/File.h"
 #include "mox_utils/platform/Text.h"
+#include "support/ScratchDir.h"
 
 namespace {
 
-// A scratch directory of its own per test, removed afterwards. Paths are
-// handed to the library in Windows form, with backslashes.
+// Paths are handed to the library in Windows form, with backslashes.
 class XmlFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    m_dir = mox::platform::utf8ToWide(::testing::TempDir()) + L"xmlfile_" + std::to_wstring(std::random_device()()) +
-            L"_" + mox::platform::utf8ToWide(info->name());
-    for (wchar_t& c : m_dir)
-      if (c == L'/') c = L'\\';
-    mox::platform::removeTree(m_dir);
-    ASSERT_TRUE(mox::platform::createDirectories(m_dir));
-  }
-  void TearDown() override { mox::platform::removeTree(m_dir); }
-
-  std::wstring path(const std::wstring& name) const { return m_dir + L"\\" + name; }
+  std::wstring path(const std::wstring& name) const { return m_scratch.windows(name); }
   void writeBytes(const std::wstring& name, const std::string& bytes) const {
     ASSERT_TRUE(mox::platform::writeFileAtomically(path(name), bytes.data(), bytes.size()));
   }
 
-  std::wstring m_dir;
+  mox::test::ScratchDir m_scratch;
+  const std::wstring m_dir = m_scratch.windows();
 };
 
 const std::string kSample =

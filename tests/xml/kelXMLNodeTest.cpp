@@ -11,17 +11,14 @@
 #include <string>
 
 #include "mox_utils/xml/kelXMLFile.h"
+#include "support/XmlText.h"
 
 namespace {
 
-kelXMLFile parsed(const std::string& text) {
-  kelXMLFile file;
-  EXPECT_TRUE(file.openBuffer(text.data(), text.size())) << text;
-  return file;
-}
+using mox::test::parsedXml;
 
 TEST(XmlNodeTest, StepsOverEverythingButElements) {
-  const kelXMLFile file = parsed(
+  const kelXMLFile file = parsedXml(
       "<probes>text<!--c--><?pi x?><probe id='1'/>more<probe id='2'/><other id='3'/>"
       "<![CDATA[z]]></probes>");
   kelXMLNode node = file.getRootElement().getFirstChild();
@@ -38,12 +35,12 @@ TEST(XmlNodeTest, StepsOverEverythingButElements) {
   EXPECT_FALSE(cursor.isValid());
 
   // A processing instruction named like the element is not a child element.
-  const kelXMLFile pi = parsed("<r><?probe data?></r>");
+  const kelXMLFile pi = parsedXml("<r><?probe data?></r>");
   EXPECT_FALSE(pi.getRootElement().getChildByName(L"probe", false).isValid());
 }
 
 TEST(XmlNodeTest, ChildLookupByName) {
-  const kelXMLFile file = parsed("<r><a n='1'/><b/><a n='2'/><a n='3'/></r>");
+  const kelXMLFile file = parsedXml("<r><a n='1'/><b/><a n='2'/><a n='3'/></r>");
   kelXMLNode root = file.getRootElement();
 
   std::vector<kelXMLNode> nodes(1);
@@ -105,7 +102,7 @@ TEST(XmlNodeTest, NumbersReadFromChildText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    const kelXMLFile file = parsed(std::string("<r><n>") + c.text + "</n></r>");
+    const kelXMLFile file = parsedXml(std::string("<r><n>") + c.text + "</n></r>");
     const kelXMLNode root = file.getRootElement();
     int i = -99;
     double d = -99.0;
@@ -171,7 +168,7 @@ TEST(XmlNodeTest, ExplicitPrecisionCountsSignificantDigits) {
 }
 
 TEST(XmlNodeTest, WritersEditTheTree) {
-  const kelXMLFile file = parsed("<r a='1' b='2'>old<x>1</x><y/><x>2</x></r>");
+  const kelXMLFile file = parsedXml("<r a='1' b='2'>old<x>1</x><y/><x>2</x></r>");
   const kelXMLNode root = file.getRootElement();
 
   EXPECT_TRUE(root.setElementChild(L"x", L"10", false));

@@ -1,4 +1,4 @@
-// Documents parsed from literal text for the metadata tests.
+// Documents parsed from literal text.
 #pragma once
 
 #include <string>
