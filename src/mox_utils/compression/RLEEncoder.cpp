@@ -190,7 +190,8 @@ MOX_ALWAYS_INLINE std::uint32_t encodeBody(const Source source, std::uint32_t n,
       putRun(writer, end - start + 1, source.byte(end));
       start = end + 1;
     }
-    while (start - base < 64) {
+    const std::uint32_t blockEnd = n - base < 64 ? n : base + 64;
+    while (start < blockEnd) {
       const std::uint64_t x = ends >> (start - base);
       // Literals: the run ends at every position from here on.
       const unsigned ones = static_cast<unsigned>(__builtin_ctzll(~x | (1ull << 63)));
