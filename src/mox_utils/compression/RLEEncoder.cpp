@@ -216,8 +216,8 @@ MOX_ALWAYS_INLINE std::uint32_t encodeBody(const Source source, std::uint32_t n,
       writer.put(literalCodes & ((std::uint64_t{1} << lowBits) - 1), lowBits);
 
       // Fewer than seven literals: a run starts after them, and it ends in
-      // this block when a later end is set.
-      // Masks rather than conditions keep the compiler from branching.
+      // this block when a later end is set. Masks rather than conditions
+      // keep the compiler from branching.
       const std::uint64_t rest = x >> literals;
       const std::uint32_t run = 0u - static_cast<std::uint32_t>((literals < 7) & (rest != 0));
       const std::uint32_t length = static_cast<std::uint32_t>(__builtin_ctzll(rest | (1ull << 63))) + 1;
