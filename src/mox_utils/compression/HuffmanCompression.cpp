@@ -34,12 +34,16 @@ HuffmanCompression::HuffmanCompression(const HuffmanCompression& other) : m_mute
 
 HuffmanCompression& HuffmanCompression::operator=(const HuffmanCompression& other) {
   // Sharing the handle is safe: the handle counts its sharers and the mutex
-  // is closed with the last one. The work tables stay this object's own.
+  // is closed with the last one. The work tables and the scratch buffer stay
+  // this object's own.
   m_mutex = other.m_mutex;
   return *this;
 }
 
-HuffmanCompression::~HuffmanCompression() { m_mutex.close(); }
+HuffmanCompression::~HuffmanCompression() {
+  std::free(m_scratch);
+  m_mutex.close();
+}
 
 void HuffmanCompression::initArrays() {
   std::memset(m_frequency, 0, sizeof m_frequency);
@@ -622,7 +626,40 @@ struct DecodeView {
   unsigned minCodeLength;
 };
 
-// Decodes n bytes. Checked mode (kTrusted false) reads only the `words`
+MOX_ALWAYS_INLINE std::uint64_t streamWord(const unsigned char* stream, std::uint64_t q) {
+  return loadLE32(stream + 4 * q);
+}
+
+// 64 bits of the stream from bit position p (words q to q + 2).
+MOX_ALWAYS_INLINE std::uint64_t streamWindow(const unsigned char* stream, std::uint64_t p) {
+  const std::uint64_t q = p >> 5;
+  const unsigned r = p & 31;
+  return (((streamWord(stream, q) << 32) | streamWord(stream, q + 1)) << r) | (streamWord(stream, q + 2) >> (32 - r));
+}
+
+// Codes longer than the table's prefix go on down the tree from the node the
+// prefix reached, one bit at a time; rare by construction (their symbols are
+// rare). Writes the symbol to *out and leaves bitpos after the code; checked
+// mode fails when the code runs past the stream's `words` words.
+template <bool kTrusted>
+MOX_ALWAYS_INLINE bool walkCode(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                std::uint64_t& bitpos, unsigned node, unsigned char* out) {
+  for (;;) {
+    const std::uint64_t q = bitpos >> 5;
+    if (!kTrusted && q >= words) return false;
+    const unsigned bit = static_cast<unsigned>(streamWord(stream, q) >> (31 - (bitpos & 31))) & 1;
+    ++bitpos;
+    const std::uint16_t child = v.child[node][bit];
+    if (child & kLeafFlag) {
+      *out = static_cast<unsigned char>(child);
+      return true;
+    }
+    node = child;
+  }
+}
+
+// Decodes symbols i .. n-1 from bit position bitpos, which must be the start
+// of symbol i's code. Checked mode (kTrusted false) reads only the `words`
 // words of the stream and fails when a code runs past them. Trusted mode
 // reads no word that a well-formed stream lacks: the fast path only loads
 // words that the remaining symbols must occupy at least (each code is at
@@ -630,35 +667,16 @@ struct DecodeView {
 // known to extend into.
 template <bool kTrusted>
 MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                  unsigned char* out, std::uint32_t n) {
+                                  unsigned char* out, std::uint32_t n, std::uint64_t bitpos, std::uint32_t i) {
   constexpr unsigned kBits = kDecodeBits;
   const std::uint32_t* table = v.table;
-  std::uint64_t bitpos = 0;
-  std::uint32_t i = 0;
-  auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
-  // Codes longer than the table's prefix go on down the tree from the node
-  // the prefix reached; rare by construction (their symbols are rare).
+  auto word = [stream](std::uint64_t q) -> std::uint64_t { return streamWord(stream, q); };
   auto walk = [&](unsigned node) -> bool {
-    for (;;) {
-      const std::uint64_t q = bitpos >> 5;
-      if (!kTrusted && q >= words) return false;
-      const unsigned bit = static_cast<unsigned>(word(q) >> (31 - (bitpos & 31))) & 1;
-      ++bitpos;
-      const std::uint16_t child = v.child[node][bit];
-      if (child & kLeafFlag) {
-        out[i++] = static_cast<unsigned char>(child);
-        return true;
-      }
-      node = child;
-    }
+    if (!walkCode<kTrusted>(v, stream, words, bitpos, node, out + i)) return false;
+    ++i;
+    return true;
   };
 
-  // 64 bits of the stream from bit position p (three words).
-  auto window = [&word](std::uint64_t p) -> std::uint64_t {
-    const std::uint64_t q = p >> 5;
-    const unsigned r = p & 31;
-    return (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
-  };
   // Five lookups per step from a window of 64 valid bits; each writes four
   // bytes and advances by up to four, hence the 20 bytes of room. The
   // window's next 64 bits are loaded at the start of the step, from a
@@ -671,8 +689,8 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     if (n - i < 20) break;
     const std::uint64_t q = bitpos >> 5;
     if (kTrusted ? 32 * (q + 4) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 4 >= words) break;
-    if (!haveWindow) buf = window(bitpos);
-    const std::uint64_t next = window(bitpos + 64);
+    if (!haveWindow) buf = streamWindow(stream, bitpos);
+    const std::uint64_t next = streamWindow(stream, bitpos + 64);
     const std::uint64_t start = bitpos;
     haveWindow = true;
     for (int s = 0; s < 5; ++s) {
@@ -717,18 +735,250 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
   return kTrusted || (bitpos + 31) / 32 == words;
 }
 
+// Checked decoding of longer streams runs several decoders at once, so that
+// their dependency chains (window shift, table load, shift) overlap. The
+// stream is cut at word boundaries into kLanes segments; lane 0 starts on a
+// code boundary and writes into the output, lane k starts at the first bit
+// of segment k, whatever code that bit belongs to, and writes into a
+// scratch area. A prefix code resynchronises: after a few codes such a lane
+// stands on true code boundaries and decodes exactly what a single decoder
+// would. To find where, each lane records where its first lookups start.
+// Stitching then walks the lanes in order: the decoder that has finished
+// segment k-1 (always on true boundaries) goes on one code at a time, and
+// so visits every code boundary, until it stands where lane k started a
+// lookup; from that lookup on, lane k's output is right and is moved into
+// place. Whenever that fails (no common position among the records, a
+// lane stopped by a code running past the stream, more symbols than n),
+// the decoder that is known to be right simply goes on alone to the end,
+// so the result and every check are those of the single decoder.
+constexpr int kLanes = 4;
+constexpr int kRecords = 64;
+
+struct Lane {
+  std::uint64_t first;  // the bit position the lane started at
+  std::uint64_t bitpos;
+  unsigned char* out;
+  unsigned char* begin;
+  unsigned char* end;  // output room
+  std::uint64_t stop;  // steps start only below this bit position
+  int records;
+  std::uint64_t recordBit[kRecords];
+  std::uint32_t recordCount[kRecords];  // symbols written before that lookup
+};
+
+// Five lookups from `buf`, the 64 bits from bitpos; a lookup without
+// symbols (a code longer than the table's prefix) ends the step after its
+// code. The meta entries' sum counts 256 per symbol besides the bits, so
+// the bits consumed are that sum less 256 per symbol written. The next 64
+// bits are loaded at the start, from a position known before the lookups,
+// so that refilling after them is one shift and one or, not a load that
+// waits for the last lookup. Reads words up to four past bitpos's; false,
+// with the cursor left where it was, when a code runs past the stream.
+MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
+  const std::uint32_t* const table = v.table;
+  const std::uint16_t* const metaTable = v.meta;
+  std::uint64_t bitpos = bitposRef;
+  unsigned char* out = outRef;
+  unsigned char* const first = out;
+  std::uint64_t buf = bufRef;
+  const std::uint64_t next = streamWindow(stream, bitpos + 64);
+  std::uint64_t sum = 0;
+  for (int s = 0; s < 5; ++s) {
+    const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
+    const std::uint32_t m = metaTable[index];
+    if (m < 256) {
+      bitpos += sum - 256 * std::uint64_t(out - first) + kDecodeBits;
+      if (!walkCode<false>(v, stream, words, bitpos, table[index] & 0xFF, out)) return false;
+      bitposRef = bitpos;
+      outRef = out + 1;
+      // Past the stream's last three words the lane has passed its stop.
+      bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
+      return true;
+    }
+    storeLE32(out, table[index]);
+    out += m >> 8;
+    buf <<= (m & 63);
+    sum += m;
+  }
+  const std::uint64_t consumed = sum - 256 * std::uint64_t(out - first);  // 5 to 60
+  bitposRef = bitpos + consumed;
+  outRef = out;
+  bufRef = buf | (next >> (64 - consumed));
+  return true;
+}
+
+MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) { return lane.bitpos < lane.stop && lane.end - lane.out >= 20; }
+
+// Steps of one lane until it has no room left or a code runs past the
+// stream.
+MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
+  if (!laneHasRoom(lane)) return;
+  std::uint64_t bitpos = lane.bitpos;
+  unsigned char* out = lane.out;
+  std::uint64_t buf = streamWindow(stream, bitpos);
+  while (bitpos < lane.stop && lane.end - out >= 20) {
+    if (!laneStep(v, stream, words, bitpos, out, buf)) break;
+  }
+  lane.bitpos = bitpos;
+  lane.out = out;
+}
+
+// One code at bit position pos (at least three words before the end).
+MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                 std::uint64_t& pos, unsigned char* out) {
+  const std::uint32_t index = static_cast<std::uint32_t>(streamWindow(stream, pos) >> (64 - kDecodeBits));
+  if (v.meta[index] < 256) {
+    pos += kDecodeBits;
+    return walkCode<false>(v, stream, words, pos, v.table[index] & 0xFF, out);
+  }
+  *out = static_cast<unsigned char>(v.table[index]);
+  pos += v.firstLength[index];
+  return true;
+}
+
+// A lane's first lookups one at a time, each start recorded.
+MOX_ALWAYS_INLINE void laneRecord(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
+  int r = 0;
+  for (; r < kRecords && laneHasRoom(lane); ++r) {
+    lane.recordBit[r] = lane.bitpos;
+    lane.recordCount[r] = static_cast<std::uint32_t>(lane.out - lane.begin);
+    const std::uint64_t buf = streamWindow(stream, lane.bitpos);
+    const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
+    const std::uint32_t m = v.meta[index];
+    if (m < 256) {
+      std::uint64_t pos = lane.bitpos + kDecodeBits;
+      if (!walkCode<false>(v, stream, words, pos, v.table[index] & 0xFF, lane.out)) {
+        lane.stop = 0;
+        break;
+      }
+      lane.bitpos = pos;
+      ++lane.out;
+    } else {
+      storeLE32(lane.out, v.table[index]);
+      lane.out += metaCount(m);
+      lane.bitpos += metaBits(m);
+    }
+  }
+  lane.records = r;
+}
+
+// Goes on from a true code boundary (pos, symbol g) one code at a time until
+// pos is where the lane started a recorded lookup; that record's index, or
+// -1 when pos passes the last record (pos and g then stand on a code
+// boundary still).
+MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                               std::uint64_t& pos, unsigned char* out, std::uint32_t& g, std::uint32_t n,
+                               const Lane& lane) {
+  int j = 0;
+  for (;;) {
+    while (j < lane.records && lane.recordBit[j] < pos) ++j;
+    if (j == lane.records) return -1;
+    if (lane.recordBit[j] == pos) return j;
+    if (g >= n || (pos >> 5) + 3 > words) return -1;
+    std::uint64_t next = pos;
+    if (!decodeOne(v, stream, words, next, out + g)) return -1;
+    pos = next;
+    ++g;
+  }
+}
+
+// Checked decoding; `scratch` holds (kLanes - 1) * laneRoom(n, words) bytes.
+MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                   unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
+  if (words < HuffmanCompression::kLaneMinWords || scratch == nullptr) {
+    return decodeBody<false>(v, stream, words, out, n, 0, 0);
+  }
+  Lane lanes[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    Lane& lane = lanes[k];
+    lane.first = 32 * (words * k / kLanes);
+    lane.bitpos = lane.first;
+    lane.stop = k + 1 < kLanes ? 32 * (words * (k + 1) / kLanes) : 32 * (words - 5);
+    lane.begin = k == 0 ? out : scratch + (k - 1) * room;
+    lane.end = k == 0 ? out + n : lane.begin + room;
+    lane.out = lane.begin;
+    lane.records = 0;
+  }
+  for (int k = 1; k < kLanes; ++k) laneRecord(v, stream, words, lanes[k]);
+  // All lanes together while each has room, then each to its own end. The
+  // cursors live in locals, so that stores to the output cannot be taken to
+  // change them.
+  {
+    const DecodeView view = v;
+    std::uint64_t b0 = lanes[0].bitpos, b1 = lanes[1].bitpos, b2 = lanes[2].bitpos, b3 = lanes[3].bitpos;
+    unsigned char *o0 = lanes[0].out, *o1 = lanes[1].out, *o2 = lanes[2].out, *o3 = lanes[3].out;
+    const std::uint64_t s0 = lanes[0].stop, s1 = lanes[1].stop, s2 = lanes[2].stop, s3 = lanes[3].stop;
+    unsigned char *const e0 = lanes[0].end - 20, *const e1 = lanes[1].end - 20, *const e2 = lanes[2].end - 20,
+                         *const e3 = lanes[3].end - 20;
+    std::uint64_t w0 = streamWindow(stream, b0), w1 = streamWindow(stream, b1), w2 = streamWindow(stream, b2),
+                  w3 = streamWindow(stream, b3);
+    while (b0 < s0 && b1 < s1 && b2 < s2 && b3 < s3 && o0 <= e0 && o1 <= e1 && o2 <= e2 && o3 <= e3) {
+      const bool ok = laneStep(view, stream, words, b0, o0, w0) & laneStep(view, stream, words, b1, o1, w1) &
+                      laneStep(view, stream, words, b2, o2, w2) & laneStep(view, stream, words, b3, o3, w3);
+      if (!ok) break;
+    }
+    lanes[0].bitpos = b0;
+    lanes[1].bitpos = b1;
+    lanes[2].bitpos = b2;
+    lanes[3].bitpos = b3;
+    lanes[0].out = o0;
+    lanes[1].out = o1;
+    lanes[2].out = o2;
+    lanes[3].out = o3;
+  }
+  for (Lane& lane : lanes) laneRun(v, stream, words, lane);
+
+  std::uint64_t pos = lanes[0].bitpos;
+  std::uint32_t g = static_cast<std::uint32_t>(lanes[0].out - out);
+  for (int k = 1; k < kLanes; ++k) {
+    const Lane& lane = lanes[k];
+    const int j = syncWith(v, stream, words, pos, out, g, n, lane);
+    if (j >= 0) {
+      const std::uint32_t from = lane.recordCount[j];
+      const std::uint32_t count = static_cast<std::uint32_t>(lane.out - lane.begin) - from;
+      if (count > n - g) break;
+      std::memcpy(out + g, lane.begin + from, count);
+      g += count;
+      pos = lane.bitpos;
+    } else if (k + 1 < kLanes) {
+      // No common position: this segment by the decoder that is right,
+      // up to the next lane's start.
+      Lane alone = lanes[0];
+      alone.bitpos = pos;
+      alone.out = out + g;
+      alone.stop = lanes[k + 1].first;
+      laneRun(v, stream, words, alone);
+      pos = alone.bitpos;
+      g = static_cast<std::uint32_t>(alone.out - out);
+    }
+  }
+  return decodeBody<false>(v, stream, words, out, n, pos, g);
+}
+
 template <bool kTrusted>
 bool decodePlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                 std::uint32_t n) {
-  return decodeBody<kTrusted>(v, stream, words, out, n);
+                 std::uint32_t n, unsigned char* scratch, std::size_t room) {
+  if (kTrusted) return decodeBody<true>(v, stream, words, out, n, 0, 0);
+  return decodeLanes(v, stream, words, out, n, scratch, room);
 }
 #if MOX_BMI2_DISPATCH
 template <bool kTrusted>
 MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                unsigned char* out, std::uint32_t n) {
-  return decodeBody<kTrusted>(v, stream, words, out, n);
+                                unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
+  if (kTrusted) return decodeBody<true>(v, stream, words, out, n, 0, 0);
+  return decodeLanes(v, stream, words, out, n, scratch, room);
 }
 #endif
+
+// Scratch room of each lane after the first: no more symbols than n, nor
+// than a segment (with the step that may pass its end) holds at the
+// shortest code length.
+std::size_t laneRoom(std::uint32_t n, std::uint64_t words, unsigned minCodeLength) {
+  const std::uint64_t segmentBits = 32 * (words / kLanes + 4);
+  const std::uint64_t symbols = segmentBits / (minCodeLength ? minCodeLength : 1) + 16;
+  return static_cast<std::size_t>((symbols < n ? symbols : n) + 32);
+}
 
 }  // namespace
 
@@ -736,10 +986,22 @@ template <bool kTrusted>
 bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                       std::uint32_t n) {
   const DecodeView view{m_decodeTable, m_decodeMeta, m_firstLength, m_child, m_minCodeLength};
+  unsigned char* scratch = nullptr;
+  std::size_t room = 0;
+  if (!kTrusted && words >= kLaneMinWords) {
+    room = laneRoom(n, words, m_minCodeLength);
+    const std::size_t need = (kLanes - 1) * room;
+    if (need > m_scratchSize) {
+      std::free(m_scratch);
+      m_scratch = static_cast<unsigned char*>(std::malloc(need));
+      m_scratchSize = m_scratch ? need : 0;
+    }
+    scratch = m_scratch;
+  }
 #if MOX_BMI2_DISPATCH
-  if (mox::detail::processorHasBmi2()) return decodeBmi2<kTrusted>(view, stream, words, out, n);
+  if (mox::detail::processorHasBmi2()) return decodeBmi2<kTrusted>(view, stream, words, out, n, scratch, room);
 #endif
-  return decodePlain<kTrusted>(view, stream, words, out, n);
+  return decodePlain<kTrusted>(view, stream, words, out, n, scratch, room);
 }
 
 unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned char* out) {

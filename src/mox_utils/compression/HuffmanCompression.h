@@ -15,10 +15,12 @@
 //
 // Thread-safety: each call holds the instance's mutex for its whole
 // duration, so one instance may serve several threads. Every instance has its
-// own work tables (about 32 KB inside the object), so different instances
-// run concurrently.
+// own work tables (about 32 KB inside the object, and a scratch buffer for
+// decoding long streams that grows with the largest one seen), so different
+// instances run concurrently.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "mox_utils/export.h"
@@ -53,6 +55,10 @@ class MOX_API HuffmanCompression {
   // bytes, no words beyond the last one used). False, with *out null and
   // outLength 0, for anything damaged; never reads outside `in`.
   bool uncompress(const unsigned char* in, int inLength, unsigned char** out, int& outLength);
+
+  // Code streams of at least this many words are decoded by the checked
+  // overload as several interleaved segments; shorter ones by one decoder.
+  static constexpr unsigned kLaneMinWords = 1024;
 
  protected:
   // The steps of compress() and uncompress(), for derived classes. The code
@@ -126,4 +132,7 @@ class MOX_API HuffmanCompression {
   std::uint16_t m_decodeMeta[1u << kTableBits];
   unsigned char m_firstLength[1u << kTableBits];
   unsigned int m_minCodeLength;
+  // Output of the decoders that start inside the stream (malloc block).
+  unsigned char* m_scratch = nullptr;
+  std::size_t m_scratchSize = 0;
 };
