@@ -751,7 +751,8 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
 // lane stopped by a code running past the stream, more symbols than n),
 // the decoder that is known to be right simply goes on alone to the end,
 // so the result and every check are those of the single decoder.
-constexpr int kLanes = 4;
+constexpr int kLanes = HuffmanCompression::kDecodeLanes;
+static_assert(kLanes == 4, "the interleaved loop is written out for four lanes");
 constexpr int kRecords = 64;
 
 struct Lane {

@@ -57,8 +57,10 @@ class MOX_API HuffmanCompression {
   bool uncompress(const unsigned char* in, int inLength, unsigned char** out, int& outLength);
 
   // Code streams of at least this many words are decoded by the checked
-  // overload as several interleaved segments; shorter ones by one decoder.
+  // overload as kDecodeLanes interleaved segments, segment k starting at
+  // word words * k / kDecodeLanes; shorter ones by one decoder.
   static constexpr unsigned kLaneMinWords = 1024;
+  static constexpr int kDecodeLanes = 4;
 
  protected:
   // The steps of compress() and uncompress(), for derived classes. The code
