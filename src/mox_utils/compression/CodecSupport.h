@@ -21,6 +21,13 @@
 #define MOX_ALWAYS_INLINE inline
 #endif
 
+// A condition that nearly always holds: its code is laid out straight on.
+#if defined(__GNUC__) || defined(__clang__)
+#define MOX_LIKELY(condition) __builtin_expect(!!(condition), 1)
+#else
+#define MOX_LIKELY(condition) (condition)
+#endif
+
 namespace mox::detail {
 
 inline bool processorHasBmi2() {

@@ -15,6 +15,9 @@ using mox::detail::storeLE32;
 namespace {
 
 constexpr std::uint32_t kLeafFlag = 0x8000;
+// First length of a prefix that ends inside a longer code: the prefix's
+// length with a flag that survives a sum of five lengths.
+constexpr unsigned kNodeLength = 0x80 | 12;
 
 // Decoding table: per prefix, up to four symbols whose codes together fit
 // into it (first in the low byte), or the tree node reached after the whole
@@ -558,7 +561,7 @@ bool HuffmanCompression::loadDictionary(const unsigned char* dictionary, unsigne
   return true;
 }
 
-void HuffmanCompression::buildDecodeTable() {
+void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   constexpr unsigned kBits = kTableBits;
   constexpr std::uint32_t kMask = (1u << kBits) - 1;
   struct Pending {
@@ -588,7 +591,7 @@ void HuffmanCompression::buildDecodeTable() {
       } else if (depth == kBits) {
         m_decodeTable[prefix] = child;
         m_decodeMeta[prefix] = meta(0, kBits);
-        m_firstLength[prefix] = static_cast<unsigned char>(kBits);
+        m_firstLength[prefix] = static_cast<unsigned char>(kNodeLength);
       } else {
         stack[++top] = {child, prefix, depth};
       }
@@ -596,7 +599,9 @@ void HuffmanCompression::buildDecodeTable() {
   }
   // Further symbols join an entry while their codes end within the prefix
   // too. Only first symbols and first lengths are read, and those never
-  // change, so the table can be extended in place.
+  // change, so the table can be extended in place. Without this step every
+  // entry holds one symbol, which the decoders take as well.
+  if (!joinSymbols) return;
   for (std::uint32_t v = 0; v <= kMask; ++v) {
     if (metaCount(m_decodeMeta[v]) == 0) continue;
     std::uint32_t symbols = m_decodeTable[v];
@@ -717,7 +722,7 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     if (!kTrusted && q >= words) return false;
     std::uint64_t buf = (word(q) << 32) << r;
     std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
-    if (v.firstLength[index] > 32 - r) {
+    if ((v.firstLength[index] & 63) > 32 - r) {
       // The code reaches into the next word (zero bits stood in for it).
       if (!kTrusted && q + 1 >= words) return false;
       buf = ((word(q) << 32) | word(q + 1)) << r;
@@ -788,7 +793,7 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
   for (int s = 0; s < 5; ++s) {
     const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
     const std::uint32_t m = metaTable[index];
-    if (m < 256) {
+    if (!MOX_LIKELY(m >= 256)) {
       bitpos += sum - 256 * std::uint64_t(out - first) + kDecodeBits;
       if (!walkCode<false>(v, stream, words, bitpos, table[index] & 0xFF, out)) return false;
       bitposRef = bitpos;
@@ -809,23 +814,8 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
   return true;
 }
 
-MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) { return lane.bitpos < lane.stop && lane.end - lane.out >= 20; }
-
-// Steps of one lane until it has no room left or a code runs past the
-// stream.
-MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
-  if (!laneHasRoom(lane)) return;
-  std::uint64_t bitpos = lane.bitpos;
-  unsigned char* out = lane.out;
-  std::uint64_t buf = streamWindow(stream, bitpos);
-  while (bitpos < lane.stop && lane.end - out >= 20) {
-    if (!laneStep(v, stream, words, bitpos, out, buf)) break;
-  }
-  lane.bitpos = bitpos;
-  lane.out = out;
-}
-
-// One code at bit position pos (at least three words before the end).
+// One code at bit position pos; the stream has at least three words from
+// pos's word on.
 MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                  std::uint64_t& pos, unsigned char* out) {
   const std::uint32_t index = static_cast<std::uint32_t>(streamWindow(stream, pos) >> (64 - kDecodeBits));
@@ -836,6 +826,69 @@ MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* strea
   *out = static_cast<unsigned char>(v.table[index]);
   pos += v.firstLength[index];
   return true;
+}
+
+// Five codes, one per lookup, for streams of long codes, where an entry
+// rarely holds two: a lookup is then a load of the first length, which
+// the window is shifted by, and a load and store of the symbol. The
+// lengths' sum is checked once per step: a prefix that ends inside a
+// longer code carries a flag that shows in it, and the step is then done
+// again one code at a time. Reads words up to four past bitpos's; false,
+// with the cursor left where it was, when a code runs past the stream or
+// comes within three words of its end.
+MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                      std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
+  const std::uint32_t* const table = v.table;
+  const unsigned char* const length = v.firstLength;
+  unsigned char* const out = outRef;
+  std::uint64_t buf = bufRef;
+  const std::uint64_t next = streamWindow(stream, bitposRef + 64);
+  unsigned sum = 0;
+  for (int s = 0; s < 5; ++s) {
+    const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
+    const unsigned bits = length[index];
+    out[s] = static_cast<unsigned char>(table[index]);
+    buf <<= (bits & 63);
+    sum += bits;
+  }
+  if (MOX_LIKELY(sum < 0x80)) {  // 5 to 60 bits
+    bitposRef += sum;
+    outRef = out + 5;
+    bufRef = buf | (next >> (64 - sum));
+    return true;
+  }
+  std::uint64_t bitpos = bitposRef;
+  for (int s = 0; s < 5; ++s) {
+    if ((bitpos >> 5) + 3 > words || !decodeOne(v, stream, words, bitpos, out + s)) return false;
+  }
+  bitposRef = bitpos;
+  outRef = out + 5;
+  bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
+  return true;
+}
+
+template <bool kSingle>
+MOX_ALWAYS_INLINE bool laneStepOf(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                  std::uint64_t& bitpos, unsigned char*& out, std::uint64_t& buf) {
+  if (kSingle) return laneStepSingle(v, stream, words, bitpos, out, buf);
+  return laneStep(v, stream, words, bitpos, out, buf);
+}
+
+MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) { return lane.bitpos < lane.stop && lane.end - lane.out >= 20; }
+
+// Steps of one lane until it has no room left or a code runs past the
+// stream.
+template <bool kSingle>
+MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
+  if (!laneHasRoom(lane)) return;
+  std::uint64_t bitpos = lane.bitpos;
+  unsigned char* out = lane.out;
+  std::uint64_t buf = streamWindow(stream, bitpos);
+  while (bitpos < lane.stop && lane.end - out >= 20) {
+    if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf)) break;
+  }
+  lane.bitpos = bitpos;
+  lane.out = out;
 }
 
 // A lane's first lookups one at a time, each start recorded.
@@ -885,6 +938,8 @@ MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream,
 }
 
 // Checked decoding; `scratch` holds (kLanes - 1) * laneRoom(n, words) bytes.
+// kSingle: one code per lookup (see laneStepSingle).
+template <bool kSingle>
 MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                    unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
   if (words < HuffmanCompression::kLaneMinWords || scratch == nullptr) {
@@ -915,8 +970,9 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
     std::uint64_t w0 = streamWindow(stream, b0), w1 = streamWindow(stream, b1), w2 = streamWindow(stream, b2),
                   w3 = streamWindow(stream, b3);
     while (b0 < s0 && b1 < s1 && b2 < s2 && b3 < s3 && o0 <= e0 && o1 <= e1 && o2 <= e2 && o3 <= e3) {
-      const bool ok = laneStep(view, stream, words, b0, o0, w0) & laneStep(view, stream, words, b1, o1, w1) &
-                      laneStep(view, stream, words, b2, o2, w2) & laneStep(view, stream, words, b3, o3, w3);
+      const bool ok =
+          laneStepOf<kSingle>(view, stream, words, b0, o0, w0) & laneStepOf<kSingle>(view, stream, words, b1, o1, w1) &
+          laneStepOf<kSingle>(view, stream, words, b2, o2, w2) & laneStepOf<kSingle>(view, stream, words, b3, o3, w3);
       if (!ok) break;
     }
     lanes[0].bitpos = b0;
@@ -928,7 +984,7 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
     lanes[2].out = o2;
     lanes[3].out = o3;
   }
-  for (Lane& lane : lanes) laneRun(v, stream, words, lane);
+  for (Lane& lane : lanes) laneRun<kSingle>(v, stream, words, lane);
 
   std::uint64_t pos = lanes[0].bitpos;
   std::uint32_t g = static_cast<std::uint32_t>(lanes[0].out - out);
@@ -949,7 +1005,7 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
       alone.bitpos = pos;
       alone.out = out + g;
       alone.stop = lanes[k + 1].first;
-      laneRun(v, stream, words, alone);
+      laneRun<kSingle>(v, stream, words, alone);
       pos = alone.bitpos;
       g = static_cast<std::uint32_t>(alone.out - out);
     }
@@ -957,18 +1013,20 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
   return decodeBody<false>(v, stream, words, out, n, pos, g);
 }
 
-template <bool kTrusted>
+// kMode: 0 trusted, 1 checked with joined symbols, 2 checked one code per
+// lookup.
+template <int kMode>
 bool decodePlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, unsigned char* out,
                  std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  if (kTrusted) return decodeBody<true>(v, stream, words, out, n, 0, 0);
-  return decodeLanes(v, stream, words, out, n, scratch, room);
+  if (kMode == 0) return decodeBody<true>(v, stream, words, out, n, 0, 0);
+  return decodeLanes<kMode == 2>(v, stream, words, out, n, scratch, room);
 }
 #if MOX_BMI2_DISPATCH
-template <bool kTrusted>
+template <int kMode>
 MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                 unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  if (kTrusted) return decodeBody<true>(v, stream, words, out, n, 0, 0);
-  return decodeLanes(v, stream, words, out, n, scratch, room);
+  if (kMode == 0) return decodeBody<true>(v, stream, words, out, n, 0, 0);
+  return decodeLanes<kMode == 2>(v, stream, words, out, n, scratch, room);
 }
 #endif
 
@@ -985,7 +1043,7 @@ std::size_t laneRoom(std::uint32_t n, std::uint64_t words, unsigned minCodeLengt
 
 template <bool kTrusted>
 bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                                      std::uint32_t n) {
+                                      std::uint32_t n, bool oneCodePerLookup) {
   const DecodeView view{m_decodeTable, m_decodeMeta, m_firstLength, m_child, m_minCodeLength};
   unsigned char* scratch = nullptr;
   std::size_t room = 0;
@@ -1000,17 +1058,23 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
     scratch = m_scratch;
   }
 #if MOX_BMI2_DISPATCH
-  if (mox::detail::processorHasBmi2()) return decodeBmi2<kTrusted>(view, stream, words, out, n, scratch, room);
+  if (mox::detail::processorHasBmi2()) {
+    if (kTrusted) return decodeBmi2<0>(view, stream, words, out, n, scratch, room);
+    if (oneCodePerLookup) return decodeBmi2<2>(view, stream, words, out, n, scratch, room);
+    return decodeBmi2<1>(view, stream, words, out, n, scratch, room);
+  }
 #endif
-  return decodePlain<kTrusted>(view, stream, words, out, n, scratch, room);
+  if (kTrusted) return decodePlain<0>(view, stream, words, out, n, scratch, room);
+  if (oneCodePerLookup) return decodePlain<2>(view, stream, words, out, n, scratch, room);
+  return decodePlain<1>(view, stream, words, out, n, scratch, room);
 }
 
 unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned char* out) {
   const std::uint32_t n = loadLE32(in);
   const unsigned int T = loadLE16(in + 4);
   if (n == 0 || !loadDictionary(in + 6, T)) return 0;
-  buildDecodeTable();
-  return decodeStream<true>(in + 6 + 2 * T, 0, out, n) ? n : 0;
+  buildDecodeTable(true);
+  return decodeStream<true>(in + 6 + 2 * T, 0, out, n, false) ? n : 0;
 }
 
 bool HuffmanCompression::uncompress(const unsigned char* in, unsigned char** out, int& outLength) {
@@ -1038,11 +1102,14 @@ bool HuffmanCompression::uncompress(const unsigned char* in, int inLength, unsig
   const std::uint64_t words = streamBytes / 4;
   mox::detail::ScopedMutexHold hold(m_mutex);
   if (!loadDictionary(in + 6, T)) return false;
-  buildDecodeTable();
+  // Long streams of long codes (on average) go one code per lookup: their
+  // table entries would rarely hold two symbols, and it is quicker to build.
+  const bool oneCodePerLookup = words >= kLaneMinWords && 32 * words >= std::uint64_t{kOneCodeMinAverage} * n;
+  buildDecodeTable(!oneCodePerLookup);
   // Every code takes at least the shortest length: a bound on n before the
   // allocation.
   if (std::uint64_t{n} * m_minCodeLength > 32 * words) return false;
   return mox::detail::decodeIntoNewBuffer(n, out, outLength, [&](unsigned char* buffer) {
-    return decodeStream<false>(in + dictionaryEnd, words, buffer, n);
+    return decodeStream<false>(in + dictionaryEnd, words, buffer, n, oneCodePerLookup);
   });
 }

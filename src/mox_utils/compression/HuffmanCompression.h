@@ -84,6 +84,9 @@ class MOX_API HuffmanCompression {
   static constexpr unsigned kFirstInternalId = 1000;
   static constexpr unsigned kPadSymbol = 256;
   static constexpr int kTableBits = 12;
+  // Average code length (bits) from which long streams are decoded one code
+  // per table lookup.
+  static constexpr unsigned kOneCodeMinAverage = 5;
 
   void initArrays();
   void countBytes(const unsigned char* in, unsigned int length);
@@ -104,9 +107,10 @@ class MOX_API HuffmanCompression {
   // Reads and checks the dictionary at in + 6 (T entries) and builds the
   // decoding tables; false when it is not a tree of the expected shape.
   bool loadDictionary(const unsigned char* dictionary, unsigned int T);
-  void buildDecodeTable();
+  void buildDecodeTable(bool joinSymbols);
   template <bool kTrusted>
-  bool decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n);
+  bool decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n,
+                    bool oneCodePerLookup);
 
   mox::platform::MutexHandle m_mutex;
 
