@@ -1,5 +1,6 @@
 #include "mox_utils/compression/HuffmanCompression.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -781,7 +782,7 @@ struct Lane {
 // waits for the last lookup. Reads words up to four past bitpos's; false,
 // with the cursor left where it was, when a code runs past the stream.
 MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
+                                std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef, bool& walked) {
   const std::uint32_t* const table = v.table;
   const std::uint16_t* const metaTable = v.meta;
   std::uint64_t bitpos = bitposRef;
@@ -796,6 +797,7 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
     if (!MOX_LIKELY(m >= 256)) {
       bitpos += sum - 256 * std::uint64_t(out - first) + kDecodeBits;
       if (!walkCode<false>(v, stream, words, bitpos, table[index] & 0xFF, out)) return false;
+      walked = true;
       bitposRef = bitpos;
       outRef = out + 1;
       // Past the stream's last three words the lane has passed its stop.
@@ -837,7 +839,8 @@ MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* strea
 // with the cursor left where it was, when a code runs past the stream or
 // comes within three words of its end.
 MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                      std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
+                                      std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef,
+                                      bool& walked) {
   const std::uint32_t* const table = v.table;
   const unsigned char* const length = v.firstLength;
   unsigned char* const out = outRef;
@@ -861,17 +864,21 @@ MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* 
   for (int s = 0; s < 5; ++s) {
     if ((bitpos >> 5) + 3 > words || !decodeOne(v, stream, words, bitpos, out + s)) return false;
   }
+  walked = true;
   bitposRef = bitpos;
   outRef = out + 5;
   bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
   return true;
 }
 
+// A step of either kind. It consumes at most 60 bits and writes at most 20
+// bytes unless it sets `walked`: a code longer than the table's prefix was
+// decoded.
 template <bool kSingle>
 MOX_ALWAYS_INLINE bool laneStepOf(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                  std::uint64_t& bitpos, unsigned char*& out, std::uint64_t& buf) {
-  if (kSingle) return laneStepSingle(v, stream, words, bitpos, out, buf);
-  return laneStep(v, stream, words, bitpos, out, buf);
+                                  std::uint64_t& bitpos, unsigned char*& out, std::uint64_t& buf, bool& walked) {
+  if (kSingle) return laneStepSingle(v, stream, words, bitpos, out, buf, walked);
+  return laneStep(v, stream, words, bitpos, out, buf, walked);
 }
 
 MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) { return lane.bitpos < lane.stop && lane.end - lane.out >= 20; }
@@ -884,8 +891,9 @@ MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream,
   std::uint64_t bitpos = lane.bitpos;
   unsigned char* out = lane.out;
   std::uint64_t buf = streamWindow(stream, bitpos);
+  bool walked = false;
   while (bitpos < lane.stop && lane.end - out >= 20) {
-    if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf)) break;
+    if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf, walked)) break;
   }
   lane.bitpos = bitpos;
   lane.out = out;
@@ -969,11 +977,28 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
                          *const e3 = lanes[3].end - 20;
     std::uint64_t w0 = streamWindow(stream, b0), w1 = streamWindow(stream, b1), w2 = streamWindow(stream, b2),
                   w3 = streamWindow(stream, b3);
-    while (b0 < s0 && b1 < s1 && b2 < s2 && b3 < s3 && o0 <= e0 && o1 <= e1 && o2 <= e2 && o3 <= e3) {
-      const bool ok =
-          laneStepOf<kSingle>(view, stream, words, b0, o0, w0) & laneStepOf<kSingle>(view, stream, words, b1, o1, w1) &
-          laneStepOf<kSingle>(view, stream, words, b2, o2, w2) & laneStepOf<kSingle>(view, stream, words, b3, o3, w3);
-      if (!ok) break;
+    // In chunks of steps that every lane has room for at 60 bits and 20
+    // bytes a step; a step that decoded a longer code ends its chunk.
+    auto steps = [](std::uint64_t bitpos, std::uint64_t stop, const unsigned char* out, const unsigned char* end) {
+      if (bitpos >= stop || out > end) return std::uint64_t{0};
+      const std::uint64_t bySpace = std::uint64_t(end - out) / 20 + 1;
+      const std::uint64_t byBits = (stop - bitpos + 59) / 60;
+      return bySpace < byBits ? bySpace : byBits;
+    };
+    bool ok = true;
+    while (ok) {
+      std::uint64_t chunk = steps(b0, s0, o0, e0);
+      chunk = std::min(chunk, steps(b1, s1, o1, e1));
+      chunk = std::min(chunk, steps(b2, s2, o2, e2));
+      chunk = std::min(chunk, steps(b3, s3, o3, e3));
+      if (chunk == 0) break;
+      bool walked = false;
+      do {
+        ok = laneStepOf<kSingle>(view, stream, words, b0, o0, w0, walked) &
+             laneStepOf<kSingle>(view, stream, words, b1, o1, w1, walked) &
+             laneStepOf<kSingle>(view, stream, words, b2, o2, w2, walked) &
+             laneStepOf<kSingle>(view, stream, words, b3, o3, w3, walked);
+      } while (--chunk != 0 && ok && !walked);
     }
     lanes[0].bitpos = b0;
     lanes[1].bitpos = b1;
