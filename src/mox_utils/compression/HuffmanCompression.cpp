@@ -12,15 +12,20 @@ using mox::detail::loadLE16;
 using mox::detail::loadLE32;
 using mox::detail::storeLE16;
 using mox::detail::storeLE32;
+using mox::detail::storeLE64;
 
 namespace {
 
 constexpr std::uint32_t kLeafFlag = 0x8000;
+// Symbols per decoding table entry at most, and the output room that a
+// step of five lookups needs: each stores all eight bytes of its entry.
+constexpr unsigned kMaxJoined = 8;
+constexpr unsigned kStepRoom = 5 * kMaxJoined;
 // First length of a prefix that ends inside a longer code: the prefix's
 // length with a flag that survives a sum of five lengths.
 constexpr unsigned kNodeLength = 0x80 | 12;
 
-// Decoding table: per prefix, up to four symbols whose codes together fit
+// Decoding table: per prefix, up to eight symbols whose codes together fit
 // into it (first in the low byte), or the tree node reached after the whole
 // prefix; beside it, in a table of its own, the bits consumed (low byte) and
 // the number of symbols (high byte, 0 for a node). The decoding loop shifts
@@ -605,13 +610,13 @@ void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   if (!joinSymbols) return;
   for (std::uint32_t v = 0; v <= kMask; ++v) {
     if (metaCount(m_decodeMeta[v]) == 0) continue;
-    std::uint32_t symbols = m_decodeTable[v];
+    std::uint64_t symbols = m_decodeTable[v];
     unsigned used = m_firstLength[v];
     unsigned count = 1;
-    while (count < 4 && used < kBits) {
+    while (count < kMaxJoined && used < kBits) {
       const std::uint32_t w = (v << used) & kMask;
       if (metaCount(m_decodeMeta[w]) == 0 || used + m_firstLength[w] > kBits) break;
-      symbols |= (m_decodeTable[w] & 0xFF) << (8 * count);
+      symbols |= (m_decodeTable[w] & 0xFF) << (8 * count);  // count below 8
       used += m_firstLength[w];
       ++count;
     }
@@ -625,7 +630,7 @@ namespace {
 constexpr unsigned kDecodeBits = 12;
 
 struct DecodeView {
-  const std::uint32_t* table;
+  const std::uint64_t* table;
   const std::uint16_t* meta;
   const unsigned char* firstLength;
   const std::uint16_t (*child)[2];
@@ -675,7 +680,7 @@ template <bool kTrusted>
 MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                   unsigned char* out, std::uint32_t n, std::uint64_t bitpos, std::uint32_t i) {
   constexpr unsigned kBits = kDecodeBits;
-  const std::uint32_t* table = v.table;
+  const std::uint64_t* table = v.table;
   auto word = [stream](std::uint64_t q) -> std::uint64_t { return streamWord(stream, q); };
   auto walk = [&](unsigned node) -> bool {
     if (!walkCode<kTrusted>(v, stream, words, bitpos, node, out + i)) return false;
@@ -683,8 +688,8 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     return true;
   };
 
-  // Five lookups per step from a window of 64 valid bits; each writes four
-  // bytes and advances by up to four, hence the 20 bytes of room. The
+  // Five lookups per step from a window of 64 valid bits; each writes eight
+  // bytes and advances by up to eight, hence the 40 bytes of room. The
   // window's next 64 bits are loaded at the start of the step, from a
   // position known before the lookups, so that refilling after them costs
   // one shift and one or: the reads of a step reach four words past the
@@ -692,7 +697,7 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
   std::uint64_t buf = 0;
   bool haveWindow = false;
   for (;;) {
-    if (n - i < 20) break;
+    if (n - i < kStepRoom) break;
     const std::uint64_t q = bitpos >> 5;
     if (kTrusted ? 32 * (q + 4) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 4 >= words) break;
     if (!haveWindow) buf = streamWindow(stream, bitpos);
@@ -708,7 +713,7 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
         haveWindow = false;
         break;
       }
-      storeLE32(out + i, table[index]);
+      storeLE64(out + i, table[index]);
       i += metaCount(m);
       buf <<= (m & 63);
       bitpos += metaBits(m);
@@ -783,7 +788,7 @@ struct Lane {
 // with the cursor left where it was, when a code runs past the stream.
 MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                 std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef, bool& walked) {
-  const std::uint32_t* const table = v.table;
+  const std::uint64_t* const table = v.table;
   const std::uint16_t* const metaTable = v.meta;
   std::uint64_t bitpos = bitposRef;
   unsigned char* out = outRef;
@@ -804,7 +809,7 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
       bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
       return true;
     }
-    storeLE32(out, table[index]);
+    storeLE64(out, table[index]);
     out += m >> 8;
     buf <<= (m & 63);
     sum += m;
@@ -841,7 +846,7 @@ MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* strea
 MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                       std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef,
                                       bool& walked) {
-  const std::uint32_t* const table = v.table;
+  const std::uint64_t* const table = v.table;
   const unsigned char* const length = v.firstLength;
   unsigned char* const out = outRef;
   std::uint64_t buf = bufRef;
@@ -881,7 +886,9 @@ MOX_ALWAYS_INLINE bool laneStepOf(const DecodeView& v, const unsigned char* stre
   return laneStep(v, stream, words, bitpos, out, buf, walked);
 }
 
-MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) { return lane.bitpos < lane.stop && lane.end - lane.out >= 20; }
+MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) {
+  return lane.bitpos < lane.stop && lane.end - lane.out >= kStepRoom;
+}
 
 // Steps of one lane until it has no room left or a code runs past the
 // stream.
@@ -892,7 +899,7 @@ MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream,
   unsigned char* out = lane.out;
   std::uint64_t buf = streamWindow(stream, bitpos);
   bool walked = false;
-  while (bitpos < lane.stop && lane.end - out >= 20) {
+  while (bitpos < lane.stop && lane.end - out >= kStepRoom) {
     if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf, walked)) break;
   }
   lane.bitpos = bitpos;
@@ -917,7 +924,7 @@ MOX_ALWAYS_INLINE void laneRecord(const DecodeView& v, const unsigned char* stre
       lane.bitpos = pos;
       ++lane.out;
     } else {
-      storeLE32(lane.out, v.table[index]);
+      storeLE64(lane.out, v.table[index]);
       lane.out += metaCount(m);
       lane.bitpos += metaBits(m);
     }
@@ -973,15 +980,15 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
     std::uint64_t b0 = lanes[0].bitpos, b1 = lanes[1].bitpos, b2 = lanes[2].bitpos, b3 = lanes[3].bitpos;
     unsigned char *o0 = lanes[0].out, *o1 = lanes[1].out, *o2 = lanes[2].out, *o3 = lanes[3].out;
     const std::uint64_t s0 = lanes[0].stop, s1 = lanes[1].stop, s2 = lanes[2].stop, s3 = lanes[3].stop;
-    unsigned char *const e0 = lanes[0].end - 20, *const e1 = lanes[1].end - 20, *const e2 = lanes[2].end - 20,
-                         *const e3 = lanes[3].end - 20;
+    unsigned char *const e0 = lanes[0].end - kStepRoom, *const e1 = lanes[1].end - kStepRoom,
+                         *const e2 = lanes[2].end - kStepRoom, *const e3 = lanes[3].end - kStepRoom;
     std::uint64_t w0 = streamWindow(stream, b0), w1 = streamWindow(stream, b1), w2 = streamWindow(stream, b2),
                   w3 = streamWindow(stream, b3);
     // In chunks of steps that every lane has room for at 60 bits and 20
     // bytes a step; a step that decoded a longer code ends its chunk.
     auto steps = [](std::uint64_t bitpos, std::uint64_t stop, const unsigned char* out, const unsigned char* end) {
       if (bitpos >= stop || out > end) return std::uint64_t{0};
-      const std::uint64_t bySpace = std::uint64_t(end - out) / 20 + 1;
+      const std::uint64_t bySpace = std::uint64_t(end - out) / kStepRoom + 1;
       const std::uint64_t byBits = (stop - bitpos + 59) / 60;
       return bySpace < byBits ? bySpace : byBits;
     };

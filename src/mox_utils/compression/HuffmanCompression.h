@@ -15,7 +15,7 @@
 //
 // Thread-safety: each call holds the instance's mutex for its whole
 // duration, so one instance may serve several threads. Every instance has its
-// own work tables (about 32 KB inside the object, and a scratch buffer for
+// own work tables (about 56 KB inside the object, and a scratch buffer for
 // decoding long streams that grows with the largest one seen), so different
 // instances run concurrently.
 #pragma once
@@ -130,11 +130,11 @@ class MOX_API HuffmanCompression {
   unsigned char m_codeLength[256];
   unsigned int m_maxCodeLength;
   // Decoding: each node's two children (a leaf is 0x8000 | byte, an internal
-  // node its triple index), per 12-bit prefix of the stream up to four
+  // node its triple index), per 12-bit prefix of the stream up to eight
   // symbols (or the node reached), their count and bits, and the length of
   // the first code.
   std::uint16_t m_child[kMaxTriples][2];
-  std::uint32_t m_decodeTable[1u << kTableBits];
+  std::uint64_t m_decodeTable[1u << kTableBits];
   std::uint16_t m_decodeMeta[1u << kTableBits];
   unsigned char m_firstLength[1u << kTableBits];
   unsigned int m_minCodeLength;
