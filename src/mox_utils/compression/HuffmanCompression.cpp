@@ -952,6 +952,59 @@ MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream,
   }
 }
 
+// Steps of `count` lanes, all with room, taken in turn (their dependency
+// chains overlap), in chunks of steps that every lane has room for at 60
+// bits and kStepRoom bytes a step; a step that decoded a longer code ends
+// its chunk. Returns when a lane has no room left; false when a code ran
+// past the stream. The cursors live in locals, so that stores to the
+// output cannot be taken to change them.
+// One step of each lane, written out (the arrays are indexed by constants,
+// so that their elements stay in registers).
+template <bool kSingle, int... kLane>
+MOX_ALWAYS_INLINE bool stepLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                 std::uint64_t* bitpos, unsigned char** out, std::uint64_t* buf, bool& walked,
+                                 std::integer_sequence<int, kLane...>) {
+  return (laneStepOf<kSingle>(v, stream, words, bitpos[kLane], out[kLane], buf[kLane], walked) & ...);
+}
+
+template <bool kSingle, int kCount>
+MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                  Lane* const* active) {
+  const DecodeView view = v;
+  std::uint64_t bitpos[kCount], buf[kCount], stop[kCount];
+  unsigned char* out[kCount];
+  const unsigned char* last[kCount];
+  for (int k = 0; k < kCount; ++k) {
+    bitpos[k] = active[k]->bitpos;
+    out[k] = active[k]->out;
+    stop[k] = active[k]->stop;
+    last[k] = active[k]->end - kStepRoom;
+    buf[k] = streamWindow(stream, bitpos[k]);
+  }
+  auto steps = [&](int k) {
+    if (bitpos[k] >= stop[k] || out[k] > last[k]) return std::uint64_t{0};
+    const std::uint64_t bySpace = std::uint64_t(last[k] - out[k]) / kStepRoom + 1;
+    const std::uint64_t byBits = (stop[k] - bitpos[k] + 59) / 60;
+    return bySpace < byBits ? bySpace : byBits;
+  };
+  bool ok = true;
+  for (;;) {
+    std::uint64_t chunk = steps(0);
+    for (int k = 1; k < kCount; ++k) chunk = std::min(chunk, steps(k));
+    if (chunk == 0) break;
+    bool walked = false;
+    do {
+      ok = stepLanes<kSingle>(view, stream, words, bitpos, out, buf, walked, std::make_integer_sequence<int, kCount>());
+    } while (--chunk != 0 && ok && !walked);
+    if (!ok) break;
+  }
+  for (int k = 0; k < kCount; ++k) {
+    active[k]->bitpos = bitpos[k];
+    active[k]->out = out[k];
+  }
+  return ok;
+}
+
 // Checked decoding; `scratch` holds (kLanes - 1) * laneRoom(n, words) bytes.
 // kSingle: one code per lookup (see laneStepSingle).
 template <bool kSingle>
@@ -972,51 +1025,31 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
     lane.records = 0;
   }
   for (int k = 1; k < kLanes; ++k) laneRecord(v, stream, words, lanes[k]);
-  // All lanes together while each has room, then each to its own end. The
-  // cursors live in locals, so that stores to the output cannot be taken to
-  // change them.
-  {
-    const DecodeView view = v;
-    std::uint64_t b0 = lanes[0].bitpos, b1 = lanes[1].bitpos, b2 = lanes[2].bitpos, b3 = lanes[3].bitpos;
-    unsigned char *o0 = lanes[0].out, *o1 = lanes[1].out, *o2 = lanes[2].out, *o3 = lanes[3].out;
-    const std::uint64_t s0 = lanes[0].stop, s1 = lanes[1].stop, s2 = lanes[2].stop, s3 = lanes[3].stop;
-    unsigned char *const e0 = lanes[0].end - kStepRoom, *const e1 = lanes[1].end - kStepRoom,
-                         *const e2 = lanes[2].end - kStepRoom, *const e3 = lanes[3].end - kStepRoom;
-    std::uint64_t w0 = streamWindow(stream, b0), w1 = streamWindow(stream, b1), w2 = streamWindow(stream, b2),
-                  w3 = streamWindow(stream, b3);
-    // In chunks of steps that every lane has room for at 60 bits and 20
-    // bytes a step; a step that decoded a longer code ends its chunk.
-    auto steps = [](std::uint64_t bitpos, std::uint64_t stop, const unsigned char* out, const unsigned char* end) {
-      if (bitpos >= stop || out > end) return std::uint64_t{0};
-      const std::uint64_t bySpace = std::uint64_t(end - out) / kStepRoom + 1;
-      const std::uint64_t byBits = (stop - bitpos + 59) / 60;
-      return bySpace < byBits ? bySpace : byBits;
-    };
-    bool ok = true;
-    while (ok) {
-      std::uint64_t chunk = steps(b0, s0, o0, e0);
-      chunk = std::min(chunk, steps(b1, s1, o1, e1));
-      chunk = std::min(chunk, steps(b2, s2, o2, e2));
-      chunk = std::min(chunk, steps(b3, s3, o3, e3));
-      if (chunk == 0) break;
-      bool walked = false;
-      do {
-        ok = laneStepOf<kSingle>(view, stream, words, b0, o0, w0, walked) &
-             laneStepOf<kSingle>(view, stream, words, b1, o1, w1, walked) &
-             laneStepOf<kSingle>(view, stream, words, b2, o2, w2, walked) &
-             laneStepOf<kSingle>(view, stream, words, b3, o3, w3, walked);
-      } while (--chunk != 0 && ok && !walked);
+  // The lanes with room together, until one of them has none: segments
+  // differ in how many symbols they hold. Then the others again, fewer.
+  for (;;) {
+    Lane* active[kLanes];
+    int count = 0;
+    for (Lane& lane : lanes) {
+      if (laneHasRoom(lane)) active[count++] = &lane;
     }
-    lanes[0].bitpos = b0;
-    lanes[1].bitpos = b1;
-    lanes[2].bitpos = b2;
-    lanes[3].bitpos = b3;
-    lanes[0].out = o0;
-    lanes[1].out = o1;
-    lanes[2].out = o2;
-    lanes[3].out = o3;
+    bool ok = true;
+    if (count == 4) {
+      ok = interleave<kSingle, 4>(v, stream, words, active);
+    } else if (count == 3) {
+      ok = interleave<kSingle, 3>(v, stream, words, active);
+    } else if (count == 2) {
+      ok = interleave<kSingle, 2>(v, stream, words, active);
+    } else {
+      if (count == 1) laneRun<kSingle>(v, stream, words, *active[0]);
+      break;
+    }
+    if (!ok) {
+      // A code ran past the stream in some lane: each alone to its end.
+      for (Lane& lane : lanes) laneRun<kSingle>(v, stream, words, lane);
+      break;
+    }
   }
-  for (Lane& lane : lanes) laneRun<kSingle>(v, stream, words, lane);
 
   std::uint64_t pos = lanes[0].bitpos;
   std::uint32_t g = static_cast<std::uint32_t>(lanes[0].out - out);
