@@ -778,46 +778,48 @@ struct Lane {
   std::uint32_t recordCount[kRecords];  // symbols written before that lookup
 };
 
-// Five lookups from `buf`, the 64 bits from bitpos; a lookup without
-// symbols (a code longer than the table's prefix) ends the step after its
-// code. The meta entries' sum counts 256 per symbol besides the bits, so
-// the bits consumed are that sum less 256 per symbol written. The next 64
-// bits are loaded at the start, from a position known before the lookups,
-// so that refilling after them is one shift and one or, not a load that
-// waits for the last lookup. Reads words up to four past bitpos's; false,
-// with the cursor left where it was, when a code runs past the stream.
+// The window of a lane that joins symbols: the 63 bits from bitpos, with a
+// 1 below them. Shifting moves that marker up by the bits consumed, which
+// it then tells (count of trailing zeros) without a running sum.
+MOX_ALWAYS_INLINE std::uint64_t markedWindow(const unsigned char* stream, std::uint64_t bitpos) {
+  return streamWindow(stream, bitpos) | 1;
+}
+
+// Five lookups from `buf` (a marked window); a lookup without symbols (a
+// code longer than the table's prefix) ends the step after its code. The
+// 64 bits after the window are loaded at the start, from a position known
+// before the lookups, so that refilling after them is a few shifts and ors,
+// not a load that waits for the last lookup. Reads words up to four past
+// bitpos's; false, with the cursor left where it was, when a code runs past
+// the stream.
 MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                 std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef, bool& walked) {
   const std::uint64_t* const table = v.table;
   const std::uint16_t* const metaTable = v.meta;
-  std::uint64_t bitpos = bitposRef;
   unsigned char* out = outRef;
-  unsigned char* const first = out;
   std::uint64_t buf = bufRef;
-  const std::uint64_t next = streamWindow(stream, bitpos + 64);
-  std::uint64_t sum = 0;
+  const std::uint64_t next = streamWindow(stream, bitposRef + 63);
   for (int s = 0; s < 5; ++s) {
     const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
     const std::uint32_t m = metaTable[index];
     if (!MOX_LIKELY(m >= 256)) {
-      bitpos += sum - 256 * std::uint64_t(out - first) + kDecodeBits;
+      std::uint64_t bitpos = bitposRef + static_cast<unsigned>(__builtin_ctzll(buf)) + kDecodeBits;
       if (!walkCode<false>(v, stream, words, bitpos, table[index] & 0xFF, out)) return false;
       walked = true;
       bitposRef = bitpos;
       outRef = out + 1;
       // Past the stream's last three words the lane has passed its stop.
-      bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
+      bufRef = (bitpos >> 5) + 3 <= words ? markedWindow(stream, bitpos) : 1;
       return true;
     }
     storeLE64(out, table[index]);
     out += m >> 8;
     buf <<= (m & 63);
-    sum += m;
   }
-  const std::uint64_t consumed = sum - 256 * std::uint64_t(out - first);  // 5 to 60
-  bitposRef = bitpos + consumed;
+  const unsigned consumed = static_cast<unsigned>(__builtin_ctzll(buf));  // 5 to 60
+  bitposRef += consumed;
   outRef = out;
-  bufRef = buf | (next >> (64 - consumed));
+  bufRef = (buf & (buf - 1)) | (next >> (63 - consumed)) | 1;
   return true;
 }
 
@@ -880,6 +882,11 @@ MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* 
 // bytes unless it sets `walked`: a code longer than the table's prefix was
 // decoded.
 template <bool kSingle>
+MOX_ALWAYS_INLINE std::uint64_t laneWindow(const unsigned char* stream, std::uint64_t bitpos) {
+  return kSingle ? streamWindow(stream, bitpos) : markedWindow(stream, bitpos);
+}
+
+template <bool kSingle>
 MOX_ALWAYS_INLINE bool laneStepOf(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                   std::uint64_t& bitpos, unsigned char*& out, std::uint64_t& buf, bool& walked) {
   if (kSingle) return laneStepSingle(v, stream, words, bitpos, out, buf, walked);
@@ -897,7 +904,7 @@ MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream,
   if (!laneHasRoom(lane)) return;
   std::uint64_t bitpos = lane.bitpos;
   unsigned char* out = lane.out;
-  std::uint64_t buf = streamWindow(stream, bitpos);
+  std::uint64_t buf = laneWindow<kSingle>(stream, bitpos);
   bool walked = false;
   while (bitpos < lane.stop && lane.end - out >= kStepRoom) {
     if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf, walked)) break;
@@ -979,7 +986,7 @@ MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stre
     out[k] = active[k]->out;
     stop[k] = active[k]->stop;
     last[k] = active[k]->end - kStepRoom;
-    buf[k] = streamWindow(stream, bitpos[k]);
+    buf[k] = laneWindow<kSingle>(stream, bitpos[k]);
   }
   auto steps = [&](int k) {
     if (bitpos[k] >= stop[k] || out[k] > last[k]) return std::uint64_t{0};
