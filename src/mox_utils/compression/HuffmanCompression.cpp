@@ -564,6 +564,17 @@ bool HuffmanCompression::loadDictionary(const unsigned char* dictionary, unsigne
   for (unsigned int t = 0; t + 1 < triples; ++t) {
     if (used[t] != 1) return false;
   }
+  // The longest code: children come before their parent.
+  unsigned char height[kMaxTriples];
+  for (unsigned int t = 0; t < triples; ++t) {
+    unsigned h = 0;
+    for (int side = 0; side < 2; ++side) {
+      const std::uint16_t child = m_child[t][side];
+      if (!(child & kLeafFlag) && height[child] > h) h = height[child];
+    }
+    height[t] = static_cast<unsigned char>(h + 1);
+  }
+  m_maxCodeLength = height[triples - 1];
   return true;
 }
 
@@ -635,6 +646,7 @@ struct DecodeView {
   const unsigned char* firstLength;
   const std::uint16_t (*child)[2];
   unsigned minCodeLength;
+  unsigned maxCodeLength;
 };
 
 MOX_ALWAYS_INLINE std::uint64_t streamWord(const unsigned char* stream, std::uint64_t q) {
@@ -793,7 +805,7 @@ MOX_ALWAYS_INLINE std::uint64_t markedWindow(const unsigned char* stream, std::u
 // bitpos's; false, with the cursor left where it was, when a code runs past
 // the stream.
 MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef, bool& walked) {
+                                std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
   const std::uint64_t* const table = v.table;
   const std::uint16_t* const metaTable = v.meta;
   unsigned char* out = outRef;
@@ -805,7 +817,6 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
     if (!MOX_LIKELY(m >= 256)) {
       std::uint64_t bitpos = bitposRef + static_cast<unsigned>(__builtin_ctzll(buf)) + kDecodeBits;
       if (!walkCode<false>(v, stream, words, bitpos, table[index] & 0xFF, out)) return false;
-      walked = true;
       bitposRef = bitpos;
       outRef = out + 1;
       // Past the stream's last three words the lane has passed its stop.
@@ -846,8 +857,7 @@ MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* strea
 // with the cursor left where it was, when a code runs past the stream or
 // comes within three words of its end.
 MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                      std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef,
-                                      bool& walked) {
+                                      std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
   const std::uint64_t* const table = v.table;
   const unsigned char* const length = v.firstLength;
   unsigned char* const out = outRef;
@@ -867,30 +877,38 @@ MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* 
     bufRef = buf | (next >> (64 - sum));
     return true;
   }
+  // Again one code at a time, up to and including the first longer one.
   std::uint64_t bitpos = bitposRef;
-  for (int s = 0; s < 5; ++s) {
-    if ((bitpos >> 5) + 3 > words || !decodeOne(v, stream, words, bitpos, out + s)) return false;
+  int s = 0;
+  for (;;) {
+    if ((bitpos >> 5) + 3 > words) return false;
+    const bool shortCode = length[streamWindow(stream, bitpos) >> (64 - kDecodeBits)] < 0x80;
+    if (!decodeOne(v, stream, words, bitpos, out + s++)) return false;
+    if (!shortCode) break;
   }
-  walked = true;
   bitposRef = bitpos;
-  outRef = out + 5;
+  outRef = out + s;
   bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
   return true;
 }
 
-// A step of either kind. It consumes at most 60 bits and writes at most 20
-// bytes unless it sets `walked`: a code longer than the table's prefix was
-// decoded.
 template <bool kSingle>
 MOX_ALWAYS_INLINE std::uint64_t laneWindow(const unsigned char* stream, std::uint64_t bitpos) {
   return kSingle ? streamWindow(stream, bitpos) : markedWindow(stream, bitpos);
 }
 
+// A step of either kind. It writes at most kStepRoom bytes and consumes at
+// most 60 bits, or when it meets a code longer than the table's prefix,
+// ends after that code: at most four prefixes and the longest code.
 template <bool kSingle>
 MOX_ALWAYS_INLINE bool laneStepOf(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                  std::uint64_t& bitpos, unsigned char*& out, std::uint64_t& buf, bool& walked) {
-  if (kSingle) return laneStepSingle(v, stream, words, bitpos, out, buf, walked);
-  return laneStep(v, stream, words, bitpos, out, buf, walked);
+                                  std::uint64_t& bitpos, unsigned char*& out, std::uint64_t& buf) {
+  if (kSingle) return laneStepSingle(v, stream, words, bitpos, out, buf);
+  return laneStep(v, stream, words, bitpos, out, buf);
+}
+MOX_ALWAYS_INLINE std::uint64_t stepBits(const DecodeView& v) {
+  const std::uint64_t longest = 4 * kDecodeBits + v.maxCodeLength;
+  return longest > 60 ? longest : 60;
 }
 
 MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) {
@@ -905,9 +923,8 @@ MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream,
   std::uint64_t bitpos = lane.bitpos;
   unsigned char* out = lane.out;
   std::uint64_t buf = laneWindow<kSingle>(stream, bitpos);
-  bool walked = false;
   while (bitpos < lane.stop && lane.end - out >= kStepRoom) {
-    if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf, walked)) break;
+    if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf)) break;
   }
   lane.bitpos = bitpos;
   lane.out = out;
@@ -959,21 +976,20 @@ MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream,
   }
 }
 
-// Steps of `count` lanes, all with room, taken in turn (their dependency
-// chains overlap), in chunks of steps that every lane has room for at 60
-// bits and kStepRoom bytes a step; a step that decoded a longer code ends
-// its chunk. Returns when a lane has no room left; false when a code ran
-// past the stream. The cursors live in locals, so that stores to the
-// output cannot be taken to change them.
 // One step of each lane, written out (the arrays are indexed by constants,
 // so that their elements stay in registers).
 template <bool kSingle, int... kLane>
 MOX_ALWAYS_INLINE bool stepLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                 std::uint64_t* bitpos, unsigned char** out, std::uint64_t* buf, bool& walked,
+                                 std::uint64_t* bitpos, unsigned char** out, std::uint64_t* buf,
                                  std::integer_sequence<int, kLane...>) {
-  return (laneStepOf<kSingle>(v, stream, words, bitpos[kLane], out[kLane], buf[kLane], walked) & ...);
+  return (laneStepOf<kSingle>(v, stream, words, bitpos[kLane], out[kLane], buf[kLane]) & ...);
 }
 
+// Steps of `count` lanes, all with room, taken in turn (their dependency
+// chains overlap), in chunks of steps that every lane has room for at
+// stepBits() bits and kStepRoom bytes a step. Returns when a lane has no
+// room left; false when a code ran past the stream. The cursors live in
+// locals, so that stores to the output cannot be taken to change them.
 template <bool kSingle, int kCount>
 MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                   Lane* const* active) {
@@ -988,10 +1004,11 @@ MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stre
     last[k] = active[k]->end - kStepRoom;
     buf[k] = laneWindow<kSingle>(stream, bitpos[k]);
   }
+  const std::uint64_t maxBits = stepBits(v);
   auto steps = [&](int k) {
     if (bitpos[k] >= stop[k] || out[k] > last[k]) return std::uint64_t{0};
     const std::uint64_t bySpace = std::uint64_t(last[k] - out[k]) / kStepRoom + 1;
-    const std::uint64_t byBits = (stop[k] - bitpos[k] + 59) / 60;
+    const std::uint64_t byBits = (stop[k] - bitpos[k] + maxBits - 1) / maxBits;
     return bySpace < byBits ? bySpace : byBits;
   };
   bool ok = true;
@@ -999,10 +1016,9 @@ MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stre
     std::uint64_t chunk = steps(0);
     for (int k = 1; k < kCount; ++k) chunk = std::min(chunk, steps(k));
     if (chunk == 0) break;
-    bool walked = false;
     do {
-      ok = stepLanes<kSingle>(view, stream, words, bitpos, out, buf, walked, std::make_integer_sequence<int, kCount>());
-    } while (--chunk != 0 && ok && !walked);
+      ok = stepLanes<kSingle>(view, stream, words, bitpos, out, buf, std::make_integer_sequence<int, kCount>());
+    } while (--chunk != 0 && ok);
     if (!ok) break;
   }
   for (int k = 0; k < kCount; ++k) {
@@ -1116,7 +1132,7 @@ std::size_t laneRoom(std::uint32_t n, std::uint64_t words, unsigned minCodeLengt
 template <bool kTrusted>
 bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                       std::uint32_t n, bool oneCodePerLookup) {
-  const DecodeView view{m_decodeTable, m_decodeMeta, m_firstLength, m_child, m_minCodeLength};
+  const DecodeView view{m_decodeTable, m_decodeMeta, m_firstLength, m_child, m_minCodeLength, m_maxCodeLength};
   unsigned char* scratch = nullptr;
   std::size_t room = 0;
   if (!kTrusted && words >= kLaneMinWords) {
