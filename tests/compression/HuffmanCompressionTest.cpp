@@ -694,32 +694,37 @@ TEST(HuffmanCompressionTest, SegmentsStartingInsideLongCodes) {
 // values among them a lane finds the grid only now and then.
 TEST(HuffmanCompressionTest, SegmentsThatResynchroniseLateOrNever) {
   std::mt19937 rng(37);
-  // Equally frequent values: 8 have 3-bit codes (decoded with several
-  // symbols per lookup), 32 have 5-bit codes (one code per lookup).
+  // Values of about equal frequency: 8 have 3-bit codes (decoded with
+  // several symbols per lookup), 128 have 7-bit codes (one code per
+  // lookup); `extra` of them occur once more, which moves the segment
+  // starts without changing the codes.
   struct Case {
     const char* name;
     unsigned values;
     unsigned bits;
     std::size_t each;
+    unsigned extra;
     unsigned rareValues;
   } cases[] = {
-      {"3-bit codes, 6002 of each", 8, 3, 6002, 0},        {"3-bit codes, 6004 of each", 8, 3, 6004, 0},
-      {"3-bit codes, 6010 of each", 8, 3, 6010, 0},        {"3-bit codes and two rare values", 8, 3, 6000, 2},
-      {"3-bit codes and five rare values", 8, 3, 9000, 5}, {"5-bit codes, 1001 of each", 32, 5, 1001, 0},
-      {"5-bit codes, 1003 of each", 32, 5, 1003, 0},       {"5-bit codes and three rare values", 32, 5, 1500, 3},
+      {"3-bit codes, 6002 of each", 8, 3, 6002, 0, 0},        {"3-bit codes, 6004 of each", 8, 3, 6004, 0, 0},
+      {"3-bit codes, 6010 of each", 8, 3, 6010, 0, 0},        {"3-bit codes and two rare values", 8, 3, 6000, 0, 2},
+      {"3-bit codes and five rare values", 8, 3, 9000, 0, 5}, {"7-bit codes, 9 more", 128, 7, 300, 9, 0},
+      {"7-bit codes, 50 more", 128, 7, 301, 50, 0},           {"7-bit codes and three rare values", 128, 7, 300, 0, 3},
   };
   HuffmanCompression codec;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes input;
-    for (unsigned v = 0; v < c.values; ++v) input.insert(input.end(), c.each, static_cast<unsigned char>(v));
+    for (unsigned v = 0; v < c.values; ++v) {
+      input.insert(input.end(), c.each + (v < c.extra ? 1 : 0), static_cast<unsigned char>(v));
+    }
     for (unsigned v = 0; v < c.rareValues; ++v) input.insert(input.end(), 3 + v, static_cast<unsigned char>(200 + v));
     std::shuffle(input.begin(), input.end(), rng);
     const Bytes out = compressed(codec, input);
     ASSERT_GE(streamWords(out), HuffmanCompression::kLaneMinWords);
     if (c.rareValues == 0) {
       const std::vector<unsigned> length = codeLengths(out);
-      EXPECT_EQ(length[0], c.bits);
+      for (unsigned v = 0; v < c.values; ++v) ASSERT_EQ(length[v], c.bits) << v;
       bool offGrid = false;
       for (std::uint64_t boundary : laneStarts(streamWords(out))) offGrid |= boundary % c.bits != 0;
       EXPECT_TRUE(offGrid);
