@@ -600,11 +600,9 @@ void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
         if (depth < m_minCodeLength) m_minCodeLength = depth;
         const std::uint32_t first = prefix << (kBits - depth);
         const std::uint32_t count = 1u << (kBits - depth);
-        for (std::uint32_t k = 0; k < count; ++k) {
-          m_decodeTable[first + k] = child & 0xFF;
-          m_decodeMeta[first + k] = meta(1, depth);
-          m_firstLength[first + k] = static_cast<unsigned char>(depth);
-        }
+        std::fill_n(m_decodeTable + first, count, std::uint64_t{child & 0xFFu});
+        std::fill_n(m_decodeMeta + first, count, meta(1, depth));
+        std::memset(m_firstLength + first, static_cast<int>(depth), count);
       } else if (depth == kBits) {
         m_decodeTable[prefix] = child;
         m_decodeMeta[prefix] = meta(0, kBits);
@@ -930,30 +928,30 @@ MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream,
   lane.out = out;
 }
 
-// A lane's first lookups one at a time, each start recorded.
+// One of a lane's first lookups, its start recorded; nothing once the lane
+// has made kRecords of them or has no room. The lanes take turns, so that
+// their dependency chains overlap here too.
 MOX_ALWAYS_INLINE void laneRecord(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
-  int r = 0;
-  for (; r < kRecords && laneHasRoom(lane); ++r) {
-    lane.recordBit[r] = lane.bitpos;
-    lane.recordCount[r] = static_cast<std::uint32_t>(lane.out - lane.begin);
-    const std::uint64_t buf = streamWindow(stream, lane.bitpos);
-    const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
-    const std::uint32_t m = v.meta[index];
-    if (m < 256) {
-      std::uint64_t pos = lane.bitpos + kDecodeBits;
-      if (!walkCode<false>(v, stream, words, pos, v.table[index] & 0xFF, lane.out)) {
-        lane.stop = 0;
-        break;
-      }
-      lane.bitpos = pos;
-      ++lane.out;
-    } else {
-      storeLE64(lane.out, v.table[index]);
-      lane.out += metaCount(m);
-      lane.bitpos += metaBits(m);
+  if (lane.records == kRecords || !laneHasRoom(lane)) return;
+  const int r = lane.records++;
+  lane.recordBit[r] = lane.bitpos;
+  lane.recordCount[r] = static_cast<std::uint32_t>(lane.out - lane.begin);
+  const std::uint64_t buf = streamWindow(stream, lane.bitpos);
+  const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
+  const std::uint32_t m = v.meta[index];
+  if (m < 256) {
+    std::uint64_t pos = lane.bitpos + kDecodeBits;
+    if (!walkCode<false>(v, stream, words, pos, v.table[index] & 0xFF, lane.out)) {
+      lane.stop = 0;  // the lane ends where this lookup starts
+      return;
     }
+    lane.bitpos = pos;
+    ++lane.out;
+  } else {
+    storeLE64(lane.out, v.table[index]);
+    lane.out += metaCount(m);
+    lane.bitpos += metaBits(m);
   }
-  lane.records = r;
 }
 
 // Goes on from a true code boundary (pos, symbol g) one code at a time until
@@ -1047,7 +1045,9 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
     lane.out = lane.begin;
     lane.records = 0;
   }
-  for (int k = 1; k < kLanes; ++k) laneRecord(v, stream, words, lanes[k]);
+  for (int r = 0; r < kRecords; ++r) {
+    for (int k = 1; k < kLanes; ++k) laneRecord(v, stream, words, lanes[k]);
+  }
   // The lanes with room together, until one of them has none: segments
   // differ in how many symbols they hold. Then the others again, fewer.
   for (;;) {
