@@ -763,7 +763,7 @@ TEST(HuffmanCompressionTest, DamagedLongStreamsEndAsTheReferenceDecoderSays) {
       return b;
     };
     const std::uint32_t n = static_cast<std::uint32_t>(input.size());
-    for (std::uint32_t m : {n / 8, n / 2, 3 * (n / 4), n - 200, n - 30, n - 8, n - 1, n + 1, n + 40})
+    for (std::uint32_t m : {1u, 39u, n / 8, n / 2, 3 * (n / 4), n - 200, n - 30, n - 8, n - 1, n + 1, n + 40})
       damaged.emplace_back("n = " + std::to_string(m), withLength(m));
     // Flipped bits around each segment start and anywhere.
     std::vector<std::uint64_t> bits;

@@ -994,18 +994,19 @@ MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stre
   const DecodeView view = v;
   std::uint64_t bitpos[kCount], buf[kCount], stop[kCount];
   unsigned char* out[kCount];
-  const unsigned char* last[kCount];
+  const unsigned char* end[kCount];
   for (int k = 0; k < kCount; ++k) {
     bitpos[k] = active[k]->bitpos;
     out[k] = active[k]->out;
     stop[k] = active[k]->stop;
-    last[k] = active[k]->end - kStepRoom;
+    end[k] = active[k]->end;
     buf[k] = laneWindow<kSingle>(stream, bitpos[k]);
   }
   const std::uint64_t maxBits = stepBits(v);
   auto steps = [&](int k) {
-    if (bitpos[k] >= stop[k] || out[k] > last[k]) return std::uint64_t{0};
-    const std::uint64_t bySpace = std::uint64_t(last[k] - out[k]) / kStepRoom + 1;
+    const std::uint64_t space = std::uint64_t(end[k] - out[k]);
+    if (bitpos[k] >= stop[k] || space < kStepRoom) return std::uint64_t{0};
+    const std::uint64_t bySpace = (space - kStepRoom) / kStepRoom + 1;
     const std::uint64_t byBits = (stop[k] - bitpos[k] + maxBits - 1) / maxBits;
     return bySpace < byBits ? bySpace : byBits;
   };
