@@ -875,10 +875,11 @@ MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* 
     bufRef = buf | (next >> (64 - sum));
     return true;
   }
-  // Again one code at a time, up to and including the first longer one.
+  // Again one code at a time, up to and including the first longer one
+  // (among the five codes, as the lengths' sum said).
   std::uint64_t bitpos = bitposRef;
   int s = 0;
-  for (;;) {
+  while (s < 5) {
     if ((bitpos >> 5) + 3 > words) return false;
     const bool shortCode = length[streamWindow(stream, bitpos) >> (64 - kDecodeBits)] < 0x80;
     if (!decodeOne(v, stream, words, bitpos, out + s++)) return false;
