@@ -600,13 +600,17 @@ void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
         if (depth < m_minCodeLength) m_minCodeLength = depth;
         const std::uint32_t first = prefix << (kBits - depth);
         const std::uint32_t count = 1u << (kBits - depth);
-        std::fill_n(m_decodeTable + first, count, std::uint64_t{child & 0xFFu});
-        std::fill_n(m_decodeMeta + first, count, meta(1, depth));
         std::memset(m_firstLength + first, static_cast<int>(depth), count);
+        std::memset(m_firstSymbol + first, child & 0xFF, count);
+        if (joinSymbols) {
+          std::fill_n(m_decodeTable + first, count, std::uint64_t{child & 0xFFu});
+          std::fill_n(m_decodeMeta + first, count, meta(1, depth));
+        }
       } else if (depth == kBits) {
         m_decodeTable[prefix] = child;
         m_decodeMeta[prefix] = meta(0, kBits);
         m_firstLength[prefix] = static_cast<unsigned char>(kNodeLength);
+        m_firstSymbol[prefix] = static_cast<unsigned char>(child);
       } else {
         stack[++top] = {child, prefix, depth};
       }
@@ -614,8 +618,7 @@ void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   }
   // Further symbols join an entry while their codes end within the prefix
   // too. Only first symbols and first lengths are read, and those never
-  // change, so the table can be extended in place. Without this step every
-  // entry holds one symbol, which the decoders take as well.
+  // change, so the table can be extended in place.
   if (!joinSymbols) return;
   for (std::uint32_t v = 0; v <= kMask; ++v) {
     if (metaCount(m_decodeMeta[v]) == 0) continue;
@@ -642,6 +645,7 @@ struct DecodeView {
   const std::uint64_t* table;
   const std::uint16_t* meta;
   const unsigned char* firstLength;
+  const unsigned char* firstSymbol;
   const std::uint16_t (*child)[2];
   unsigned minCodeLength;
   unsigned maxCodeLength;
@@ -680,13 +684,14 @@ MOX_ALWAYS_INLINE bool walkCode(const DecodeView& v, const unsigned char* stream
 }
 
 // Decodes symbols i .. n-1 from bit position bitpos, which must be the start
-// of symbol i's code. Checked mode (kTrusted false) reads only the `words`
+// of symbol i's code; without kJoined (the table of joined symbols was not
+// built) one code at a time. Checked mode (kTrusted false) reads only the `words`
 // words of the stream and fails when a code runs past them. Trusted mode
 // reads no word that a well-formed stream lacks: the fast path only loads
 // words that the remaining symbols must occupy at least (each code is at
 // least the shortest code long), the careful path only the word a code is
 // known to extend into.
-template <bool kTrusted>
+template <bool kTrusted, bool kJoined = true>
 MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                   unsigned char* out, std::uint32_t n, std::uint64_t bitpos, std::uint32_t i) {
   constexpr unsigned kBits = kDecodeBits;
@@ -706,7 +711,7 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
   // current one, which the room check covers once per step.
   std::uint64_t buf = 0;
   bool haveWindow = false;
-  for (;;) {
+  while (kJoined) {
     if (n - i < kStepRoom) break;
     const std::uint64_t q = bitpos >> 5;
     if (kTrusted ? 32 * (q + 4) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 4 >= words) break;
@@ -744,11 +749,11 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
       buf = ((word(q) << 32) | word(q + 1)) << r;
       index = static_cast<std::uint32_t>(buf >> (64 - kBits));
     }
-    if (metaCount(v.meta[index]) == 0) {
+    if (v.firstLength[index] == kNodeLength) {
       bitpos += kBits;
-      if (!walk(table[index] & 0xFF)) return false;
+      if (!walk(v.firstSymbol[index])) return false;
     } else {
-      out[i++] = static_cast<unsigned char>(table[index]);
+      out[i++] = v.firstSymbol[index];
       bitpos += v.firstLength[index];
     }
   }
@@ -837,11 +842,11 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
 MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                  std::uint64_t& pos, unsigned char* out) {
   const std::uint32_t index = static_cast<std::uint32_t>(streamWindow(stream, pos) >> (64 - kDecodeBits));
-  if (v.meta[index] < 256) {
+  if (v.firstLength[index] == kNodeLength) {
     pos += kDecodeBits;
-    return walkCode<false>(v, stream, words, pos, v.table[index] & 0xFF, out);
+    return walkCode<false>(v, stream, words, pos, v.firstSymbol[index], out);
   }
-  *out = static_cast<unsigned char>(v.table[index]);
+  *out = v.firstSymbol[index];
   pos += v.firstLength[index];
   return true;
 }
@@ -856,7 +861,7 @@ MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* strea
 // comes within three words of its end.
 MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                       std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
-  const std::uint64_t* const table = v.table;
+  const unsigned char* const symbol = v.firstSymbol;
   const unsigned char* const length = v.firstLength;
   unsigned char* const out = outRef;
   std::uint64_t buf = bufRef;
@@ -865,7 +870,7 @@ MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* 
   for (int s = 0; s < 5; ++s) {
     const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
     const unsigned bits = length[index];
-    out[s] = static_cast<unsigned char>(table[index]);
+    out[s] = symbol[index];
     buf <<= (bits & 63);
     sum += bits;
   }
@@ -932,11 +937,22 @@ MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream,
 // One of a lane's first lookups, its start recorded; nothing once the lane
 // has made kRecords of them or has no room. The lanes take turns, so that
 // their dependency chains overlap here too.
+template <bool kSingle>
 MOX_ALWAYS_INLINE void laneRecord(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
   if (lane.records == kRecords || !laneHasRoom(lane)) return;
   const int r = lane.records++;
   lane.recordBit[r] = lane.bitpos;
   lane.recordCount[r] = static_cast<std::uint32_t>(lane.out - lane.begin);
+  if (kSingle) {
+    std::uint64_t pos = lane.bitpos;
+    if (!decodeOne(v, stream, words, pos, lane.out)) {
+      lane.stop = 0;  // the lane ends where this lookup starts
+      return;
+    }
+    lane.bitpos = pos;
+    ++lane.out;
+    return;
+  }
   const std::uint64_t buf = streamWindow(stream, lane.bitpos);
   const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
   const std::uint32_t m = v.meta[index];
@@ -1034,7 +1050,7 @@ template <bool kSingle>
 MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                    unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
   if (words < HuffmanCompression::kLaneMinWords || scratch == nullptr) {
-    return decodeBody<false>(v, stream, words, out, n, 0, 0);
+    return decodeBody<false, !kSingle>(v, stream, words, out, n, 0, 0);
   }
   Lane lanes[kLanes];
   for (int k = 0; k < kLanes; ++k) {
@@ -1048,7 +1064,7 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
     lane.records = 0;
   }
   for (int r = 0; r < kRecords; ++r) {
-    for (int k = 1; k < kLanes; ++k) laneRecord(v, stream, words, lanes[k]);
+    for (int k = 1; k < kLanes; ++k) laneRecord<kSingle>(v, stream, words, lanes[k]);
   }
   // The lanes with room together, until one of them has none: segments
   // differ in how many symbols they hold. Then the others again, fewer.
@@ -1088,19 +1104,19 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
       std::memcpy(out + g, lane.begin + from, count);
       g += count;
       pos = lane.bitpos;
-    } else if (k + 1 < kLanes) {
+    } else {
       // No common position: this segment by the decoder that is right,
-      // up to the next lane's start.
+      // up to the next lane's start or this lane's stop.
       Lane alone = lanes[0];
       alone.bitpos = pos;
       alone.out = out + g;
-      alone.stop = lanes[k + 1].first;
+      alone.stop = k + 1 < kLanes ? lanes[k + 1].first : lane.stop;
       laneRun<kSingle>(v, stream, words, alone);
       pos = alone.bitpos;
       g = static_cast<std::uint32_t>(alone.out - out);
     }
   }
-  return decodeBody<false>(v, stream, words, out, n, pos, g);
+  return decodeBody<false, !kSingle>(v, stream, words, out, n, pos, g);
 }
 
 // kMode: 0 trusted, 1 checked with joined symbols, 2 checked one code per
@@ -1134,7 +1150,8 @@ std::size_t laneRoom(std::uint32_t n, std::uint64_t words, unsigned minCodeLengt
 template <bool kTrusted>
 bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                       std::uint32_t n, bool oneCodePerLookup) {
-  const DecodeView view{m_decodeTable, m_decodeMeta, m_firstLength, m_child, m_minCodeLength, m_maxCodeLength};
+  const DecodeView view{m_decodeTable, m_decodeMeta,    m_firstLength,  m_firstSymbol,
+                        m_child,       m_minCodeLength, m_maxCodeLength};
   unsigned char* scratch = nullptr;
   std::size_t room = 0;
   if (!kTrusted && words >= kLaneMinWords) {

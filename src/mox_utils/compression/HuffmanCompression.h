@@ -15,7 +15,7 @@
 //
 // Thread-safety: each call holds the instance's mutex for its whole
 // duration, so one instance may serve several threads. Every instance has its
-// own work tables (about 56 KB inside the object, and a scratch buffer for
+// own work tables (about 60 KB inside the object, and a scratch buffer for
 // decoding long streams that grows with the largest one seen), so different
 // instances run concurrently.
 #pragma once
@@ -107,6 +107,8 @@ class MOX_API HuffmanCompression {
   // Reads and checks the dictionary at in + 6 (T entries) and builds the
   // decoding tables; false when it is not a tree of the expected shape.
   bool loadDictionary(const unsigned char* dictionary, unsigned int T);
+  // Without joinSymbols only m_firstLength and m_firstSymbol are built,
+  // which is all that decoding one code per lookup reads.
   void buildDecodeTable(bool joinSymbols);
   template <bool kTrusted>
   bool decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n,
@@ -137,6 +139,9 @@ class MOX_API HuffmanCompression {
   std::uint64_t m_decodeTable[1u << kTableBits];
   std::uint16_t m_decodeMeta[1u << kTableBits];
   unsigned char m_firstLength[1u << kTableBits];
+  // The first symbol per prefix, or the node reached: with m_firstLength
+  // all that decoding one code per lookup reads.
+  unsigned char m_firstSymbol[1u << kTableBits];
   unsigned int m_minCodeLength;
   // Output of the decoders that start inside the stream (malloc block).
   unsigned char* m_scratch = nullptr;
