@@ -86,7 +86,7 @@ class MOX_API HuffmanCompression {
   static constexpr int kTableBits = 12;
   // Average code length (bits) from which long streams are decoded one code
   // per table lookup.
-  static constexpr unsigned kOneCodeMinAverage = 7;
+  static constexpr unsigned kOneCodeMinAverage = 6;
 
   void initArrays();
   void countBytes(const unsigned char* in, unsigned int length);
