@@ -722,13 +722,14 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     for (int s = 0; s < 5; ++s) {
       const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
       const std::uint32_t m = v.meta[index];
+      const std::uint64_t symbols = table[index];
       if (metaCount(m) == 0) {
         bitpos += kBits;
-        if (!walk(table[index] & 0xFF)) return false;
+        if (!walk(symbols & 0xFF)) return false;
         haveWindow = false;
         break;
       }
-      storeLE64(out + i, table[index]);
+      storeLE64(out + i, symbols);
       i += metaCount(m);
       buf <<= (m & 63);
       bitpos += metaBits(m);
@@ -817,16 +818,17 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
   for (int s = 0; s < 5; ++s) {
     const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
     const std::uint32_t m = metaTable[index];
+    const std::uint64_t symbols = table[index];
     if (!MOX_LIKELY(m >= 256)) {
       std::uint64_t bitpos = bitposRef + static_cast<unsigned>(__builtin_ctzll(buf)) + kDecodeBits;
-      if (!walkCode<false>(v, stream, words, bitpos, table[index] & 0xFF, out)) return false;
+      if (!walkCode<false>(v, stream, words, bitpos, symbols & 0xFF, out)) return false;
       bitposRef = bitpos;
       outRef = out + 1;
       // Past the stream's last three words the lane has passed its stop.
       bufRef = (bitpos >> 5) + 3 <= words ? markedWindow(stream, bitpos) : 1;
       return true;
     }
-    storeLE64(out, table[index]);
+    storeLE64(out, symbols);
     out += m >> 8;
     buf <<= (m & 63);
   }
