@@ -655,11 +655,16 @@ MOX_ALWAYS_INLINE std::uint64_t streamWord(const unsigned char* stream, std::uin
   return loadLE32(stream + 4 * q);
 }
 
-// 64 bits of the stream from bit position p (words q to q + 2).
+// 64 bits of the stream from bit position p (words q to q + 2). Words q and
+// q + 1 come in one load, swapped into order by a rotation.
 MOX_ALWAYS_INLINE std::uint64_t streamWindow(const unsigned char* stream, std::uint64_t p) {
   const std::uint64_t q = p >> 5;
   const unsigned r = p & 31;
-  return (((streamWord(stream, q) << 32) | streamWord(stream, q + 1)) << r) | (streamWord(stream, q + 2) >> (32 - r));
+  std::uint64_t pair;
+  std::memcpy(&pair, stream + 4 * q, 8);
+  pair = mox::detail::toLittle64(pair);
+  const std::uint64_t high = (pair << 32) | (pair >> 32);
+  return (high << r) | (streamWord(stream, q + 2) >> (32 - r));
 }
 
 // Codes longer than the table's prefix go on down the tree from the node the
