@@ -999,12 +999,14 @@ MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream,
 }
 
 // One step of each lane, written out (the arrays are indexed by constants,
-// so that their elements stay in registers).
+// so that their elements stay in registers); every lane steps, so the
+// results are combined without short-circuiting.
 template <bool kSingle, int... kLane>
 MOX_ALWAYS_INLINE bool stepLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                  std::uint64_t* bitpos, unsigned char** out, std::uint64_t* buf,
                                  std::integer_sequence<int, kLane...>) {
-  return (laneStepOf<kSingle>(v, stream, words, bitpos[kLane], out[kLane], buf[kLane]) & ...);
+  return (static_cast<unsigned>(laneStepOf<kSingle>(v, stream, words, bitpos[kLane], out[kLane], buf[kLane])) & ...) !=
+         0;
 }
 
 // Steps of `count` lanes, all with room, taken in turn (their dependency
