@@ -6,8 +6,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <random>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "compression/TestFrames.h"
@@ -514,6 +518,273 @@ TEST(HuffmanCompressionTest, CountsWithManyTiesMatchTheReference) {
       ADD_FAILURE() << "round " << round << ", alphabet " << alphabet;
       break;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Bit-by-bit decoding of a buffer with a well-formed dictionary, by the
+// checked overload's rules: a code running past the stream, or words left
+// after the one holding the last code, reject it (nullopt).
+std::optional<Bytes> referenceDecode(const Bytes& in) {
+  auto u16 = [&in](std::size_t at) { return unsigned(in[at] | in[at + 1] << 8); };
+  const std::uint32_t n = in[0] | in[1] << 8 | in[2] << 16 | std::uint32_t(in[3]) << 24;
+  const unsigned T = u16(4);
+  std::map<unsigned, std::pair<unsigned, unsigned>> children;
+  for (unsigned t = 0; t < T; t += 3) children[u16(6 + 2 * t)] = {u16(8 + 2 * t), u16(10 + 2 * t)};
+  const unsigned root = u16(6 + 2 * (T - 3));
+  const std::size_t streamAt = 6 + 2 * std::size_t{T};
+  const std::uint64_t words = (in.size() - streamAt) / 4;
+  std::uint64_t pos = 0;
+  Bytes out;
+  while (out.size() < n) {
+    unsigned node = root;
+    for (;;) {
+      if (pos >= 32 * words) return std::nullopt;
+      const std::size_t byte = streamAt + 4 * (pos / 32) + 3 - (pos % 32) / 8;
+      const unsigned bit = (in[byte] >> (7 - pos % 8)) & 1;
+      ++pos;
+      const unsigned child = bit ? children[node].second : children[node].first;
+      if (child <= 256) {
+        out.push_back(static_cast<unsigned char>(child));
+        break;
+      }
+      node = child;
+    }
+  }
+  if ((pos + 31) / 32 != words) return std::nullopt;
+  return out;
+}
+
+std::optional<Bytes> checkedDecode(HuffmanCompression& codec, const Bytes& in) {
+  unsigned char* out = nullptr;
+  int outLength = -1;
+  if (!codec.uncompress(in.data(), static_cast<int>(in.size()), &out, outLength)) {
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(outLength, 0);
+    return std::nullopt;
+  }
+  Bytes result(out, out + outLength);
+  std::free(out);
+  return result;
+}
+
+std::uint64_t streamWords(const Bytes& compressed) {
+  return (compressed.size() - 6 - 2 * (compressed[4] | compressed[5] << 8)) / 4;
+}
+
+// Each symbol's code length, from the dictionary.
+std::vector<unsigned> codeLengths(const Bytes& compressed) {
+  const unsigned T = compressed[4] | compressed[5] << 8;
+  std::vector<unsigned> length(257, 0);
+  std::map<unsigned, unsigned> depth;
+  for (int t = static_cast<int>(T) - 3; t >= 0; t -= 3) {
+    const unsigned id = compressed[6 + 2 * t] | compressed[7 + 2 * t] << 8;
+    for (int side = 1; side <= 2; ++side) {
+      const unsigned child = compressed[6 + 2 * (t + side)] | compressed[7 + 2 * (t + side)] << 8;
+      (child <= 256 ? length[child] : depth[child]) = depth[id] + 1;
+    }
+  }
+  return length;
+}
+
+// The first bit of each lane's segment.
+std::vector<std::uint64_t> laneStarts(std::uint64_t words) {
+  std::vector<std::uint64_t> starts;
+  for (int k = 1; k < HuffmanCompression::kDecodeLanes; ++k)
+    starts.push_back(32 * (words * k / HuffmanCompression::kDecodeLanes));
+  return starts;
+}
+
+Bytes uniformBytes(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  Bytes out(n);
+  for (auto& b : out) b = static_cast<unsigned char>(rng());
+  return out;
+}
+
+// Streams just below, at and above the length from which the checked
+// decoder interleaves, and well above it: exact output, and a missing or an
+// extra word still rejected.
+TEST(HuffmanCompressionTest, StreamsAroundTheInterleavingThreshold) {
+  const std::uint64_t threshold = HuffmanCompression::kLaneMinWords;
+  struct Case {
+    const char* name;
+    Bytes (*make)(std::size_t, unsigned);
+    double bytesPerWord;
+  } kinds[] = {{"uniform", uniformBytes, 4.0}, {"skewed", skewed, 16.0}};
+  HuffmanCompression codec;
+  for (const Case& kind : kinds) {
+    for (std::uint64_t target : {threshold - 1, threshold, threshold + 1, 5 * threshold + 3}) {
+      SCOPED_TRACE(std::string(kind.name) + " " + std::to_string(target) + " words");
+      // Lengthen the input until its stream has the wanted size.
+      std::size_t n = static_cast<std::size_t>(kind.bytesPerWord * (target - 8));
+      Bytes input, out;
+      for (;; ++n) {
+        input = kind.make(n, 17);
+        out = compressed(codec, input);
+        if (streamWords(out) >= target) break;
+      }
+      ASSERT_EQ(streamWords(out), target);
+      EXPECT_EQ(restored(codec, out), input);
+      Bytes shorter(out.begin(), out.end() - 4);
+      EXPECT_TRUE(checkedFails(codec, shorter));
+      Bytes longer = out;
+      longer.insert(longer.end(), {0, 0, 0, 0});
+      EXPECT_TRUE(checkedFails(codec, longer));
+    }
+  }
+}
+
+// Segments that start inside a code longer than the table's prefix: the
+// rare symbols are swapped onto each boundary, so that the lane starting
+// there begins with the tail of a long code.
+TEST(HuffmanCompressionTest, SegmentsStartingInsideLongCodes) {
+  std::mt19937 rng(31);
+  Bytes input;
+  std::uint32_t a = 1, b = 1;
+  for (unsigned v = 0; v < 20; ++v) {  // codes from 1 to 19 bits
+    input.insert(input.end(), std::min<std::uint32_t>(a, 20000), static_cast<unsigned char>(v));
+    const std::uint32_t next = a + b;
+    a = b;
+    b = next;
+  }
+  std::shuffle(input.begin(), input.end(), rng);
+  HuffmanCompression codec;
+  const std::vector<unsigned> length = codeLengths(compressed(codec, input));
+  auto isLong = [&length](unsigned char v) { return length[v] > 12; };
+  ASSERT_GE(std::count_if(input.begin(), input.end(), isLong), 3);
+  // The long codes go to the end; each boundary takes the last one left.
+  std::stable_partition(input.begin(), input.end(), [&isLong](unsigned char v) { return !isLong(v); });
+  // Counts do not change, so neither do the codes nor the stream's length.
+  const std::vector<std::uint64_t> starts = laneStarts(streamWords(compressed(codec, input)));
+  std::size_t j = input.size();
+  // The code that holds bit `boundary`, or when one starts there, the one
+  // before: a longer code in its place reaches past the boundary.
+  auto codeAt = [&](std::uint64_t boundary) {
+    std::uint64_t pos = 0;
+    std::size_t i = 0;
+    while (pos + length[input[i]] < boundary) pos += length[input[i++]];
+    return i;
+  };
+  for (std::uint64_t boundary : starts) {
+    const std::size_t i = codeAt(boundary);
+    --j;
+    ASSERT_GT(j, i);
+    std::swap(input[i], input[j]);
+  }
+  const Bytes out = compressed(codec, input);
+  ASSERT_EQ(laneStarts(streamWords(out)), starts);
+  for (std::uint64_t boundary : starts) {
+    std::uint64_t pos = 0;
+    std::size_t i = 0;
+    while (pos + length[input[i]] <= boundary) pos += length[input[i++]];
+    EXPECT_LT(pos, boundary);
+    EXPECT_TRUE(isLong(input[i])) << boundary;
+  }
+  EXPECT_EQ(restored(codec, out), input);
+  EXPECT_EQ(referenceDecode(out), input);
+}
+
+// Codes of one length never resynchronise a lane started off their grid:
+// eight equally frequent values have 3-bit codes, and a segment starting at
+// a bit that is not a multiple of 3 decodes nothing right; with a few rare
+// values among them a lane finds the grid only now and then.
+TEST(HuffmanCompressionTest, SegmentsThatResynchroniseLateOrNever) {
+  std::mt19937 rng(37);
+  // Values of about equal frequency: 8 have 3-bit codes (decoded with
+  // several symbols per lookup), 128 have 7-bit codes (one code per
+  // lookup); `extra` of them occur once more, which moves the segment
+  // starts without changing the codes.
+  struct Case {
+    const char* name;
+    unsigned values;
+    unsigned bits;
+    std::size_t each;
+    unsigned extra;
+    unsigned rareValues;
+  } cases[] = {
+      {"3-bit codes, 6002 of each", 8, 3, 6002, 0, 0},        {"3-bit codes, 6004 of each", 8, 3, 6004, 0, 0},
+      {"3-bit codes, 6010 of each", 8, 3, 6010, 0, 0},        {"3-bit codes and two rare values", 8, 3, 6000, 0, 2},
+      {"3-bit codes and five rare values", 8, 3, 9000, 0, 5}, {"7-bit codes, 9 more", 128, 7, 300, 9, 0},
+      {"7-bit codes, 50 more", 128, 7, 301, 50, 0},           {"7-bit codes and three rare values", 128, 7, 300, 0, 3},
+  };
+  HuffmanCompression codec;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes input;
+    for (unsigned v = 0; v < c.values; ++v) {
+      input.insert(input.end(), c.each + (v < c.extra ? 1 : 0), static_cast<unsigned char>(v));
+    }
+    for (unsigned v = 0; v < c.rareValues; ++v) input.insert(input.end(), 3 + v, static_cast<unsigned char>(200 + v));
+    std::shuffle(input.begin(), input.end(), rng);
+    const Bytes out = compressed(codec, input);
+    ASSERT_GE(streamWords(out), HuffmanCompression::kLaneMinWords);
+    if (c.rareValues == 0) {
+      const std::vector<unsigned> length = codeLengths(out);
+      for (unsigned v = 0; v < c.values; ++v) ASSERT_EQ(length[v], c.bits) << v;
+      bool offGrid = false;
+      for (std::uint64_t boundary : laneStarts(streamWords(out))) offGrid |= boundary % c.bits != 0;
+      EXPECT_TRUE(offGrid);
+    }
+    EXPECT_EQ(restored(codec, out), input);
+    EXPECT_EQ(referenceDecode(out), input);
+  }
+}
+
+// Damage to long streams, decoded with the segments interleaved, ends
+// exactly as bit-by-bit decoding says: the same bytes or a rejection.
+TEST(HuffmanCompressionTest, DamagedLongStreamsEndAsTheReferenceDecoderSays) {
+  std::mt19937 rng(41);
+  HuffmanCompression codec;
+  const std::pair<const char*, Bytes> inputs[] = {
+      {"frame", mox::test::readFrame("busi256-benign-005_256x256.gray")},
+      {"skewed", skewed(120000, 43)},
+      {"3-bit codes",
+       [&rng] {
+         Bytes b(48000);
+         for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<unsigned char>(i % 8);
+         std::shuffle(b.begin(), b.end(), rng);
+         return b;
+       }()},
+  };
+  for (const auto& [name, input] : inputs) {
+    SCOPED_TRACE(name);
+    ASSERT_FALSE(input.empty());
+    const Bytes good = compressed(codec, input);
+    const std::size_t streamAt = good.size() - 4 * streamWords(good);
+    ASSERT_GE(streamWords(good), HuffmanCompression::kLaneMinWords);
+    std::vector<std::pair<std::string, Bytes>> damaged;
+    auto withLength = [&good](std::uint32_t n) {
+      Bytes b = good;
+      for (int k = 0; k < 4; ++k) b[k] = static_cast<unsigned char>(n >> (8 * k));
+      return b;
+    };
+    const std::uint32_t n = static_cast<std::uint32_t>(input.size());
+    for (std::uint32_t m : {1u, 39u, n / 8, n / 2, 3 * (n / 4), n - 200, n - 30, n - 8, n - 1, n + 1, n + 40})
+      damaged.emplace_back("n = " + std::to_string(m), withLength(m));
+    // Flipped bits around each segment start and anywhere.
+    std::vector<std::uint64_t> bits;
+    for (std::uint64_t boundary : laneStarts(streamWords(good))) {
+      for (std::uint64_t d : {0, 1, 5, 31, 32, 40, 200}) bits.insert(bits.end(), {boundary + d, boundary - 1 - d});
+    }
+    for (int k = 0; k < 12; ++k) bits.push_back(rng() % (32 * streamWords(good)));
+    for (std::uint64_t bit : bits) {
+      Bytes b = good;
+      b[streamAt + 4 * (bit / 32) + 3 - (bit % 32) / 8] ^= static_cast<unsigned char>(0x80 >> (bit % 8));
+      damaged.emplace_back("bit " + std::to_string(bit) + " flipped", b);
+    }
+    Bytes zeroed = good;
+    std::fill(zeroed.begin() + streamAt + 4 * (streamWords(good) / 2),
+              zeroed.begin() + streamAt + 4 * (streamWords(good) / 2 + 40), 0);
+    damaged.emplace_back("40 words zeroed in the middle", zeroed);
+    for (const auto& [what, b] : damaged) {
+      SCOPED_TRACE(what);
+      EXPECT_EQ(checkedDecode(codec, b), referenceDecode(b));
+    }
+    EXPECT_EQ(checkedDecode(codec, good), input);
   }
 }
 

@@ -21,6 +21,13 @@
 #define MOX_ALWAYS_INLINE inline
 #endif
 
+// A condition that nearly always holds: its code is laid out straight on.
+#if defined(__GNUC__) || defined(__clang__)
+#define MOX_LIKELY(condition) __builtin_expect(!!(condition), 1)
+#else
+#define MOX_LIKELY(condition) (condition)
+#endif
+
 namespace mox::detail {
 
 inline bool processorHasBmi2() {
@@ -33,9 +40,11 @@ inline bool processorHasBmi2() {
 }
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+inline std::uint64_t toLittle64(std::uint64_t v) { return __builtin_bswap64(v); }
 inline std::uint32_t toLittle32(std::uint32_t v) { return __builtin_bswap32(v); }
 inline std::uint16_t toLittle16(std::uint16_t v) { return __builtin_bswap16(v); }
 #else
+inline std::uint64_t toLittle64(std::uint64_t v) { return v; }
 inline std::uint32_t toLittle32(std::uint32_t v) { return v; }
 inline std::uint16_t toLittle16(std::uint16_t v) { return v; }
 #endif
@@ -53,6 +62,10 @@ inline std::uint16_t loadLE16(const unsigned char* p) {
 inline void storeLE32(unsigned char* p, std::uint32_t v) {
   v = toLittle32(v);
   std::memcpy(p, &v, 4);
+}
+inline void storeLE64(unsigned char* p, std::uint64_t v) {
+  v = toLittle64(v);
+  std::memcpy(p, &v, 8);
 }
 inline void storeLE16(unsigned char* p, std::uint16_t v) {
   v = toLittle16(v);

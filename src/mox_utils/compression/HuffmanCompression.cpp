@@ -1,5 +1,6 @@
 #include "mox_utils/compression/HuffmanCompression.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -11,12 +12,20 @@ using mox::detail::loadLE16;
 using mox::detail::loadLE32;
 using mox::detail::storeLE16;
 using mox::detail::storeLE32;
+using mox::detail::storeLE64;
 
 namespace {
 
 constexpr std::uint32_t kLeafFlag = 0x8000;
+// Symbols per decoding table entry at most, and the output room that a
+// step of five lookups needs: each stores all eight bytes of its entry.
+constexpr unsigned kMaxJoined = 8;
+constexpr unsigned kStepRoom = 5 * kMaxJoined;
+// First length of a prefix that ends inside a longer code: the prefix's
+// length with a flag that survives a sum of five lengths.
+constexpr unsigned kNodeLength = 0x80 | 12;
 
-// Decoding table: per prefix, up to four symbols whose codes together fit
+// Decoding table: per prefix, up to eight symbols whose codes together fit
 // into it (first in the low byte), or the tree node reached after the whole
 // prefix; beside it, in a table of its own, the bits consumed (low byte) and
 // the number of symbols (high byte, 0 for a node). The decoding loop shifts
@@ -34,12 +43,16 @@ HuffmanCompression::HuffmanCompression(const HuffmanCompression& other) : m_mute
 
 HuffmanCompression& HuffmanCompression::operator=(const HuffmanCompression& other) {
   // Sharing the handle is safe: the handle counts its sharers and the mutex
-  // is closed with the last one. The work tables stay this object's own.
+  // is closed with the last one. The work tables and the scratch buffer stay
+  // this object's own.
   m_mutex = other.m_mutex;
   return *this;
 }
 
-HuffmanCompression::~HuffmanCompression() { m_mutex.close(); }
+HuffmanCompression::~HuffmanCompression() {
+  std::free(m_scratch);
+  m_mutex.close();
+}
 
 void HuffmanCompression::initArrays() {
   std::memset(m_frequency, 0, sizeof m_frequency);
@@ -551,10 +564,21 @@ bool HuffmanCompression::loadDictionary(const unsigned char* dictionary, unsigne
   for (unsigned int t = 0; t + 1 < triples; ++t) {
     if (used[t] != 1) return false;
   }
+  // The longest code: children come before their parent.
+  unsigned char height[kMaxTriples];
+  for (unsigned int t = 0; t < triples; ++t) {
+    unsigned h = 0;
+    for (int side = 0; side < 2; ++side) {
+      const std::uint16_t child = m_child[t][side];
+      if (!(child & kLeafFlag) && height[child] > h) h = height[child];
+    }
+    height[t] = static_cast<unsigned char>(h + 1);
+  }
+  m_maxCodeLength = height[triples - 1];
   return true;
 }
 
-void HuffmanCompression::buildDecodeTable() {
+void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   constexpr unsigned kBits = kTableBits;
   constexpr std::uint32_t kMask = (1u << kBits) - 1;
   struct Pending {
@@ -576,15 +600,17 @@ void HuffmanCompression::buildDecodeTable() {
         if (depth < m_minCodeLength) m_minCodeLength = depth;
         const std::uint32_t first = prefix << (kBits - depth);
         const std::uint32_t count = 1u << (kBits - depth);
-        for (std::uint32_t k = 0; k < count; ++k) {
-          m_decodeTable[first + k] = child & 0xFF;
-          m_decodeMeta[first + k] = meta(1, depth);
-          m_firstLength[first + k] = static_cast<unsigned char>(depth);
+        std::memset(m_firstLength + first, static_cast<int>(depth), count);
+        std::memset(m_firstSymbol + first, child & 0xFF, count);
+        if (joinSymbols) {
+          std::fill_n(m_decodeTable + first, count, std::uint64_t{child & 0xFFu});
+          std::fill_n(m_decodeMeta + first, count, meta(1, depth));
         }
       } else if (depth == kBits) {
         m_decodeTable[prefix] = child;
         m_decodeMeta[prefix] = meta(0, kBits);
-        m_firstLength[prefix] = static_cast<unsigned char>(kBits);
+        m_firstLength[prefix] = static_cast<unsigned char>(kNodeLength);
+        m_firstSymbol[prefix] = static_cast<unsigned char>(child);
       } else {
         stack[++top] = {child, prefix, depth};
       }
@@ -593,15 +619,16 @@ void HuffmanCompression::buildDecodeTable() {
   // Further symbols join an entry while their codes end within the prefix
   // too. Only first symbols and first lengths are read, and those never
   // change, so the table can be extended in place.
+  if (!joinSymbols) return;
   for (std::uint32_t v = 0; v <= kMask; ++v) {
     if (metaCount(m_decodeMeta[v]) == 0) continue;
-    std::uint32_t symbols = m_decodeTable[v];
+    std::uint64_t symbols = m_decodeTable[v];
     unsigned used = m_firstLength[v];
     unsigned count = 1;
-    while (count < 4 && used < kBits) {
+    while (count < kMaxJoined && used < kBits) {
       const std::uint32_t w = (v << used) & kMask;
       if (metaCount(m_decodeMeta[w]) == 0 || used + m_firstLength[w] > kBits) break;
-      symbols |= (m_decodeTable[w] & 0xFF) << (8 * count);
+      symbols |= (m_decodeTable[w] & 0xFF) << (8 * count);  // count below 8
       used += m_firstLength[w];
       ++count;
     }
@@ -615,76 +642,99 @@ namespace {
 constexpr unsigned kDecodeBits = 12;
 
 struct DecodeView {
-  const std::uint32_t* table;
+  const std::uint64_t* table;
   const std::uint16_t* meta;
   const unsigned char* firstLength;
+  const unsigned char* firstSymbol;
   const std::uint16_t (*child)[2];
   unsigned minCodeLength;
+  unsigned maxCodeLength;
 };
 
-// Decodes n bytes. Checked mode (kTrusted false) reads only the `words`
+MOX_ALWAYS_INLINE std::uint64_t streamWord(const unsigned char* stream, std::uint64_t q) {
+  return loadLE32(stream + 4 * q);
+}
+
+// 64 bits of the stream from bit position p (words q to q + 2). Words q and
+// q + 1 come in one load, swapped into order by a rotation.
+MOX_ALWAYS_INLINE std::uint64_t streamWindow(const unsigned char* stream, std::uint64_t p) {
+  const std::uint64_t q = p >> 5;
+  const unsigned r = p & 31;
+  std::uint64_t pair;
+  std::memcpy(&pair, stream + 4 * q, 8);
+  pair = mox::detail::toLittle64(pair);
+  const std::uint64_t high = (pair << 32) | (pair >> 32);
+  return (high << r) | (streamWord(stream, q + 2) >> (32 - r));
+}
+
+// Codes longer than the table's prefix go on down the tree from the node the
+// prefix reached, one bit at a time; rare by construction (their symbols are
+// rare). Writes the symbol to *out and leaves bitpos after the code; checked
+// mode fails when the code runs past the stream's `words` words.
+template <bool kTrusted>
+MOX_ALWAYS_INLINE bool walkCode(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                std::uint64_t& bitpos, unsigned node, unsigned char* out) {
+  for (;;) {
+    const std::uint64_t q = bitpos >> 5;
+    if (!kTrusted && q >= words) return false;
+    const unsigned bit = static_cast<unsigned>(streamWord(stream, q) >> (31 - (bitpos & 31))) & 1;
+    ++bitpos;
+    const std::uint16_t child = v.child[node][bit];
+    if (child & kLeafFlag) {
+      *out = static_cast<unsigned char>(child);
+      return true;
+    }
+    node = child;
+  }
+}
+
+// Decodes symbols i .. n-1 from bit position bitpos, which must be the start
+// of symbol i's code; without kJoined (the table of joined symbols was not
+// built) one code at a time. Checked mode (kTrusted false) reads only the `words`
 // words of the stream and fails when a code runs past them. Trusted mode
 // reads no word that a well-formed stream lacks: the fast path only loads
 // words that the remaining symbols must occupy at least (each code is at
 // least the shortest code long), the careful path only the word a code is
 // known to extend into.
-template <bool kTrusted>
+template <bool kTrusted, bool kJoined = true>
 MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                  unsigned char* out, std::uint32_t n) {
+                                  unsigned char* out, std::uint32_t n, std::uint64_t bitpos, std::uint32_t i) {
   constexpr unsigned kBits = kDecodeBits;
-  const std::uint32_t* table = v.table;
-  std::uint64_t bitpos = 0;
-  std::uint32_t i = 0;
-  auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
-  // Codes longer than the table's prefix go on down the tree from the node
-  // the prefix reached; rare by construction (their symbols are rare).
+  const std::uint64_t* table = v.table;
+  auto word = [stream](std::uint64_t q) -> std::uint64_t { return streamWord(stream, q); };
   auto walk = [&](unsigned node) -> bool {
-    for (;;) {
-      const std::uint64_t q = bitpos >> 5;
-      if (!kTrusted && q >= words) return false;
-      const unsigned bit = static_cast<unsigned>(word(q) >> (31 - (bitpos & 31))) & 1;
-      ++bitpos;
-      const std::uint16_t child = v.child[node][bit];
-      if (child & kLeafFlag) {
-        out[i++] = static_cast<unsigned char>(child);
-        return true;
-      }
-      node = child;
-    }
+    if (!walkCode<kTrusted>(v, stream, words, bitpos, node, out + i)) return false;
+    ++i;
+    return true;
   };
 
-  // 64 bits of the stream from bit position p (three words).
-  auto window = [&word](std::uint64_t p) -> std::uint64_t {
-    const std::uint64_t q = p >> 5;
-    const unsigned r = p & 31;
-    return (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
-  };
-  // Five lookups per step from a window of 64 valid bits; each writes four
-  // bytes and advances by up to four, hence the 20 bytes of room. The
+  // Five lookups per step from a window of 64 valid bits; each writes eight
+  // bytes and advances by up to eight, hence the 40 bytes of room. The
   // window's next 64 bits are loaded at the start of the step, from a
   // position known before the lookups, so that refilling after them costs
   // one shift and one or: the reads of a step reach four words past the
   // current one, which the room check covers once per step.
   std::uint64_t buf = 0;
   bool haveWindow = false;
-  for (;;) {
-    if (n - i < 20) break;
+  while (kJoined) {
+    if (n - i < kStepRoom) break;
     const std::uint64_t q = bitpos >> 5;
     if (kTrusted ? 32 * (q + 4) >= bitpos + std::uint64_t{n - i} * v.minCodeLength : q + 4 >= words) break;
-    if (!haveWindow) buf = window(bitpos);
-    const std::uint64_t next = window(bitpos + 64);
+    if (!haveWindow) buf = streamWindow(stream, bitpos);
+    const std::uint64_t next = streamWindow(stream, bitpos + 64);
     const std::uint64_t start = bitpos;
     haveWindow = true;
     for (int s = 0; s < 5; ++s) {
       const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
       const std::uint32_t m = v.meta[index];
+      const std::uint64_t symbols = table[index];
       if (metaCount(m) == 0) {
         bitpos += kBits;
-        if (!walk(table[index] & 0xFF)) return false;
+        if (!walk(symbols & 0xFF)) return false;
         haveWindow = false;
         break;
       }
-      storeLE32(out + i, table[index]);
+      storeLE64(out + i, symbols);
       i += metaCount(m);
       buf <<= (m & 63);
       bitpos += metaBits(m);
@@ -699,17 +749,17 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     if (!kTrusted && q >= words) return false;
     std::uint64_t buf = (word(q) << 32) << r;
     std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
-    if (v.firstLength[index] > 32 - r) {
+    if ((v.firstLength[index] & 63) > 32 - r) {
       // The code reaches into the next word (zero bits stood in for it).
       if (!kTrusted && q + 1 >= words) return false;
       buf = ((word(q) << 32) | word(q + 1)) << r;
       index = static_cast<std::uint32_t>(buf >> (64 - kBits));
     }
-    if (metaCount(v.meta[index]) == 0) {
+    if (v.firstLength[index] == kNodeLength) {
       bitpos += kBits;
-      if (!walk(table[index] & 0xFF)) return false;
+      if (!walk(v.firstSymbol[index])) return false;
     } else {
-      out[i++] = static_cast<unsigned char>(table[index]);
+      out[i++] = v.firstSymbol[index];
       bitpos += v.firstLength[index];
     }
   }
@@ -717,37 +767,430 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
   return kTrusted || (bitpos + 31) / 32 == words;
 }
 
-template <bool kTrusted>
+// Checked decoding of longer streams runs several decoders at once, so that
+// their dependency chains (window shift, table load, shift) overlap. The
+// stream is cut at word boundaries into kLanes segments; lane 0 starts on a
+// code boundary and writes into the output, lane k starts at the first bit
+// of segment k, whatever code that bit belongs to, and writes into a
+// scratch area. A prefix code resynchronises: after a few codes such a lane
+// stands on true code boundaries and decodes exactly what a single decoder
+// would. To find where, each lane records where its first lookups start.
+// Stitching then walks the lanes in order: the decoder that has finished
+// segment k-1 (always on true boundaries) goes on one code at a time, and
+// so visits every code boundary, until it stands where lane k started a
+// lookup; from that lookup on, lane k's output is right and is moved into
+// place. Whenever that fails (no common position among the records, a
+// lane stopped by a code running past the stream, more symbols than n),
+// the decoder that is known to be right simply goes on alone to the end,
+// so the result and every check are those of the single decoder.
+constexpr int kLanes = HuffmanCompression::kDecodeLanes;
+static_assert(kLanes == 4, "the interleaved loop is written out for four lanes");
+constexpr int kRecords = 64;
+
+struct Lane {
+  std::uint64_t first;  // the bit position the lane started at
+  std::uint64_t bitpos;
+  unsigned char* out;
+  unsigned char* begin;
+  unsigned char* end;  // output room
+  std::uint64_t stop;  // steps start only below this bit position
+  int records;
+  std::uint64_t recordBit[kRecords];
+  std::uint32_t recordCount[kRecords];  // symbols written before that lookup
+};
+
+// The window of a lane that joins symbols: the 63 bits from bitpos, with a
+// 1 below them. Shifting moves that marker up by the bits consumed, which
+// it then tells (count of trailing zeros) without a running sum.
+MOX_ALWAYS_INLINE std::uint64_t markedWindow(const unsigned char* stream, std::uint64_t bitpos) {
+  return streamWindow(stream, bitpos) | 1;
+}
+
+// Five lookups from `buf` (a marked window); a lookup without symbols (a
+// code longer than the table's prefix) ends the step after its code. The
+// 64 bits after the window are loaded at the start, from a position known
+// before the lookups, so that refilling after them is a few shifts and ors,
+// not a load that waits for the last lookup. Reads words up to four past
+// bitpos's; false, with the cursor left where it was, when a code runs past
+// the stream.
+MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
+  const std::uint64_t* const table = v.table;
+  const std::uint16_t* const metaTable = v.meta;
+  unsigned char* out = outRef;
+  std::uint64_t buf = bufRef;
+  const std::uint64_t next = streamWindow(stream, bitposRef + 63);
+  for (int s = 0; s < 5; ++s) {
+    const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
+    const std::uint32_t m = metaTable[index];
+    const std::uint64_t symbols = table[index];
+    if (!MOX_LIKELY(m >= 256)) {
+      std::uint64_t bitpos = bitposRef + static_cast<unsigned>(__builtin_ctzll(buf)) + kDecodeBits;
+      if (!walkCode<false>(v, stream, words, bitpos, symbols & 0xFF, out)) return false;
+      bitposRef = bitpos;
+      outRef = out + 1;
+      // Past the stream's last three words the lane has passed its stop.
+      bufRef = (bitpos >> 5) + 3 <= words ? markedWindow(stream, bitpos) : 1;
+      return true;
+    }
+    storeLE64(out, symbols);
+    out += m >> 8;
+    buf <<= (m & 63);
+  }
+  const unsigned consumed = static_cast<unsigned>(__builtin_ctzll(buf));  // 5 to 60
+  bitposRef += consumed;
+  outRef = out;
+  bufRef = (buf & (buf - 1)) | (next >> (63 - consumed)) | 1;
+  return true;
+}
+
+// One code at bit position pos; the stream has at least three words from
+// pos's word on.
+MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                 std::uint64_t& pos, unsigned char* out) {
+  const std::uint32_t index = static_cast<std::uint32_t>(streamWindow(stream, pos) >> (64 - kDecodeBits));
+  if (v.firstLength[index] == kNodeLength) {
+    pos += kDecodeBits;
+    return walkCode<false>(v, stream, words, pos, v.firstSymbol[index], out);
+  }
+  *out = v.firstSymbol[index];
+  pos += v.firstLength[index];
+  return true;
+}
+
+// Five codes, one per lookup, for streams of long codes, where an entry
+// rarely holds two: a lookup is then a load of the first length, which
+// the window is shifted by, and a load and store of the symbol. The
+// lengths' sum is checked once per step: a prefix that ends inside a
+// longer code carries a flag that shows in it, and the step is then done
+// again one code at a time. Reads words up to four past bitpos's; false,
+// with the cursor left where it was, when a code runs past the stream or
+// comes within three words of its end.
+MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                      std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
+  const unsigned char* const symbol = v.firstSymbol;
+  const unsigned char* const length = v.firstLength;
+  unsigned char* const out = outRef;
+  std::uint64_t buf = bufRef;
+  const std::uint64_t next = streamWindow(stream, bitposRef + 64);
+  unsigned sum = 0;
+  for (int s = 0; s < 5; ++s) {
+    const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
+    const unsigned bits = length[index];
+    out[s] = symbol[index];
+    buf <<= (bits & 63);
+    sum += bits;
+  }
+  if (MOX_LIKELY(sum < 0x80)) {  // 5 to 60 bits
+    bitposRef += sum;
+    outRef = out + 5;
+    bufRef = buf | (next >> (64 - sum));
+    return true;
+  }
+  // Again one code at a time, up to and including the first longer one
+  // (among the five codes, as the lengths' sum said).
+  std::uint64_t bitpos = bitposRef;
+  int s = 0;
+  while (s < 5) {
+    if ((bitpos >> 5) + 3 > words) return false;
+    const bool shortCode = length[streamWindow(stream, bitpos) >> (64 - kDecodeBits)] < 0x80;
+    if (!decodeOne(v, stream, words, bitpos, out + s++)) return false;
+    if (!shortCode) break;
+  }
+  bitposRef = bitpos;
+  outRef = out + s;
+  bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
+  return true;
+}
+
+template <bool kSingle>
+MOX_ALWAYS_INLINE std::uint64_t laneWindow(const unsigned char* stream, std::uint64_t bitpos) {
+  return kSingle ? streamWindow(stream, bitpos) : markedWindow(stream, bitpos);
+}
+
+// A step of either kind. It writes at most kStepRoom bytes and consumes at
+// most 60 bits, or when it meets a code longer than the table's prefix,
+// ends after that code: at most four prefixes and the longest code.
+template <bool kSingle>
+MOX_ALWAYS_INLINE bool laneStepOf(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                  std::uint64_t& bitpos, unsigned char*& out, std::uint64_t& buf) {
+  if (kSingle) return laneStepSingle(v, stream, words, bitpos, out, buf);
+  return laneStep(v, stream, words, bitpos, out, buf);
+}
+MOX_ALWAYS_INLINE std::uint64_t stepBits(const DecodeView& v) {
+  const std::uint64_t longest = 4 * kDecodeBits + v.maxCodeLength;
+  return longest > 60 ? longest : 60;
+}
+
+MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) {
+  return lane.bitpos < lane.stop && lane.end - lane.out >= kStepRoom;
+}
+
+// Steps of one lane until it has no room left or a code runs past the
+// stream.
+template <bool kSingle>
+MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
+  if (!laneHasRoom(lane)) return;
+  std::uint64_t bitpos = lane.bitpos;
+  unsigned char* out = lane.out;
+  std::uint64_t buf = laneWindow<kSingle>(stream, bitpos);
+  while (bitpos < lane.stop && lane.end - out >= kStepRoom) {
+    if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf)) break;
+  }
+  lane.bitpos = bitpos;
+  lane.out = out;
+}
+
+// One of a lane's first lookups, its start recorded; nothing once the lane
+// has made kRecords of them or has no room. The lanes take turns, so that
+// their dependency chains overlap here too.
+template <bool kSingle>
+MOX_ALWAYS_INLINE void laneRecord(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
+  if (lane.records == kRecords || !laneHasRoom(lane)) return;
+  const int r = lane.records++;
+  lane.recordBit[r] = lane.bitpos;
+  lane.recordCount[r] = static_cast<std::uint32_t>(lane.out - lane.begin);
+  if (kSingle) {
+    std::uint64_t pos = lane.bitpos;
+    if (!decodeOne(v, stream, words, pos, lane.out)) {
+      lane.stop = 0;  // the lane ends where this lookup starts
+      return;
+    }
+    lane.bitpos = pos;
+    ++lane.out;
+    return;
+  }
+  const std::uint64_t buf = streamWindow(stream, lane.bitpos);
+  const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
+  const std::uint32_t m = v.meta[index];
+  if (m < 256) {
+    std::uint64_t pos = lane.bitpos + kDecodeBits;
+    if (!walkCode<false>(v, stream, words, pos, v.table[index] & 0xFF, lane.out)) {
+      lane.stop = 0;  // the lane ends where this lookup starts
+      return;
+    }
+    lane.bitpos = pos;
+    ++lane.out;
+  } else {
+    storeLE64(lane.out, v.table[index]);
+    lane.out += metaCount(m);
+    lane.bitpos += metaBits(m);
+  }
+}
+
+// Goes on from a true code boundary (pos, symbol g) one code at a time until
+// pos is where the lane started a recorded lookup; that record's index, or
+// -1 when pos passes the last record (pos and g then stand on a code
+// boundary still).
+MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                               std::uint64_t& pos, unsigned char* out, std::uint32_t& g, std::uint32_t n,
+                               const Lane& lane) {
+  int j = 0;
+  for (;;) {
+    while (j < lane.records && lane.recordBit[j] < pos) ++j;
+    if (j == lane.records) return -1;
+    if (lane.recordBit[j] == pos) return j;
+    if (g >= n || (pos >> 5) + 3 > words) return -1;
+    std::uint64_t next = pos;
+    if (!decodeOne(v, stream, words, next, out + g)) return -1;
+    pos = next;
+    ++g;
+  }
+}
+
+// One step of each lane, written out (the arrays are indexed by constants,
+// so that their elements stay in registers); every lane steps, so the
+// results are combined without short-circuiting.
+template <bool kSingle, int... kLane>
+MOX_ALWAYS_INLINE bool stepLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                 std::uint64_t* bitpos, unsigned char** out, std::uint64_t* buf,
+                                 std::integer_sequence<int, kLane...>) {
+  return (static_cast<unsigned>(laneStepOf<kSingle>(v, stream, words, bitpos[kLane], out[kLane], buf[kLane])) & ...) !=
+         0;
+}
+
+// Steps of `count` lanes, all with room, taken in turn (their dependency
+// chains overlap), in chunks of steps that every lane has room for at
+// stepBits() bits and kStepRoom bytes a step. Returns when a lane has no
+// room left; false when a code ran past the stream. The cursors live in
+// locals, so that stores to the output cannot be taken to change them.
+template <bool kSingle, int kCount>
+MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                  Lane* const* active) {
+  const DecodeView view = v;
+  std::uint64_t bitpos[kCount], buf[kCount], stop[kCount];
+  unsigned char* out[kCount];
+  const unsigned char* end[kCount];
+  for (int k = 0; k < kCount; ++k) {
+    bitpos[k] = active[k]->bitpos;
+    out[k] = active[k]->out;
+    stop[k] = active[k]->stop;
+    end[k] = active[k]->end;
+    buf[k] = laneWindow<kSingle>(stream, bitpos[k]);
+  }
+  const std::uint64_t maxBits = stepBits(v);
+  auto steps = [&](int k) {
+    const std::uint64_t space = std::uint64_t(end[k] - out[k]);
+    if (bitpos[k] >= stop[k] || space < kStepRoom) return std::uint64_t{0};
+    const std::uint64_t bySpace = (space - kStepRoom) / kStepRoom + 1;
+    const std::uint64_t byBits = (stop[k] - bitpos[k] + maxBits - 1) / maxBits;
+    return bySpace < byBits ? bySpace : byBits;
+  };
+  bool ok = true;
+  for (;;) {
+    std::uint64_t chunk = steps(0);
+    for (int k = 1; k < kCount; ++k) chunk = std::min(chunk, steps(k));
+    if (chunk == 0) break;
+    do {
+      ok = stepLanes<kSingle>(view, stream, words, bitpos, out, buf, std::make_integer_sequence<int, kCount>());
+    } while (--chunk != 0 && ok);
+    if (!ok) break;
+  }
+  for (int k = 0; k < kCount; ++k) {
+    active[k]->bitpos = bitpos[k];
+    active[k]->out = out[k];
+  }
+  return ok;
+}
+
+// Checked decoding; `scratch` holds (kLanes - 1) * laneRoom(n, words) bytes.
+// kSingle: one code per lookup (see laneStepSingle).
+template <bool kSingle>
+MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                   unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
+  if (words < HuffmanCompression::kLaneMinWords || scratch == nullptr) {
+    return decodeBody<false, !kSingle>(v, stream, words, out, n, 0, 0);
+  }
+  Lane lanes[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    Lane& lane = lanes[k];
+    lane.first = 32 * (words * k / kLanes);
+    lane.bitpos = lane.first;
+    lane.stop = k + 1 < kLanes ? 32 * (words * (k + 1) / kLanes) : 32 * (words - 5);
+    lane.begin = k == 0 ? out : scratch + (k - 1) * room;
+    lane.end = k == 0 ? out + n : lane.begin + room;
+    lane.out = lane.begin;
+    lane.records = 0;
+  }
+  for (int r = 0; r < kRecords; ++r) {
+    for (int k = 1; k < kLanes; ++k) laneRecord<kSingle>(v, stream, words, lanes[k]);
+  }
+  // The lanes with room together, until one of them has none: segments
+  // differ in how many symbols they hold. Then the others again, fewer.
+  for (;;) {
+    Lane* active[kLanes];
+    int count = 0;
+    for (Lane& lane : lanes) {
+      if (laneHasRoom(lane)) active[count++] = &lane;
+    }
+    bool ok = true;
+    if (count == 4) {
+      ok = interleave<kSingle, 4>(v, stream, words, active);
+    } else if (count == 3) {
+      ok = interleave<kSingle, 3>(v, stream, words, active);
+    } else if (count == 2) {
+      ok = interleave<kSingle, 2>(v, stream, words, active);
+    } else {
+      if (count == 1) laneRun<kSingle>(v, stream, words, *active[0]);
+      break;
+    }
+    if (!ok) {
+      // A code ran past the stream in some lane: each alone to its end.
+      for (Lane& lane : lanes) laneRun<kSingle>(v, stream, words, lane);
+      break;
+    }
+  }
+
+  std::uint64_t pos = lanes[0].bitpos;
+  std::uint32_t g = static_cast<std::uint32_t>(lanes[0].out - out);
+  for (int k = 1; k < kLanes; ++k) {
+    const Lane& lane = lanes[k];
+    const int j = syncWith(v, stream, words, pos, out, g, n, lane);
+    if (j >= 0) {
+      const std::uint32_t from = lane.recordCount[j];
+      const std::uint32_t count = static_cast<std::uint32_t>(lane.out - lane.begin) - from;
+      if (count > n - g) break;
+      std::memcpy(out + g, lane.begin + from, count);
+      g += count;
+      pos = lane.bitpos;
+    } else {
+      // No common position: this segment by the decoder that is right,
+      // up to the next lane's start or this lane's stop.
+      Lane alone = lanes[0];
+      alone.bitpos = pos;
+      alone.out = out + g;
+      alone.stop = k + 1 < kLanes ? lanes[k + 1].first : lane.stop;
+      laneRun<kSingle>(v, stream, words, alone);
+      pos = alone.bitpos;
+      g = static_cast<std::uint32_t>(alone.out - out);
+    }
+  }
+  return decodeBody<false, !kSingle>(v, stream, words, out, n, pos, g);
+}
+
+// kMode: 0 trusted, 1 checked with joined symbols, 2 checked one code per
+// lookup.
+template <int kMode>
 bool decodePlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                 std::uint32_t n) {
-  return decodeBody<kTrusted>(v, stream, words, out, n);
+                 std::uint32_t n, unsigned char* scratch, std::size_t room) {
+  if (kMode == 0) return decodeBody<true>(v, stream, words, out, n, 0, 0);
+  return decodeLanes<kMode == 2>(v, stream, words, out, n, scratch, room);
 }
 #if MOX_BMI2_DISPATCH
-template <bool kTrusted>
+template <int kMode>
 MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                unsigned char* out, std::uint32_t n) {
-  return decodeBody<kTrusted>(v, stream, words, out, n);
+                                unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
+  if (kMode == 0) return decodeBody<true>(v, stream, words, out, n, 0, 0);
+  return decodeLanes<kMode == 2>(v, stream, words, out, n, scratch, room);
 }
 #endif
+
+// Scratch room of each lane after the first: no more symbols than n, nor
+// than a segment (with the step that may pass its end) holds at the
+// shortest code length.
+std::size_t laneRoom(std::uint32_t n, std::uint64_t words, unsigned minCodeLength) {
+  const std::uint64_t segmentBits = 32 * (words / kLanes + 4);
+  const std::uint64_t symbols = segmentBits / (minCodeLength ? minCodeLength : 1) + 16;
+  return static_cast<std::size_t>((symbols < n ? symbols : n) + 32);
+}
 
 }  // namespace
 
 template <bool kTrusted>
 bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                                      std::uint32_t n) {
-  const DecodeView view{m_decodeTable, m_decodeMeta, m_firstLength, m_child, m_minCodeLength};
+                                      std::uint32_t n, bool oneCodePerLookup) {
+  const DecodeView view{m_decodeTable, m_decodeMeta,    m_firstLength,  m_firstSymbol,
+                        m_child,       m_minCodeLength, m_maxCodeLength};
+  unsigned char* scratch = nullptr;
+  std::size_t room = 0;
+  if (!kTrusted && words >= kLaneMinWords) {
+    room = laneRoom(n, words, m_minCodeLength);
+    const std::size_t need = (kLanes - 1) * room;
+    if (need > m_scratchSize) {
+      std::free(m_scratch);
+      m_scratch = static_cast<unsigned char*>(std::malloc(need));
+      m_scratchSize = m_scratch ? need : 0;
+    }
+    scratch = m_scratch;
+  }
 #if MOX_BMI2_DISPATCH
-  if (mox::detail::processorHasBmi2()) return decodeBmi2<kTrusted>(view, stream, words, out, n);
+  if (mox::detail::processorHasBmi2()) {
+    if (kTrusted) return decodeBmi2<0>(view, stream, words, out, n, scratch, room);
+    if (oneCodePerLookup) return decodeBmi2<2>(view, stream, words, out, n, scratch, room);
+    return decodeBmi2<1>(view, stream, words, out, n, scratch, room);
+  }
 #endif
-  return decodePlain<kTrusted>(view, stream, words, out, n);
+  if (kTrusted) return decodePlain<0>(view, stream, words, out, n, scratch, room);
+  if (oneCodePerLookup) return decodePlain<2>(view, stream, words, out, n, scratch, room);
+  return decodePlain<1>(view, stream, words, out, n, scratch, room);
 }
 
 unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned char* out) {
   const std::uint32_t n = loadLE32(in);
   const unsigned int T = loadLE16(in + 4);
   if (n == 0 || !loadDictionary(in + 6, T)) return 0;
-  buildDecodeTable();
-  return decodeStream<true>(in + 6 + 2 * T, 0, out, n) ? n : 0;
+  buildDecodeTable(true);
+  return decodeStream<true>(in + 6 + 2 * T, 0, out, n, false) ? n : 0;
 }
 
 bool HuffmanCompression::uncompress(const unsigned char* in, unsigned char** out, int& outLength) {
@@ -775,11 +1218,14 @@ bool HuffmanCompression::uncompress(const unsigned char* in, int inLength, unsig
   const std::uint64_t words = streamBytes / 4;
   mox::detail::ScopedMutexHold hold(m_mutex);
   if (!loadDictionary(in + 6, T)) return false;
-  buildDecodeTable();
+  // Long streams of long codes (on average) go one code per lookup: their
+  // table entries would rarely hold two symbols, and it is quicker to build.
+  const bool oneCodePerLookup = words >= kLaneMinWords && 32 * words >= std::uint64_t{kOneCodeMinAverage} * n;
+  buildDecodeTable(!oneCodePerLookup);
   // Every code takes at least the shortest length: a bound on n before the
   // allocation.
   if (std::uint64_t{n} * m_minCodeLength > 32 * words) return false;
   return mox::detail::decodeIntoNewBuffer(n, out, outLength, [&](unsigned char* buffer) {
-    return decodeStream<false>(in + dictionaryEnd, words, buffer, n);
+    return decodeStream<false>(in + dictionaryEnd, words, buffer, n, oneCodePerLookup);
   });
 }

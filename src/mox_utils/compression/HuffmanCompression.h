@@ -15,10 +15,12 @@
 //
 // Thread-safety: each call holds the instance's mutex for its whole
 // duration, so one instance may serve several threads. Every instance has its
-// own work tables (about 32 KB inside the object), so different instances
-// run concurrently.
+// own work tables (about 60 KB inside the object, and a scratch buffer for
+// decoding long streams that grows with the largest one seen), so different
+// instances run concurrently.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "mox_utils/export.h"
@@ -54,6 +56,12 @@ class MOX_API HuffmanCompression {
   // outLength 0, for anything damaged; never reads outside `in`.
   bool uncompress(const unsigned char* in, int inLength, unsigned char** out, int& outLength);
 
+  // Code streams of at least this many words are decoded by the checked
+  // overload as kDecodeLanes interleaved segments, segment k starting at
+  // word words * k / kDecodeLanes; shorter ones by one decoder.
+  static constexpr unsigned kLaneMinWords = 1024;
+  static constexpr int kDecodeLanes = 4;
+
  protected:
   // The steps of compress() and uncompress(), for derived classes. The code
   // table here is 256 codes followed by 256 lengths, each 32 bits; codes
@@ -76,6 +84,9 @@ class MOX_API HuffmanCompression {
   static constexpr unsigned kFirstInternalId = 1000;
   static constexpr unsigned kPadSymbol = 256;
   static constexpr int kTableBits = 12;
+  // Average code length (bits) from which long streams are decoded one code
+  // per table lookup.
+  static constexpr unsigned kOneCodeMinAverage = 6;
 
   void initArrays();
   void countBytes(const unsigned char* in, unsigned int length);
@@ -96,9 +107,12 @@ class MOX_API HuffmanCompression {
   // Reads and checks the dictionary at in + 6 (T entries) and builds the
   // decoding tables; false when it is not a tree of the expected shape.
   bool loadDictionary(const unsigned char* dictionary, unsigned int T);
-  void buildDecodeTable();
+  // Without joinSymbols only m_firstLength and m_firstSymbol are built,
+  // which is all that decoding one code per lookup reads.
+  void buildDecodeTable(bool joinSymbols);
   template <bool kTrusted>
-  bool decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n);
+  bool decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n,
+                    bool oneCodePerLookup);
 
   mox::platform::MutexHandle m_mutex;
 
@@ -118,12 +132,18 @@ class MOX_API HuffmanCompression {
   unsigned char m_codeLength[256];
   unsigned int m_maxCodeLength;
   // Decoding: each node's two children (a leaf is 0x8000 | byte, an internal
-  // node its triple index), per 12-bit prefix of the stream up to four
+  // node its triple index), per 12-bit prefix of the stream up to eight
   // symbols (or the node reached), their count and bits, and the length of
   // the first code.
   std::uint16_t m_child[kMaxTriples][2];
-  std::uint32_t m_decodeTable[1u << kTableBits];
+  std::uint64_t m_decodeTable[1u << kTableBits];
   std::uint16_t m_decodeMeta[1u << kTableBits];
   unsigned char m_firstLength[1u << kTableBits];
+  // The first symbol per prefix, or the node reached: with m_firstLength
+  // all that decoding one code per lookup reads.
+  unsigned char m_firstSymbol[1u << kTableBits];
   unsigned int m_minCodeLength;
+  // Output of the decoders that start inside the stream (malloc block).
+  unsigned char* m_scratch = nullptr;
+  std::size_t m_scratchSize = 0;
 };
