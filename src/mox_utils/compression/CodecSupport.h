@@ -3,6 +3,7 @@
 // little-endian) and a scoped hold of a codec's mutex.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -152,5 +153,26 @@ class ScopedMutexHold {
   const platform::MutexHandle& m_mutex;
   bool m_held;
 };
+
+// Starts a decoder's public call: clears the outputs; false when a pointer
+// is null.
+inline bool beginDecode(const unsigned char* in, unsigned char** out, int& outLength) {
+  if (out != nullptr) *out = nullptr;
+  outLength = 0;
+  return in != nullptr && out != nullptr;
+}
+
+// A trusted decoder's public call: n from the buffer's first four bytes,
+// then, under the codec's mutex, decode(buffer, n) fills a new n-byte
+// buffer that goes to the caller.
+template <typename Decode>
+bool decodeTrustedBuffer(const platform::MutexHandle& mutex, const unsigned char* in, unsigned char** out,
+                         int& outLength, Decode decode) {
+  if (!beginDecode(in, out, outLength)) return false;
+  const std::uint32_t n = loadLE32(in);
+  if (n == 0 || n > INT_MAX) return false;
+  ScopedMutexHold hold(mutex);
+  return decodeIntoNewBuffer(n, out, outLength, [&](unsigned char* buffer) { return decode(buffer, n); });
+}
 
 }  // namespace mox::detail

@@ -1194,20 +1194,12 @@ unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned ch
 }
 
 bool HuffmanCompression::uncompress(const unsigned char* in, unsigned char** out, int& outLength) {
-  if (out != nullptr) *out = nullptr;
-  outLength = 0;
-  if (in == nullptr || out == nullptr) return false;
-  const std::uint32_t n = loadLE32(in);
-  if (n == 0 || n > INT_MAX) return false;
-  mox::detail::ScopedMutexHold hold(m_mutex);
-  return mox::detail::decodeIntoNewBuffer(n, out, outLength,
-                                          [&](unsigned char* buffer) { return unCompress(in, buffer) == n; });
+  return mox::detail::decodeTrustedBuffer(
+      m_mutex, in, out, outLength, [&](unsigned char* buffer, std::uint32_t n) { return unCompress(in, buffer) == n; });
 }
 
 bool HuffmanCompression::uncompress(const unsigned char* in, int inLength, unsigned char** out, int& outLength) {
-  if (out != nullptr) *out = nullptr;
-  outLength = 0;
-  if (in == nullptr || out == nullptr || inLength < 6) return false;
+  if (!mox::detail::beginDecode(in, out, outLength) || inLength < 6) return false;
   const std::uint32_t n = loadLE32(in);
   const unsigned int T = loadLE16(in + 4);
   if (n == 0 || n > INT_MAX) return false;

@@ -553,20 +553,13 @@ bool RLEEncoder::encode(unsigned char* data, int length, unsigned char** out, in
 }
 
 bool RLEEncoder::decode(unsigned char* in, unsigned char** out, int& outLength) {
-  if (out != nullptr) *out = nullptr;
-  outLength = 0;
-  if (in == nullptr || out == nullptr) return false;
-  const std::uint32_t n = loadLE32(in);
-  if (n == 0 || n > INT_MAX) return false;
-  mox::detail::ScopedMutexHold hold(m_mutex);
-  return mox::detail::decodeIntoNewBuffer(n, out, outLength,
-                                          [&](unsigned char* buffer) { return RunLengthDecode(in, buffer) == n; });
+  return mox::detail::decodeTrustedBuffer(m_mutex, in, out, outLength, [&](unsigned char* buffer, std::uint32_t n) {
+    return RunLengthDecode(in, buffer) == n;
+  });
 }
 
 bool RLEEncoder::decode(const unsigned char* in, int inLength, unsigned char** out, int& outLength) {
-  if (out != nullptr) *out = nullptr;
-  outLength = 0;
-  if (in == nullptr || out == nullptr || inLength < 8 || (inLength - 4) % 4 != 0) return false;
+  if (!mox::detail::beginDecode(in, out, outLength) || inLength < 8 || (inLength - 4) % 4 != 0) return false;
   const std::uint32_t n = loadLE32(in);
   const std::uint64_t words = std::uint64_t(inLength - 4) / 4;
   // Every code takes at least 9 bits and yields at most 1023 bytes: a bound
