@@ -1055,19 +1055,21 @@ MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stre
 
 // Checked decoding; `scratch` holds (kLanes - 1) * laneRoom(n, words) bytes.
 // kSingle: one code per lookup (see laneStepSingle).
+// One pass of the lanes over words `firstWord` to firstWord + span of the
+// stream (`words` bounds every read), the first lane going on from the true code
+// boundary pos with g symbols decoded; pos and g come back at the end of
+// what the stitched lanes decoded.
 template <bool kSingle>
-MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                   unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  if (words < HuffmanCompression::kLaneMinWords || scratch == nullptr) {
-    return decodeBody<false, !kSingle>(v, stream, words, out, n, 0, 0);
-  }
+MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                  std::uint64_t firstWord, std::uint64_t span, unsigned char* out, std::uint32_t n,
+                                  unsigned char* scratch, std::size_t room, std::uint64_t& pos, std::uint32_t& g) {
   Lane lanes[kLanes];
   for (int k = 0; k < kLanes; ++k) {
     Lane& lane = lanes[k];
-    lane.first = 32 * (words * k / kLanes);
+    lane.first = k == 0 ? pos : 32 * (firstWord + span * k / kLanes);
     lane.bitpos = lane.first;
-    lane.stop = k + 1 < kLanes ? 32 * (words * (k + 1) / kLanes) : 32 * (words - 5);
-    lane.begin = k == 0 ? out : scratch + (k - 1) * room;
+    lane.stop = k + 1 < kLanes ? 32 * (firstWord + span * (k + 1) / kLanes) : 32 * (words - 5);
+    lane.begin = k == 0 ? out + g : scratch + (k - 1) * room;
     lane.end = k == 0 ? out + n : lane.begin + room;
     lane.out = lane.begin;
     lane.records = 0;
@@ -1101,8 +1103,8 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
     }
   }
 
-  std::uint64_t pos = lanes[0].bitpos;
-  std::uint32_t g = static_cast<std::uint32_t>(lanes[0].out - out);
+  pos = lanes[0].bitpos;
+  g = static_cast<std::uint32_t>(lanes[0].out - out);
   for (int k = 1; k < kLanes; ++k) {
     const Lane& lane = lanes[k];
     const int j = syncWith(v, stream, words, pos, out, g, n, lane);
@@ -1125,7 +1127,32 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
       g = static_cast<std::uint32_t>(alone.out - out);
     }
   }
-  return decodeBody<false, !kSingle>(v, stream, words, out, n, pos, g);
+}
+
+// In trusted mode the stream's length is unknown, and `words` is the part
+// of it that n codes of the shortest length must fill. The lanes stay inside
+// it; the remaining symbols then again fill a known part beyond where the
+// stitched lanes ended, so passes repeat while that part is long enough,
+// and the single decoder, under the trusted rules, does the rest.
+template <bool kTrusted, bool kSingle>
+MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                   unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
+  std::uint64_t pos = 0;  // where the decoded symbols' codes end
+  std::uint32_t g = 0;    // symbols decoded
+  std::uint64_t limit = words;
+  // Each pass covers the share of the rest that the shortest code length
+  // promises; a few passes leave little for the single decoder.
+  constexpr int kMaxPasses = 8;
+  for (int pass = 0; pass < kMaxPasses && scratch != nullptr && limit >= (pos >> 5) + HuffmanCompression::kLaneMinWords;
+       ++pass) {
+    const std::uint64_t firstWord = pos >> 5;
+    const std::uint32_t before = g;
+    decodePass<kSingle>(v, stream, limit, firstWord, limit - firstWord, out, n, scratch, room, pos, g);
+    // A pass that decoded nothing (a damaged stream) would only repeat.
+    if (!kTrusted || g == before) break;
+    limit = (pos + std::uint64_t{n - g} * v.minCodeLength) / 32;
+  }
+  return decodeBody<kTrusted, !kSingle>(v, stream, words, out, n, pos, g);
 }
 
 // kMode: 0 trusted, 1 checked with joined symbols, 2 checked one code per
@@ -1133,15 +1160,13 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
 template <int kMode>
 bool decodePlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, unsigned char* out,
                  std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  if (kMode == 0) return decodeBody<true>(v, stream, words, out, n, 0, 0);
-  return decodeLanes<kMode == 2>(v, stream, words, out, n, scratch, room);
+  return decodeLanes<kMode == 0, kMode == 2>(v, stream, words, out, n, scratch, room);
 }
 #if MOX_BMI2_DISPATCH
 template <int kMode>
 MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                 unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  if (kMode == 0) return decodeBody<true>(v, stream, words, out, n, 0, 0);
-  return decodeLanes<kMode == 2>(v, stream, words, out, n, scratch, room);
+  return decodeLanes<kMode == 0, kMode == 2>(v, stream, words, out, n, scratch, room);
 }
 #endif
 
@@ -1163,7 +1188,9 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
                         m_child,       m_minCodeLength, m_maxCodeLength};
   unsigned char* scratch = nullptr;
   std::size_t room = 0;
-  if (!kTrusted && words >= kLaneMinWords) {
+  // A trusted stream's length is unknown; its codes fill at least this much.
+  if (kTrusted) words = std::uint64_t{n} * m_minCodeLength / 32;
+  if (words >= kLaneMinWords) {
     room = laneRoom(n, words, m_minCodeLength);
     const std::size_t need = (kLanes - 1) * room;
     if (need > m_scratchSize) {
