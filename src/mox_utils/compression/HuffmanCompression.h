@@ -58,7 +58,9 @@ class MOX_API HuffmanCompression {
 
   // Code streams of at least this many words are decoded by the checked
   // overload as kDecodeLanes interleaved segments, segment k starting at
-  // word words * k / kDecodeLanes; shorter ones by one decoder.
+  // word words * k / kDecodeLanes; shorter ones by one decoder. The trusted
+  // overload does the same inside the part of its stream that n codes of
+  // the shortest length fill, pass after pass, when that part is this long.
   static constexpr unsigned kLaneMinWords = 1024;
   static constexpr int kDecodeLanes = 4;
 
