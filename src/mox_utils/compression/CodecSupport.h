@@ -73,6 +73,23 @@ inline void storeLE16(unsigned char* p, std::uint16_t v) {
   std::memcpy(p, &v, 2);
 }
 
+// Word q of a code stream (32-bit words, little-endian), in the low half.
+MOX_ALWAYS_INLINE std::uint64_t streamWord(const unsigned char* stream, std::uint64_t q) {
+  return loadLE32(stream + 4 * q);
+}
+
+// 64 bits of the stream from bit position p (words q to q + 2). Words q and
+// q + 1 come in one load, swapped into order by a rotation.
+MOX_ALWAYS_INLINE std::uint64_t streamWindow(const unsigned char* stream, std::uint64_t p) {
+  const std::uint64_t q = p >> 5;
+  const unsigned r = p & 31;
+  std::uint64_t pair;
+  std::memcpy(&pair, stream + 4 * q, 8);
+  pair = toLittle64(pair);
+  const std::uint64_t high = (pair << 32) | (pair >> 32);
+  return (high << r) | (streamWord(stream, q + 2) >> (32 - r));
+}
+
 // Allocates a decoder's n-byte output with malloc, fills it with
 // decode(buffer) and hands it to the caller; a failed decode frees it and
 // leaves the outputs as they were.

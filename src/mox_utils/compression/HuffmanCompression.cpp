@@ -13,6 +13,8 @@ using mox::detail::loadLE32;
 using mox::detail::storeLE16;
 using mox::detail::storeLE32;
 using mox::detail::storeLE64;
+using mox::detail::streamWindow;
+using mox::detail::streamWord;
 
 namespace {
 
@@ -650,22 +652,6 @@ struct DecodeView {
   unsigned minCodeLength;
   unsigned maxCodeLength;
 };
-
-MOX_ALWAYS_INLINE std::uint64_t streamWord(const unsigned char* stream, std::uint64_t q) {
-  return loadLE32(stream + 4 * q);
-}
-
-// 64 bits of the stream from bit position p (words q to q + 2). Words q and
-// q + 1 come in one load, swapped into order by a rotation.
-MOX_ALWAYS_INLINE std::uint64_t streamWindow(const unsigned char* stream, std::uint64_t p) {
-  const std::uint64_t q = p >> 5;
-  const unsigned r = p & 31;
-  std::uint64_t pair;
-  std::memcpy(&pair, stream + 4 * q, 8);
-  pair = mox::detail::toLittle64(pair);
-  const std::uint64_t high = (pair << 32) | (pair >> 32);
-  return (high << r) | (streamWord(stream, q + 2) >> (32 - r));
-}
 
 // Codes longer than the table's prefix go on down the tree from the node the
 // prefix reached, one bit at a time; rare by construction (their symbols are

@@ -17,6 +17,8 @@
 
 using mox::detail::loadLE32;
 using mox::detail::storeLE32;
+using mox::detail::streamWindow;
+using mox::detail::streamWord;
 
 unsigned char* mox_utils::lutComprTable = nullptr;
 
@@ -321,7 +323,7 @@ MOX_ALWAYS_INLINE unsigned bitsUsed(unsigned skip) {
 template <bool kTrusted, bool kBmi2>
 MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                       std::uint32_t n) {
-  auto word = [stream](std::uint64_t q) -> std::uint64_t { return loadLE32(stream + 4 * q); };
+  auto word = [stream](std::uint64_t q) -> std::uint64_t { return streamWord(stream, q); };
   std::uint64_t bitpos = 0;
   std::uint32_t o = 0;
 
@@ -331,12 +333,7 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
   // always filled; the counts decide how far the output advances.
   constexpr std::uint64_t kFlags =
       (1ull << 63) | (1ull << 54) | (1ull << 45) | (1ull << 36) | (1ull << 27) | (1ull << 18) | (1ull << 9);
-  // 64 bits of the stream from bit position p (three words).
-  auto window = [&word](std::uint64_t p) -> std::uint64_t {
-    const std::uint64_t q = p >> 5;
-    const unsigned r = p & 31;
-    return (((word(q) << 32) | word(q + 1)) << r) | (word(q + 2) >> (32 - r));
-  };
+  auto window = [stream](std::uint64_t p) -> std::uint64_t { return streamWindow(stream, p); };
   // The window's next 64 bits are loaded at the start of a step, from a
   // position known before the step's codes are, so the refill after them is
   // shifts and an or rather than dependent loads; the reads reach four words
