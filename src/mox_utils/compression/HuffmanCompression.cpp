@@ -384,85 +384,193 @@ std::uint64_t HuffmanCompression::streamBits() const {
 
 namespace {
 
-// Packs the codes of `in`; `packed` holds each byte's code and length as
-// (code << 6 | length), lengths up to 32. With lengths up to 16, two codes
-// are joined before they go to the writer, which halves its work. With
-// kQuads, four codes that fit into one word together go as one; meant for
-// streams of mostly short codes, where that test rarely fails.
-template <bool kPairs, bool kQuads>
-MOX_ALWAYS_INLINE void packBody(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
-                                unsigned char* out) {
-  mox::detail::WordWriter writer(out);
-  unsigned int i = 0;
-  for (; i + 4 <= length; i += 4) {
-    const std::uint64_t a = packed[in[i]];
-    const std::uint64_t b = packed[in[i + 1]];
-    const std::uint64_t c = packed[in[i + 2]];
-    const std::uint64_t d = packed[in[i + 3]];
-    if (kQuads) {
-      const unsigned bits = static_cast<unsigned>((a & 63) + (b & 63) + (c & 63) + (d & 63));
-      if (bits <= 32) {
-        const std::uint64_t ab = ((a >> 6) << (b & 63)) | (b >> 6);
-        const std::uint64_t cd = ((c >> 6) << (d & 63)) | (d >> 6);
-        writer.put((ab << ((c & 63) + (d & 63))) | cd, bits);
-        continue;
-      }
-    }
-    if (kPairs) {
-      writer.put(((a >> 6) << (b & 63)) | (b >> 6), static_cast<unsigned>((a & 63) + (b & 63)));
-      writer.put(((c >> 6) << (d & 63)) | (d >> 6), static_cast<unsigned>((c & 63) + (d & 63)));
-    } else {
-      writer.put(a >> 6, a & 63);
-      writer.put(b >> 6, b & 63);
-      writer.put(c >> 6, c & 63);
-      writer.put(d >> 6, d & 63);
+// Codes of up to 32 bits, each stored left-aligned in 64 bits (code at the
+// top, zeros below), with their lengths beside them.
+struct PackTable {
+  std::uint64_t left[256];
+  unsigned char length[256];
+};
+
+// Collects codes at the top of a 64-bit accumulator: adding one is a shift
+// and an or, and a flush stores the two words the accumulator would form
+// (one of them perhaps incomplete, to be stored again) and moves on by the
+// one word completed, if any. Up to 32 bits go in between two flushes, so
+// the pending count stays below 64 and a flush completes at most one word.
+// A flush writes a word past the current one: the fast loop ends while the
+// remaining codes are known to reach beyond it, and the tail goes through
+// exact stores.
+class LeftWriter {
+ public:
+  explicit LeftWriter(unsigned char* out) : m_out(out) {}
+  // The code's bits and count; pending plus `bits` must stay below 64.
+  MOX_ALWAYS_INLINE void add(std::uint64_t left, unsigned bits) {
+    m_acc |= left >> m_count;
+    m_count += bits;
+  }
+  MOX_ALWAYS_INLINE void flush() {
+    storeLE64(m_out, (m_acc << 32) | (m_acc >> 32));
+    const unsigned full = m_count & 32;
+    m_out += full >> 3;
+    m_acc <<= full;
+    m_count -= full;
+  }
+  // Stores only complete words, then the partly filled last one.
+  MOX_ALWAYS_INLINE void flushExact() {
+    if (m_count >= 32) {
+      storeLE32(m_out, static_cast<std::uint32_t>(m_acc >> 32));
+      m_out += 4;
+      m_acc <<= 32;
+      m_count -= 32;
     }
   }
+  unsigned char* finish() {
+    if (m_count > 0) {
+      storeLE32(m_out, static_cast<std::uint32_t>(m_acc >> 32));
+      m_out += 4;
+    }
+    return m_out;
+  }
+
+ private:
+  unsigned char* m_out;
+  std::uint64_t m_acc = 0;
+  unsigned m_count = 0;  // pending bits; below 32 after a flush
+};
+
+// One group of two or four codes, joined and flushed once: with kChecked
+// the lengths are summed first and a group of more than 32 bits goes one
+// code at a time; without, the longest code guarantees that the group fits.
+template <int kGroup, bool kChecked>
+MOX_ALWAYS_INLINE void packGroup(const PackTable& t, const unsigned char* in, LeftWriter& writer) {
+  static_assert(kGroup == 2 || kGroup == 4, "codes are joined in pairs or quads");
+  const unsigned a = in[0], b = in[1];
+  const unsigned la = t.length[a], lb = t.length[b];
+  const std::uint64_t ab = t.left[a] | (t.left[b] >> la);
+  if (kGroup == 2) {
+    if (kChecked && la + lb > 32) {
+      writer.add(t.left[a], la);
+      writer.flush();
+      writer.add(t.left[b], lb);
+    } else {
+      writer.add(ab, la + lb);
+    }
+  } else {
+    const unsigned c = in[2], d = in[3];
+    const unsigned lc = t.length[c], ld = t.length[d];
+    const std::uint64_t cd = t.left[c] | (t.left[d] >> lc);
+    const unsigned bits = la + lb + lc + ld;
+    if (kChecked && bits > 32) {
+      for (const unsigned s : {a, b, c}) {
+        writer.add(t.left[s], t.length[s]);
+        writer.flush();
+      }
+      writer.add(t.left[d], ld);
+    } else {
+      writer.add(ab | (cd >> (la + lb)), bits);
+    }
+  }
+  writer.flush();
+}
+
+// Eight equal bytes of a value whose code has at most four bits go to the
+// writer as one: frames have wide areas of one value (the black outside
+// the image), and that value then has the shortest code.
+struct RunTable {
+  std::uint64_t pattern[256];  // the value eight times; never matches if its code is longer
+  std::uint64_t left[256];     // its code eight times, left-aligned
+  unsigned char bits[256];
+};
+
+void buildRunTable(const PackTable& t, RunTable& runs) {
+  for (unsigned v = 0; v < 256; ++v) {
+    const unsigned bits = t.length[v];
+    const bool joins = bits >= 1 && bits <= 4;
+    // A pattern of another value cannot match eight bytes that start with v.
+    runs.pattern[v] = 0x0101010101010101ull * (joins ? v : v ^ 1);
+    std::uint64_t left = 0;
+    for (unsigned k = 0; joins && k < 8; ++k) left |= t.left[v] >> (k * bits);
+    runs.left[v] = left;
+    runs.bits[v] = static_cast<unsigned char>(joins ? 8 * bits : 0);
+  }
+}
+
+// Packs the codes of `in` in groups; with kRuns, eight bytes at a time,
+// eight equal ones as one code. The last kTailCodes codes go through exact
+// stores, so that the fast loop's flushes stay inside the stream: every
+// code has at least one bit.
+constexpr unsigned kTailCodes = 64;
+
+template <int kGroup, bool kChecked, bool kRuns>
+MOX_ALWAYS_INLINE void packBody(const PackTable& t, const unsigned char* in, unsigned int length,
+                                unsigned char* out) {
+  LeftWriter writer(out);
+  unsigned int i = 0;
+  constexpr unsigned kStep = kRuns ? 8 : kGroup;
+  const unsigned int fastEnd = length > kTailCodes + kStep ? length - kTailCodes - kStep : 0;
+  if (kRuns) {
+    RunTable runs;
+    buildRunTable(t, runs);
+    for (; i < fastEnd; i += 8) {
+      std::uint64_t eight;
+      std::memcpy(&eight, in + i, 8);
+      const unsigned v = in[i];
+      if (eight == runs.pattern[v]) {
+        writer.add(runs.left[v], runs.bits[v]);
+        writer.flush();
+        continue;
+      }
+      for (unsigned g = 0; g < 8; g += kGroup) packGroup<kGroup, kChecked>(t, in + i + g, writer);
+    }
+  } else {
+    for (; i < fastEnd; i += kGroup) packGroup<kGroup, kChecked>(t, in + i, writer);
+  }
   for (; i < length; ++i) {
-    const std::uint64_t a = packed[in[i]];
-    writer.put(a >> 6, a & 63);
+    writer.add(t.left[in[i]], t.length[in[i]]);
+    writer.flushExact();
   }
   writer.finish();
 }
-template <bool kPairs, bool kQuads>
-void packPlain(const std::uint64_t* packed, const unsigned char* in, unsigned int length, unsigned char* out) {
-  packBody<kPairs, kQuads>(packed, in, length, out);
+template <int kGroup, bool kChecked>
+void packPlain(const PackTable& t, const unsigned char* in, unsigned int length, unsigned char* out) {
+  packBody<kGroup, kChecked, kGroup == 4>(t, in, length, out);
 }
 #if MOX_BMI2_DISPATCH
-template <bool kPairs, bool kQuads>
-MOX_TARGET_BMI2 void packBmi2(const std::uint64_t* packed, const unsigned char* in, unsigned int length,
-                              unsigned char* out) {
-  packBody<kPairs, kQuads>(packed, in, length, out);
+template <int kGroup, bool kChecked>
+MOX_TARGET_BMI2 void packBmi2(const PackTable& t, const unsigned char* in, unsigned int length, unsigned char* out) {
+  packBody<kGroup, kChecked, kGroup == 4>(t, in, length, out);
 }
 #endif
 
-using PackFunction = void (*)(const std::uint64_t*, const unsigned char*, unsigned int, unsigned char*);
+using PackFunction = void (*)(const PackTable&, const unsigned char*, unsigned int, unsigned char*);
 
-// The packer for codes of at most maxLength bits averaging `average`.
+// The packer for codes of at most maxLength (up to 32) bits averaging
+// `average`: quads where four codes usually fit into 32 bits, pairs
+// otherwise, unchecked where the longest code lets every group fit.
 PackFunction choosePacker(unsigned maxLength, double average) {
-  const bool pairs = maxLength <= 16;
-  // Four codes of this average fill well under a word: the joined path is
-  // taken nearly always.
-  const bool quads = average <= 5.0;
+  const bool quads = average <= 6.0;
+  const bool fits = maxLength <= (quads ? 8u : 16u);
 #if MOX_BMI2_DISPATCH
   if (mox::detail::processorHasBmi2()) {
-    if (quads) return pairs ? packBmi2<true, true> : packBmi2<false, true>;
-    return pairs ? packBmi2<true, false> : packBmi2<false, false>;
+    if (quads) return fits ? packBmi2<4, false> : packBmi2<4, true>;
+    return fits ? packBmi2<2, false> : packBmi2<2, true>;
   }
 #endif
-  if (quads) return pairs ? packPlain<true, true> : packPlain<false, true>;
-  return pairs ? packPlain<true, false> : packPlain<false, false>;
+  if (quads) return fits ? packPlain<4, false> : packPlain<4, true>;
+  return fits ? packPlain<2, false> : packPlain<2, true>;
 }
 
 }  // namespace
 
 void HuffmanCompression::writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const {
   if (m_maxCodeLength <= 32) {
-    // Code and length in one table entry: one load per byte.
-    std::uint64_t packed[256];
-    for (int v = 0; v < 256; ++v) packed[v] = (m_code[v] << 6) | m_codeLength[v];
+    PackTable table;
+    for (int v = 0; v < 256; ++v) {
+      const unsigned bits = m_codeLength[v];
+      table.left[v] = bits ? m_code[v] << (64 - bits) : 0;
+      table.length[v] = static_cast<unsigned char>(bits);
+    }
     const double average = length ? double(streamBits()) / length : 0.0;
-    return choosePacker(m_maxCodeLength, average)(packed, in, length, out);
+    return choosePacker(m_maxCodeLength, average)(table, in, length, out);
   }
   mox::detail::WordWriter writer(out);
   for (unsigned int i = 0; i < length; ++i) writer.putLong(m_code[in[i]], m_codeLength[in[i]]);
