@@ -290,6 +290,21 @@ TEST(RLEEncoderTest, FastAndCarefulLoopsAgree) {
       EXPECT_TRUE(checkedFails(codec, longer));
     }
   }
+  // Runs of 1023 give the fewest bits per byte, which the trusted decoder
+  // relies on to know how much of the stream surely follows: streams made
+  // of them, ending in literals, put that bound (and the stream's end) at
+  // every offset.
+  for (std::size_t runs : {1u, 3u, 9u, 40u}) {
+    for (std::size_t tail : {0u, 1u, 5u, 6u, 7u, 30u, 200u}) {
+      SCOPED_TRACE(std::to_string(runs) + " runs, " + std::to_string(tail) + " literals");
+      Bytes frame;
+      for (std::size_t r = 0; r < runs; ++r) frame.insert(frame.end(), 1023, static_cast<unsigned char>(r + 1));
+      for (std::size_t k = 0; k < tail; ++k) frame.push_back(static_cast<unsigned char>(k % 2 ? 0xAA : 0x55));
+      const Bytes stream = referenceRuns(frame);
+      RLEEncoder codec;
+      EXPECT_EQ(decoded(codec, stream), frame);  // a copy: no spare capacity
+    }
+  }
   // A run longer than the rest of the output, early and late in the frame.
   for (std::size_t at : {0u, 500u, 7000u, 8190u}) {
     SCOPED_TRACE(at);

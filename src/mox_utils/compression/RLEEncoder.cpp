@@ -17,7 +17,6 @@
 
 using mox::detail::loadLE32;
 using mox::detail::storeLE32;
-using mox::detail::streamWindow;
 using mox::detail::streamWord;
 
 unsigned char* mox_utils::lutComprTable = nullptr;
@@ -270,56 +269,106 @@ void xorBytes(unsigned char* result, const unsigned char* a, const unsigned char
   for (; i < n; ++i) result[i] = static_cast<unsigned char>(a[i] ^ b[i]);
 }
 
-// Output room that lets the trusted decoder read the five words from the
-// one at its bit position: every code yields at most 1023 bytes and takes
-// at least 9 bits, so eighteen or more codes (at least 162 bits) still
-// follow.
-constexpr std::uint32_t kTrustedRoom = 18 * kMaxRun + 1;
-// Output room of the checked fast loop: seven literal bytes stored at once
-// and the 16 bytes of a run filled before its length is looked at.
-constexpr std::uint32_t kCheckedRoom = 24;
+// The fast loop reads the stream from a copy on the stack whose words are
+// turned into plain big-endian bytes, so that 64 bits from any position
+// are one unaligned load, a byte swap and a shift. The copy holds up to
+// kChunkWords words and is refilled when the loop reaches its end.
+constexpr std::uint64_t kChunkWords = 512;
+// Zero bytes after the copied words: the load ahead reads up to 16 bytes
+// past the byte of the current position.
+constexpr std::uint64_t kChunkPad = 16;
+// Bits a step may consume and decode: four literals and a run.
+constexpr unsigned kStepBits = 4 * kLiteralBits + RLEEncoder::kRunCodeBits;  // 55
+// Output room of the fast loop: six literal bytes are stored as eight, and
+// a run after at most four literals fills eight bytes or its length, so no
+// run of a step can end past n and only empty runs need a check.
+constexpr std::uint32_t kFastRoom = 4 + kMaxRun + 16;
 
-// The seven bytes of seven literals filling a window (flags at bits 63, 54,
-// ..., 9), the first in the low byte.
-MOX_ALWAYS_INLINE std::uint64_t sevenLiteralsPortable(std::uint64_t buf) {
+MOX_ALWAYS_INLINE std::uint64_t loadBE64(const unsigned char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return v;
+#else
+  return __builtin_bswap64(v);
+#endif
+}
+
+// Copies `count` stream words as big-endian bytes (the stream's bit order)
+// and clears kChunkPad bytes after them.
+MOX_ALWAYS_INLINE void copyWordsBigEndian(unsigned char* to, const unsigned char* from, std::uint64_t count) {
+  std::uint64_t k = 0;
+#if defined(__SSE2__)
+  // Four words at a time: swap the halves of each word, then the bytes of
+  // each half.
+  for (; k + 4 <= count; k += 4) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4 * k));
+    v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xB1), 0xB1);
+    v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4 * k), v);
+  }
+#endif
+  for (; k < count; ++k) {
+    std::uint32_t w;
+    std::memcpy(&w, from + 4 * k, 4);
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_BIG_ENDIAN__
+    w = __builtin_bswap32(w);
+#else
+    w = (w >> 24) | ((w >> 8) & 0xFF00u) | ((w << 8) & 0xFF0000u) | (w << 24);
+#endif
+    std::memcpy(to + 4 * k, &w, 4);
+  }
+  std::memset(to + 4 * count, 0, kChunkPad);
+}
+
+// The words a well-formed stream surely has, from bit position p on, with
+// `remaining` bytes still to decode: no code yields more than 1023 bytes
+// per 19 bits (a literal gives one per 9), so at least 19 * remaining /
+// 1023 bits follow.
+MOX_ALWAYS_INLINE std::uint64_t wordsSurelyThere(std::uint64_t p, std::uint32_t remaining) {
+  const std::uint64_t bits = (std::uint64_t{RLEEncoder::kRunCodeBits} * remaining + kMaxRun - 1) / kMaxRun;
+  return (p + bits + 31) / 32;
+}
+
+// The six bytes of six literals at the top of a window (flags at bits 63,
+// 54, ..., 18), the first in the low byte.
+MOX_ALWAYS_INLINE std::uint64_t sixLiteralsPortable(std::uint64_t buf) {
   return ((buf >> 55) & 0xFF) | ((buf >> 46) & 0xFF) << 8 | ((buf >> 37) & 0xFF) << 16 | ((buf >> 28) & 0xFF) << 24 |
-         ((buf >> 19) & 0xFF) << 32 | ((buf >> 10) & 0xFF) << 40 | ((buf >> 1) & 0xFF) << 48;
+         ((buf >> 19) & 0xFF) << 32 | ((buf >> 10) & 0xFF) << 40;
 }
 #if MOX_BMI2_DISPATCH
 // Only called where the processor has BMI2; written as an instruction so
 // that the shared loop body needs no target of its own.
-MOX_ALWAYS_INLINE std::uint64_t sevenLiteralsBmi2(std::uint64_t buf) {
+MOX_ALWAYS_INLINE std::uint64_t sixLiteralsBmi2(std::uint64_t buf) {
   // The bytes gathered by one parallel extract come out last literal lowest.
   constexpr std::uint64_t kBytes =
-      0xFFull << 55 | 0xFFull << 46 | 0xFFull << 37 | 0xFFull << 28 | 0xFFull << 19 | 0xFFull << 10 | 0xFFull << 1;
+      0xFFull << 55 | 0xFFull << 46 | 0xFFull << 37 | 0xFFull << 28 | 0xFFull << 19 | 0xFFull << 10;
   std::uint64_t gathered;
   __asm__("pextq %2, %1, %0" : "=r"(gathered) : "r"(buf), "r"(kBytes));
-  return __builtin_bswap64(gathered << 8);
+  return __builtin_bswap64(gathered << 16);
 }
 #endif
 
 // Bits a step of the fast loop consumes: the literals before `skip` and,
-// when skip <= 45, the run code at it. Whether a run follows changes from
+// when skip <= 36, the run code at it. Whether a run follows changes from
 // step to step without a pattern a predictor could learn, and the next step
 // waits on this value, so it is a conditional move, not a branch (which the
 // compiler prefers here).
 MOX_ALWAYS_INLINE unsigned bitsUsed(unsigned skip) {
   unsigned used = skip + RLEEncoder::kRunCodeBits;
 #if defined(__x86_64__) && defined(__GNUC__)
-  __asm__("cmpl $45, %1\n\tcmoval %1, %0" : "+r"(used) : "r"(skip) : "cc");
+  __asm__("cmpl $36, %1\n\tcmoval %1, %0" : "+r"(used) : "r"(skip) : "cc");
 #else
-  if (skip > 45) used = skip;
+  if (skip > 36) used = skip;
 #endif
   return used;
 }
 
 // Decodes n bytes. Checked mode reads only the `words` words of the stream
 // and rejects empty runs and runs past n. Trusted mode reads no word that a
-// well-formed stream lacks: the fast loop runs only while kTrustedRoom bytes
-// remain, the careful loop reads a following word only when the current
-// code reaches into it. Both modes share the fast loop, which has no bounds
-// check but the run's length: the window and the room are checked once per
-// step.
+// well-formed stream lacks: the fast loop copies only the words that the
+// output still to come guarantees, the careful loop reads a following word
+// only when the current code reaches into it.
 template <bool kTrusted, bool kBmi2>
 MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                       std::uint32_t n) {
@@ -327,60 +376,75 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
   std::uint64_t bitpos = 0;
   std::uint32_t o = 0;
 
-  // From a window of 64 valid bits: the leading literals (up to seven, one
-  // every 9 bits) and, when at most five precede it, the run after them.
-  // Seven literal bytes are always stored and the run's first 16 bytes
-  // always filled; the counts decide how far the output advances.
+  // A step takes the leading literals of a 64-bit window (up to six, one
+  // every 9 bits) and, when at most four precede it, the run after them.
+  // Six literal bytes are always stored and the run's first eight bytes
+  // always filled; the counts decide how far the output advances. Bit 9
+  // stands in for a clear flag when all six are set (54 = 6 * 9). Six
+  // literals, or four and a run, leave room in the window for the bits
+  // loaded ahead, which are at least 57.
   constexpr std::uint64_t kFlags =
-      (1ull << 63) | (1ull << 54) | (1ull << 45) | (1ull << 36) | (1ull << 27) | (1ull << 18) | (1ull << 9);
-  auto window = [stream](std::uint64_t p) -> std::uint64_t { return streamWindow(stream, p); };
-  // The window's next 64 bits are loaded at the start of a step, from a
-  // position known before the step's codes are, so the refill after them is
-  // shifts and an or rather than dependent loads; the reads reach four words
-  // past the current one.
-  std::uint64_t buf = 0;
-  bool haveWindow = false;
-  for (;;) {
-    const std::uint64_t q = bitpos >> 5;
-    if (kTrusted ? n - o < kTrustedRoom : (n - o < kCheckedRoom || q + 4 >= words)) break;
-    if (!haveWindow) buf = window(bitpos);
-    haveWindow = true;
-    const std::uint64_t next = window(bitpos + 64);
-    // The first clear flag, 9 bits per literal before it (bit 0 stands in
-    // when all seven are set, 63 = 7 * 9).
-    const unsigned skip = static_cast<unsigned>(__builtin_clzll((~buf & kFlags) | 1u));
-    const unsigned literals = (skip * 7282u) >> 16;  // skip / 9 for skip <= 63
-    std::uint64_t little;
+      (1ull << 63) | (1ull << 54) | (1ull << 45) | (1ull << 36) | (1ull << 27) | (1ull << 18);
+  unsigned char chunk[kChunkWords * 4 + kChunkPad];
+  const std::uint32_t oLimit = n > kFastRoom ? n - kFastRoom : 0;
+  while (o < oLimit) {
+    const std::uint64_t first = bitpos >> 5;
+    const std::uint64_t available = (kTrusted ? wordsSurelyThere(bitpos, n - o) : words) - first;
+    const std::uint64_t count = available < kChunkWords ? available : kChunkWords;
+    std::uint64_t b = bitpos & 31;  // bit position in the copy
+    // Too little left for a step: the careful loop ends the stream. Near
+    // the end of a trusted stream the copies get short, but a refill still
+    // costs less than decoding code by code.
+    if (32 * count < b + kStepBits) break;
+    copyWordsBigEndian(chunk, stream + 4 * first, count);
+    // Every bit a step decodes lies in the copied words.
+    const std::uint64_t bLimit = 32 * count - kStepBits;
+    // The window holds the 64 bits from b. The next 64 bits are loaded at
+    // the start of a step, from a position known before the step's codes
+    // are, so the refill after them is shifts and an or rather than
+    // dependent loads.
+    std::uint64_t buf = (loadBE64(chunk + (b >> 3)) << (b & 7)) | (std::uint64_t{chunk[(b >> 3) + 8]} >> (8 - (b & 7)));
+    while (o < oLimit && b <= bLimit) {
+      // 57 or more bits, enough for the step's 19 to 55.
+      const std::uint64_t next = loadBE64(chunk + (b >> 3) + 8) << (b & 7);
+      const unsigned skip = static_cast<unsigned>(__builtin_clzll((~buf & kFlags) | (1ull << 9)));
+      const unsigned literals = (skip * 7282u) >> 16;  // skip / 9 for skip <= 63
+      std::uint64_t little;
 #if MOX_BMI2_DISPATCH
-    if constexpr (kBmi2) {
-      little = sevenLiteralsBmi2(buf);
-    } else {
-      little = sevenLiteralsPortable(buf);
-    }
+      if constexpr (kBmi2) {
+        little = sixLiteralsBmi2(buf);
+      } else {
+        little = sixLiteralsPortable(buf);
+      }
 #else
-    little = sevenLiteralsPortable(buf);
+      little = sixLiteralsPortable(buf);
 #endif
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    little = __builtin_bswap64(little);
+      little = __builtin_bswap64(little);
 #endif
-    std::memcpy(out + o, &little, 8);
-    o += literals;
-    // Whether a run follows changes from step to step without a pattern a
-    // predictor could learn: arithmetic rather than a branch. The code at
-    // `skip` is a run and in the window when skip <= 45.
-    const unsigned run = ((skip + 18) >> 6) ^ 1u;
-    const std::uint64_t c = buf << (skip & 63);
-    const std::uint32_t length = static_cast<std::uint32_t>(c >> 53) & (0u - run);
-    const unsigned char byte = static_cast<unsigned char>(c >> 45);
-    // An empty run, or one past n.
-    if (static_cast<unsigned>(length - 1 >= n - o) & run) return false;
-    std::memset(out + o, byte, 16);
-    if (length > 16) std::memset(out + o, byte, length);
-    o += length;
-    // 19 to 64 bits consumed.
-    const unsigned used = bitsUsed(skip);
-    bitpos += used;
-    buf = ((buf << 1) << (used - 1)) | (next >> (64 - used));
+      std::memcpy(out + o, &little, 8);
+      o += literals;
+      // Whether a run follows changes from step to step without a pattern a
+      // predictor could learn: masks rather than a branch. The code at
+      // `skip` is a run and in the step when skip <= 36.
+      const std::uint32_t run = 0u - static_cast<std::uint32_t>(skip < 37);
+      const std::uint64_t c = buf << skip;
+      const std::uint32_t field = static_cast<std::uint32_t>(c >> 53);
+      // An empty run (field - 1 wraps); the room keeps runs within n.
+      if (((field - 1) & run) >= kMaxRun) return false;
+      const std::uint32_t length = field & run;
+      const std::uint64_t fill = (c >> 45 & 0xFF) * 0x0101010101010101ull;
+      // Runs of more than eight bytes are rare: one store in the common
+      // case, which keeps the byte in a general register.
+      std::memcpy(out + o, &fill, 8);
+      if (length > 8) std::memset(out + o, static_cast<unsigned char>(fill), length);
+      o += length;
+      // 19 to 55 bits consumed; `next` supplies them.
+      const unsigned used = bitsUsed(skip);
+      b += used;
+      buf = (buf << used) | (next >> ((0u - used) & 63));
+    }
+    bitpos = 32 * first + b;
   }
 
   while (o < n) {
@@ -420,12 +484,17 @@ bool processorHasLzcnt() {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   return __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 5)) != 0;
 }
+bool processorHasMovbe() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid(1u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 22)) != 0;
+}
 
 // Every processor with BMI2 also counts leading zeros in one instruction
-// (lzcnt); the loop's step waits on that count.
+// (lzcnt), which the loop's step waits on, and loads and stores big-endian
+// values in one (movbe).
 template <bool kTrusted>
-__attribute__((target("bmi,bmi2,lzcnt"))) bool decodeRunsBmi2(const unsigned char* stream, std::uint64_t words,
-                                                              unsigned char* out, std::uint32_t n) {
+__attribute__((target("bmi,bmi2,lzcnt,movbe"))) bool decodeRunsBmi2(const unsigned char* stream, std::uint64_t words,
+                                                                    unsigned char* out, std::uint32_t n) {
   return decodeRunsBody<kTrusted, true>(stream, words, out, n);
 }
 #endif
@@ -433,7 +502,7 @@ __attribute__((target("bmi,bmi2,lzcnt"))) bool decodeRunsBmi2(const unsigned cha
 template <bool kTrusted>
 bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
 #if MOX_BMI2_DISPATCH
-  static const bool fast = mox::detail::processorHasBmi2() && processorHasLzcnt();
+  static const bool fast = mox::detail::processorHasBmi2() && processorHasLzcnt() && processorHasMovbe();
   if (fast) return decodeRunsBmi2<kTrusted>(stream, words, out, n);
 #endif
   return decodeRunsPlain<kTrusted>(stream, words, out, n);
