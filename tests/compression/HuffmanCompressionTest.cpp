@@ -806,3 +806,110 @@ TEST(HuffmanCompressionTest, DamagedLongStreamsEndAsTheReferenceDecoderSays) {
 }
 
 }  // namespace
+
+// Black areas: runs of one value whose code is the shortest (one or two
+// bits), which the decoders write many at a time. Runs of every length
+// around the lookup (8 symbols), step and window (63 bits) sizes, a run
+// ending exactly at n, in short streams (one decoder) and long ones
+// (interleaved segments, whose starts then often fall inside a run), for
+// values with different codes: the same bytes as bit-by-bit decoding, by
+// both overloads.
+Bytes withRuns(std::size_t n, unsigned char value, unsigned background, double share, unsigned seed) {
+  std::mt19937 rng(seed);
+  static const std::size_t kLengths[] = {1, 7, 8, 9, 31, 32, 33, 62, 63, 64, 65, 126, 127, 128, 129, 500, 4097};
+  Bytes out;
+  while (out.size() < n) {
+    if (std::uniform_real_distribution<double>(0, 1)(rng) < share) {
+      out.insert(out.end(), kLengths[rng() % std::size(kLengths)], value);
+    } else {
+      for (int k = 0; k < 40; ++k) out.push_back(static_cast<unsigned char>(value + 1 + rng() % background));
+    }
+  }
+  out.resize(n);
+  std::fill(out.end() - 100, out.end(), value);  // a run up to the end
+  return out;
+}
+
+TEST(HuffmanCompressionTest, RunsOfTheShortestCodeMatchTheReference) {
+  struct Case {
+    const char* name;
+    unsigned char value;
+    unsigned background;  // other values
+    double share;         // of the pieces that are runs
+    unsigned runCode;     // the run value's code length
+  } cases[] = {
+      {"1-bit zero runs", 0, 60, 0.7, 1},      {"1-bit runs of 200", 200, 60, 0.7, 1},
+      {"1-bit runs of 255", 255, 30, 0.75, 1}, {"2-bit zero runs", 0, 3, 0.05, 2},
+      {"2-bit runs of 77", 77, 3, 0.05, 2},    {"2-bit runs, six others", 9, 6, 0.06, 2},
+  };
+  HuffmanCompression codec;
+  for (const Case& c : cases) {
+    for (std::size_t n : {std::size_t{3000}, std::size_t{300000}}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(n) + " bytes");
+      const Bytes input = withRuns(n, c.value, c.background, c.share, 53);
+      const Bytes out = compressed(codec, input);
+      const std::vector<unsigned> length = codeLengths(out);
+      // Short inputs hold only a few runs, whose lengths then decide.
+      if (n > 100000) {
+        ASSERT_EQ(length[c.value], c.runCode);
+      } else {
+        ASSERT_LE(length[c.value], 2u);
+      }
+      ASSERT_EQ(*std::min_element(length.begin(), length.begin() + 256,
+                                  [](unsigned a, unsigned b) { return (a ? a : 99) < (b ? b : 99); }),
+                length[c.value]);
+      if (n > 100000) {
+        ASSERT_GE(streamWords(out), HuffmanCompression::kLaneMinWords);
+      }
+      EXPECT_EQ(restored(codec, out), input);
+      EXPECT_EQ(referenceDecode(out), input);
+      // Every shorter n stops inside or right after a run somewhere.
+      for (std::uint32_t m :
+           {1u, 63u, 64u, 65u, static_cast<std::uint32_t>(n / 3), static_cast<std::uint32_t>(n - 64)}) {
+        Bytes b = out;
+        for (int k = 0; k < 4; ++k) b[k] = static_cast<unsigned char>(m >> (8 * k));
+        SCOPED_TRACE(m);
+        EXPECT_EQ(checkedDecode(codec, b), referenceDecode(b));
+      }
+    }
+  }
+}
+
+// Damage inside runs (a flipped bit ends a run early and starts some other
+// code, zeroed words make a run longer or shorter) ends as bit-by-bit
+// decoding says, and the trusted decoder restores the intact stream as the
+// checked one does.
+TEST(HuffmanCompressionTest, DamagedRunsEndAsTheReferenceDecoderSays) {
+  std::mt19937 rng(59);
+  HuffmanCompression codec;
+  for (unsigned char value : {0, 130}) {
+    SCOPED_TRACE(int(value));
+    const Bytes input = withRuns(200000, value, 50, 0.7, 61);
+    const Bytes good = compressed(codec, input);
+    ASSERT_EQ(codeLengths(good)[value], 1u);
+    const std::uint64_t words = streamWords(good);
+    const std::size_t streamAt = good.size() - 4 * words;
+    // Words made entirely of the run's code: inside a run.
+    std::vector<std::uint64_t> runWords;
+    for (std::uint64_t q = 0; q < words; ++q) {
+      const unsigned char* w = good.data() + streamAt + 4 * q;
+      if (std::all_of(w, w + 4, [w](unsigned char x) { return x == w[0] && (x == 0 || x == 0xFF); })) {
+        runWords.push_back(q);
+      }
+    }
+    ASSERT_GE(runWords.size(), 100u);
+    for (int k = 0; k < 30; ++k) {
+      const std::uint64_t q = runWords[rng() % runWords.size()];
+      Bytes flipped = good;
+      const unsigned bit = rng() % 32;
+      flipped[streamAt + 4 * q + 3 - bit / 8] ^= static_cast<unsigned char>(0x80 >> (bit % 8));
+      SCOPED_TRACE("bit " + std::to_string(32 * q + bit));
+      EXPECT_EQ(checkedDecode(codec, flipped), referenceDecode(flipped));
+      Bytes filled = good;
+      const unsigned char fill = good[streamAt + 4 * q] ^ 0xFF;
+      std::fill(filled.begin() + streamAt + 4 * q, filled.begin() + streamAt + 4 * q + 8, fill);
+      EXPECT_EQ(checkedDecode(codec, filled), referenceDecode(filled));
+    }
+    EXPECT_EQ(restored(codec, good), input);
+  }
+}

@@ -20,9 +20,11 @@ namespace {
 
 constexpr std::uint32_t kLeafFlag = 0x8000;
 // Symbols per decoding table entry at most, and the output room that a
-// step of five lookups needs: each stores all eight bytes of its entry.
+// decoding step needs: five lookups each store all eight bytes of their
+// entry, a run step (a run of the shortest code, see RunCode) stores 64.
 constexpr unsigned kMaxJoined = 8;
-constexpr unsigned kStepRoom = 5 * kMaxJoined;
+constexpr unsigned kRunRoom = 64;
+constexpr unsigned kStepRoom = 5 * kMaxJoined > kRunRoom ? 5 * kMaxJoined : kRunRoom;
 // First length of a prefix that ends inside a longer code: the prefix's
 // length with a flag that survives a sum of five lengths.
 constexpr unsigned kNodeLength = 0x80 | 12;
@@ -751,6 +753,20 @@ namespace {
 
 constexpr unsigned kDecodeBits = 12;
 
+// Frames with large black areas hold long runs of one byte, whose code is
+// then the shortest (one or two bits). A lookup yields at most eight of
+// them; a step that finds at least kRunMinBits bits of that code repeated
+// at the front of its window instead writes them all at once, up to the
+// window's 63 or 64 bits: a count of leading zeros after comparing the
+// window with the code repeated across 64 bits.
+struct RunCode {
+  std::uint64_t pattern = 0;    // the code repeated, from the top bit
+  std::uint64_t broadcast = 0;  // its symbol in every byte
+  unsigned shift = 0;           // log2 of the code's length
+  unsigned minLead = 64;        // 64 (never reached) for no run steps
+};
+constexpr unsigned kRunMinBits = 32;
+
 struct DecodeView {
   const std::uint64_t* table;
   const std::uint16_t* meta;
@@ -759,7 +775,20 @@ struct DecodeView {
   const std::uint16_t (*child)[2];
   unsigned minCodeLength;
   unsigned maxCodeLength;
+  RunCode run;
 };
+
+// The run (whole codes, in bits) that leads `window`, whose last bit is
+// not the stream's (a marker or a bit beyond the window): at most 63 bits.
+MOX_ALWAYS_INLINE unsigned runLead(const RunCode& run, std::uint64_t window) {
+  const unsigned lead = static_cast<unsigned>(__builtin_clzll((window ^ run.pattern) | 1));
+  return lead >> run.shift << run.shift;
+}
+
+// Writes the run's symbol into 64 bytes from out.
+MOX_ALWAYS_INLINE void storeRun(const RunCode& run, unsigned char* out) {
+  for (unsigned k = 0; k < kRunRoom; k += 8) storeLE64(out + k, run.broadcast);
+}
 
 // Codes longer than the table's prefix go on down the tree from the node the
 // prefix reached, one bit at a time; rare by construction (their symbols are
@@ -818,6 +847,14 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     const std::uint64_t next = streamWindow(stream, bitpos + 64);
     const std::uint64_t start = bitpos;
     haveWindow = true;
+    const unsigned lead = runLead(v.run, buf);
+    if (lead >= v.run.minLead) {
+      storeRun(v.run, out + i);
+      i += lead >> v.run.shift;
+      bitpos += lead;
+      buf = (buf << lead) | (next >> (64 - lead));
+      continue;
+    }
     for (int s = 0; s < 5; ++s) {
       const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
       const std::uint32_t m = v.meta[index];
@@ -914,6 +951,16 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
   unsigned char* out = outRef;
   std::uint64_t buf = bufRef;
   const std::uint64_t next = streamWindow(stream, bitposRef + 63);
+  // The marker (bit 0 at the step's start) ends a run at 63 bits.
+  const unsigned lead = runLead(v.run, buf);
+  if (lead >= v.run.minLead) {
+    storeRun(v.run, out);
+    bitposRef += lead;
+    outRef = out + (lead >> v.run.shift);
+    buf <<= lead;
+    bufRef = (buf & (buf - 1)) | (next >> (63 - lead)) | 1;
+    return true;
+  }
   for (int s = 0; s < 5; ++s) {
     const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
     const std::uint32_t m = metaTable[index];
@@ -1003,8 +1050,9 @@ MOX_ALWAYS_INLINE std::uint64_t laneWindow(const unsigned char* stream, std::uin
 }
 
 // A step of either kind. It writes at most kStepRoom bytes and consumes at
-// most 60 bits, or when it meets a code longer than the table's prefix,
-// ends after that code: at most four prefixes and the longest code.
+// most 63 bits (60 by lookups, 63 by a run step), or when it meets a code
+// longer than the table's prefix, ends after that code: at most four
+// prefixes and the longest code.
 template <bool kSingle>
 MOX_ALWAYS_INLINE bool laneStepOf(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                   std::uint64_t& bitpos, unsigned char*& out, std::uint64_t& buf) {
@@ -1013,7 +1061,7 @@ MOX_ALWAYS_INLINE bool laneStepOf(const DecodeView& v, const unsigned char* stre
 }
 MOX_ALWAYS_INLINE std::uint64_t stepBits(const DecodeView& v) {
   const std::uint64_t longest = 4 * kDecodeBits + v.maxCodeLength;
-  return longest > 60 ? longest : 60;
+  return longest > 63 ? longest : 63;
 }
 
 MOX_ALWAYS_INLINE bool laneHasRoom(const Lane& lane) {
@@ -1278,8 +1326,26 @@ std::size_t laneRoom(std::uint32_t n, std::uint64_t words, unsigned minCodeLengt
 template <bool kTrusted>
 bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                       std::uint32_t n, bool oneCodePerLookup) {
-  const DecodeView view{m_decodeTable, m_decodeMeta,    m_firstLength,  m_firstSymbol,
-                        m_child,       m_minCodeLength, m_maxCodeLength};
+  DecodeView view{m_decodeTable, m_decodeMeta,    m_firstLength,   m_firstSymbol,
+                  m_child,       m_minCodeLength, m_maxCodeLength, RunCode{}};
+  // Run steps for a code of one or two bits, a symbol 0 first (black).
+  if (!oneCodePerLookup && m_minCodeLength <= 2) {
+    const unsigned length = m_minCodeLength;
+    int chosen = -1;
+    for (std::uint32_t code = 0; code < (1u << length); ++code) {
+      const std::uint32_t index = code << (kDecodeBits - length);
+      if (m_firstLength[index] != length) continue;
+      if (chosen < 0 || m_firstSymbol[index] == 0) chosen = static_cast<int>(code);
+    }
+    if (chosen >= 0) {
+      const std::uint64_t repeated = length == 1 ? ~std::uint64_t{0} : 0x5555555555555555u;
+      view.run.pattern = static_cast<std::uint64_t>(chosen) * repeated;
+      view.run.broadcast = m_firstSymbol[static_cast<std::uint32_t>(chosen) << (kDecodeBits - length)] *
+                           std::uint64_t{0x0101010101010101u};
+      view.run.shift = length - 1;
+      view.run.minLead = kRunMinBits;
+    }
+  }
   unsigned char* scratch = nullptr;
   std::size_t room = 0;
   // A trusted stream's length is unknown; its codes fill at least this much.
