@@ -676,17 +676,25 @@ bool HuffmanCompression::loadDictionary(const unsigned char* dictionary, unsigne
   for (unsigned int t = 0; t + 1 < triples; ++t) {
     if (used[t] != 1) return false;
   }
-  // The longest code: children come before their parent.
+  // The longest code, and the average length if each code of length L
+  // stood for a share 2^-L of the bytes (as it roughly does): half of each
+  // child's average plus the branch's bit. Children come before their parent.
   unsigned char height[kMaxTriples];
+  double average[kMaxTriples];
   for (unsigned int t = 0; t < triples; ++t) {
     unsigned h = 0;
+    double a = 1.0;
     for (int side = 0; side < 2; ++side) {
       const std::uint16_t child = m_child[t][side];
-      if (!(child & kLeafFlag) && height[child] > h) h = height[child];
+      if (child & kLeafFlag) continue;
+      if (height[child] > h) h = height[child];
+      a += 0.5 * average[child];
     }
     height[t] = static_cast<unsigned char>(h + 1);
+    average[t] = a;
   }
   m_maxCodeLength = height[triples - 1];
+  m_impliedAverage = average[triples - 1];
   return true;
 }
 
@@ -1297,18 +1305,17 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
   return decodeBody<kTrusted, !kSingle>(v, stream, words, out, n, pos, g);
 }
 
-// kMode: 0 trusted, 1 checked with joined symbols, 2 checked one code per
-// lookup.
-template <int kMode>
+// kSingle: one code per lookup.
+template <bool kTrusted, bool kSingle>
 bool decodePlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, unsigned char* out,
                  std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  return decodeLanes<kMode == 0, kMode == 2>(v, stream, words, out, n, scratch, room);
+  return decodeLanes<kTrusted, kSingle>(v, stream, words, out, n, scratch, room);
 }
 #if MOX_BMI2_DISPATCH
-template <int kMode>
+template <bool kTrusted, bool kSingle>
 MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                 unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  return decodeLanes<kMode == 0, kMode == 2>(v, stream, words, out, n, scratch, room);
+  return decodeLanes<kTrusted, kSingle>(v, stream, words, out, n, scratch, room);
 }
 #endif
 
@@ -1362,22 +1369,24 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
   }
 #if MOX_BMI2_DISPATCH
   if (mox::detail::processorHasBmi2()) {
-    if (kTrusted) return decodeBmi2<0>(view, stream, words, out, n, scratch, room);
-    if (oneCodePerLookup) return decodeBmi2<2>(view, stream, words, out, n, scratch, room);
-    return decodeBmi2<1>(view, stream, words, out, n, scratch, room);
+    if (oneCodePerLookup) return decodeBmi2<kTrusted, true>(view, stream, words, out, n, scratch, room);
+    return decodeBmi2<kTrusted, false>(view, stream, words, out, n, scratch, room);
   }
 #endif
-  if (kTrusted) return decodePlain<0>(view, stream, words, out, n, scratch, room);
-  if (oneCodePerLookup) return decodePlain<2>(view, stream, words, out, n, scratch, room);
-  return decodePlain<1>(view, stream, words, out, n, scratch, room);
+  if (oneCodePerLookup) return decodePlain<kTrusted, true>(view, stream, words, out, n, scratch, room);
+  return decodePlain<kTrusted, false>(view, stream, words, out, n, scratch, room);
 }
 
 unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned char* out) {
   const std::uint32_t n = loadLE32(in);
   const unsigned int T = loadLE16(in + 4);
   if (n == 0 || !loadDictionary(in + 6, T)) return 0;
-  buildDecodeTable(true);
-  return decodeStream<true>(in + 6 + 2 * T, 0, out, n, false) ? n : 0;
+  // The stream's length, and so the true average code, is unknown here;
+  // the tree's shape stands in for it, with a bit of margin, as it is only
+  // an estimate.
+  const bool oneCodePerLookup = m_impliedAverage >= kOneCodeMinAverage + 1;
+  buildDecodeTable(!oneCodePerLookup);
+  return decodeStream<true>(in + 6 + 2 * T, 0, out, n, oneCodePerLookup) ? n : 0;
 }
 
 bool HuffmanCompression::uncompress(const unsigned char* in, unsigned char** out, int& outLength) {

@@ -87,7 +87,7 @@ class MOX_API HuffmanCompression {
   static constexpr unsigned kPadSymbol = 256;
   static constexpr int kTableBits = 12;
   // Average code length (bits) from which long streams are decoded one code
-  // per table lookup.
+  // per table lookup (for a trusted buffer: as the tree's shape implies).
   static constexpr unsigned kOneCodeMinAverage = 6;
 
   void initArrays();
@@ -144,7 +144,8 @@ class MOX_API HuffmanCompression {
   // The first symbol per prefix, or the node reached: with m_firstLength
   // all that decoding one code per lookup reads.
   unsigned char m_firstSymbol[1u << kTableBits];
-  unsigned int m_minCodeLength;
+  unsigned int m_minCodeLength;  // up to kTableBits: what the table resolves
+  double m_impliedAverage = 0;  // code length, from the tree's shape alone
   // Output of the decoders that start inside the stream (malloc block).
   unsigned char* m_scratch = nullptr;
   std::size_t m_scratchSize = 0;
