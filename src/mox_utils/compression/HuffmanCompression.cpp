@@ -503,8 +503,7 @@ void buildRunTable(const PackTable& t, RunTable& runs) {
 constexpr unsigned kTailCodes = 64;
 
 template <int kGroup, bool kChecked, bool kRuns>
-MOX_ALWAYS_INLINE void packBody(const PackTable& t, const unsigned char* in, unsigned int length,
-                                unsigned char* out) {
+MOX_ALWAYS_INLINE void packBody(const PackTable& t, const unsigned char* in, unsigned int length, unsigned char* out) {
   LeftWriter writer(out);
   unsigned int i = 0;
   constexpr unsigned kStep = kRuns ? 8 : kGroup;

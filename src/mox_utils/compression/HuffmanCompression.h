@@ -145,7 +145,7 @@ class MOX_API HuffmanCompression {
   // all that decoding one code per lookup reads.
   unsigned char m_firstSymbol[1u << kTableBits];
   unsigned int m_minCodeLength;  // up to kTableBits: what the table resolves
-  double m_impliedAverage = 0;  // code length, from the tree's shape alone
+  double m_impliedAverage = 0;   // code length, from the tree's shape alone
   // Output of the decoders that start inside the stream (malloc block).
   unsigned char* m_scratch = nullptr;
   std::size_t m_scratchSize = 0;
