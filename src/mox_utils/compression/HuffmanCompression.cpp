@@ -122,6 +122,18 @@ void HuffmanCompression::buildArrays() {
   }
 }
 
+// The partition scheme of quickSortD (below) on two entries exchanges them
+// unless the first is heavier. Ranges of two are common in every partition
+// below, and are done in place of a call.
+MOX_ALWAYS_INLINE void HuffmanCompression::sortTwo(int lo) {
+  unsigned int* w = m_activeWeight;
+  unsigned int* id = m_activeId;
+  if (w[lo + 1] >= w[lo]) {
+    std::swap(w[lo], w[lo + 1]);
+    std::swap(id[lo], id[lo + 1]);
+  }
+}
+
 // Descending by weight with Hoare's partition around the middle weight. The
 // partition swaps equal weights too, and the resulting order of equal
 // entries decides the shape of the stored tree, so this exact scheme is part
@@ -130,6 +142,10 @@ void HuffmanCompression::buildArrays() {
 // equivalent shortcut.
 void HuffmanCompression::quickSortD(int lo, int hi) {
   for (;;) {
+    if (hi == lo + 1) {
+      sortTwo(lo);
+      return;
+    }
     if (isNonIncreasing(lo, hi)) {
       sortedQuickSortD(lo, hi);
       return;
@@ -151,7 +167,11 @@ void HuffmanCompression::quickSortD(int lo, int hi) {
         --j;
       }
     } while (i <= j);
-    if (lo < j) quickSortD(lo, j);
+    if (j == lo + 1) {
+      sortTwo(lo);
+    } else if (lo < j) {
+      quickSortD(lo, j);
+    }
     if (i >= hi) return;
     lo = i;
   }
@@ -199,7 +219,11 @@ void HuffmanCompression::sortedPartitions(int lo, int hi, const int* equalBefore
     const int steps = (last - first + 2) / 2;
     const int i = first + steps;
     const int j = last - steps;
-    if (lo < j) sortedPartitions(lo, j, equalBefore);
+    if (j == lo + 1) {
+      sortTwo(lo);
+    } else if (lo < j) {
+      sortedPartitions(lo, j, equalBefore);
+    }
     if (i >= hi) return;
     lo = i;
   }
@@ -228,6 +252,10 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
     }
   };
   while (lo < hi) {
+    if (hi == lo + 1) {
+      sortTwo(lo);
+      return;
+    }
     if (w[hi - 1] >= w[hi]) {
       sortedQuickSortD(lo, hi);
       return;
@@ -268,7 +296,11 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
       const int steps = (run + 1) / 2;
       i = first + steps;
       j = last - steps;
-      if (lo < j) sortedPartitions(lo, j, m_roundEqualBefore);
+      if (j == lo + 1) {
+        sortTwo(lo);
+      } else if (lo < j) {
+        sortedPartitions(lo, j, m_roundEqualBefore);
+      }
     } else {
       std::swap(w[first], w[hi]);
       std::swap(id[first], id[hi]);
@@ -276,7 +308,9 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
       const int steps = run / 2;
       i = first + 1 + steps;
       j = last - steps;
-      if (lo < j) {
+      if (j == lo + 1) {
+        sortTwo(lo);
+      } else if (lo < j) {
         if (run <= 2) {
           lastDisplacedQuickSortD(lo, j);
         } else {

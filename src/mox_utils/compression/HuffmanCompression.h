@@ -95,6 +95,7 @@ class MOX_API HuffmanCompression {
   void buildArrays();
   void buildByteTree();
   void quickSortD(int lo, int hi);
+  void sortTwo(int lo);
   bool isNonIncreasing(int lo, int hi) const;
   void sortedQuickSortD(int lo, int hi);
   void sortedPartitions(int lo, int hi, const int* equalBefore);
