@@ -188,44 +188,47 @@ bool HuffmanCompression::isNonIncreasing(int lo, int hi) const {
 
 // On a range already in non-increasing order the scheme above never moves a
 // weight: i stops at the first entry equal to the pivot, j at the last, so
-// every swap exchanges equal weights. Its effect is therefore fixed by the
-// positions alone: each partition reverses the ids of the pivot's run of
-// equal weights inside the range and leaves i and j half the run's length
-// past its ends; a range without equal neighbours is strictly descending and
-// stays as it is. Run lengths and a prefix count of equal neighbours make
-// each step cheap.
+// every swap exchanges equal weights. A partition reverses the ids of the
+// pivot's run of equal weights and leaves i and j half the run's length past
+// its ends, so the run's halves end up at the edges of the two parts, each a
+// whole run there; a run not containing the pivot lies wholly inside one
+// part. Every run is therefore met exactly as a pivot run once, and its ids
+// get one fixed permutation that depends on its length alone: reversal,
+// then the same on its first and its last floor(L/2) entries (an
+// involution). Runs are found by a scan, not by the partitions.
 void HuffmanCompression::sortedQuickSortD(int lo, int hi) {
-  m_equalBefore[lo] = 0;
-  for (int k = lo; k < hi; ++k) {
-    m_equalBefore[k + 1] = m_equalBefore[k] + (m_activeWeight[k] == m_activeWeight[k + 1] ? 1 : 0);
+  const unsigned int* w = m_activeWeight;
+  int a = lo;
+  while (a < hi) {
+    if (w[a] != w[a + 1]) {
+      ++a;
+      continue;
+    }
+    int b = a + 1;
+    while (b < hi && w[b + 1] == w[a]) ++b;
+    permuteRun(m_activeId + a, b - a + 1);
+    a = b + 1;
   }
-  sortedPartitions(lo, hi, m_equalBefore);
 }
 
-void HuffmanCompression::sortedPartitions(int lo, int hi, const int* equalBefore) {
-  for (;;) {
-    if (equalBefore[hi] == equalBefore[lo]) return;
-    const int mid = (lo + hi) / 2;
-    const unsigned int pivot = m_activeWeight[mid];
-    int first = mid;
-    while (first > lo && m_activeWeight[first - 1] == pivot) --first;
-    int last = mid;
-    while (last < hi && m_activeWeight[last + 1] == pivot) ++last;
-    for (int a = first, b = last; a < b; ++a, --b) {
-      const unsigned int id = m_activeId[a];
-      m_activeId[a] = m_activeId[b];
-      m_activeId[b] = id;
-    }
-    const int steps = (last - first + 2) / 2;
-    const int i = first + steps;
-    const int j = last - steps;
-    if (j == lo + 1) {
-      sortTwo(lo);
-    } else if (lo < j) {
-      sortedPartitions(lo, j, equalBefore);
-    }
-    if (i >= hi) return;
-    lo = i;
+void HuffmanCompression::permuteRun(unsigned int* id, int length) {
+  switch (length) {
+    case 2:
+    case 3:
+      std::swap(id[0], id[length - 1]);
+      return;
+    case 4:  // reversed, then each pair swapped back: the halves exchange
+      std::swap(id[0], id[2]);
+      std::swap(id[1], id[3]);
+      return;
+    default:
+      std::reverse(id, id + length);
+      permuteRun(id, length / 2);
+      permuteRun(id + length - length / 2, length / 2);
+      return;
+    case 0:
+    case 1:
+      return;
   }
 }
 
@@ -299,7 +302,7 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
       if (j == lo + 1) {
         sortTwo(lo);
       } else if (lo < j) {
-        sortedPartitions(lo, j, m_roundEqualBefore);
+        sortedQuickSortD(lo, j);
       }
     } else {
       std::swap(w[first], w[hi]);
@@ -311,15 +314,97 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
       if (j == lo + 1) {
         sortTwo(lo);
       } else if (lo < j) {
-        if (run <= 2) {
-          lastDisplacedQuickSortD(lo, j);
-        } else {
-          quickSortD(lo, j);
-        }
+        displacedTailQuickSortD(lo, j, first);
       }
     }
     if (i >= hi) return;
     lo = i;
+  }
+}
+
+// The left part of a partition in which y moved to the front of a run of
+// three or more: a sorted prefix [lo, p), y at p, and a tail (p, hi] of
+// equal weights v, below every other weight of the range. Hoare's partition
+// keeps this shape too, whichever entry the middle is:
+// - in the tail: the tail is reversed and split in two halves, the right
+//   one a sorted part and the left one the new tail;
+// - in the prefix, above y: the pivot's run is reversed as in a sorted
+//   range, the left part is sorted and the right part keeps the shape;
+// - in the prefix, not above y: y changes place with the run's first entry
+//   and the rest of the run is reversed; the left part has the same shape
+//   with y displaced, the right part with the pivot value at p;
+// - y itself: y changes place with the first prefix entry not above it,
+//   which becomes the displaced one; the rare case of an equal weight in
+//   the prefix goes to the general scheme.
+// Weights are read only at the prefix, whose positions still hold the
+// round's sorted weights, so a part without tail goes on as before.
+void HuffmanCompression::displacedTailQuickSortD(int lo, int hi, int p) {
+  unsigned int* w = m_activeWeight;
+  unsigned int* id = m_activeId;
+  auto reverseIds = [id](int a, int b) {
+    for (; a < b; ++a, --b) std::swap(id[a], id[b]);
+  };
+  while (lo < hi) {
+    if (p == lo || w[p - 1] >= w[p]) {
+      sortedQuickSortD(lo, hi);
+      return;
+    }
+    if (p == hi) {
+      lastDisplacedQuickSortD(lo, hi);
+      return;
+    }
+    const int mid = (lo + hi) / 2;
+    if (mid > p) {
+      const int steps = (hi - p + 1) / 2;
+      reverseIds(p + 1, hi);
+      const int i = p + 1 + steps;
+      if (i < hi) sortedQuickSortD(i, hi);
+      hi -= steps;
+      continue;
+    }
+    const unsigned int y = w[p];
+    if (mid == p) {
+      // The first prefix entry not above y; the prefix ends below y.
+      int q = lo;
+      int end = p - 1;
+      while (q < end) {
+        const int m = (q + end) / 2;
+        if (w[m] > y) {
+          q = m + 1;
+        } else {
+          end = m;
+        }
+      }
+      if (w[q] == y) {
+        quickSortD(lo, hi);
+        return;
+      }
+      std::swap(w[q], w[p]);
+      std::swap(id[q], id[p]);
+      if (lo < q) sortedQuickSortD(lo, q);
+      lo = q + 1;
+      continue;
+    }
+    const unsigned int pivot = w[mid];
+    int first = mid;
+    while (first > lo && w[first - 1] == pivot) --first;
+    int last = mid;
+    while (last < p - 1 && w[last + 1] == pivot) ++last;
+    if (y < pivot) {
+      reverseIds(first, last);
+      const int steps = (last - first + 2) / 2;
+      const int j = last - steps;
+      if (lo < j) sortedQuickSortD(lo, j);
+      lo = first + steps;
+      continue;
+    }
+    std::swap(w[first], w[p]);
+    std::swap(id[first], id[p]);
+    reverseIds(first + 1, last);
+    const int steps = (last - first + 1) / 2;
+    const int j = last - steps;
+    if (lo < j) displacedTailQuickSortD(lo, j, first);
+    lo = first + 1 + steps;
   }
 }
 

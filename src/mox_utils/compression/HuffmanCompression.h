@@ -98,8 +98,9 @@ class MOX_API HuffmanCompression {
   void sortTwo(int lo);
   bool isNonIncreasing(int lo, int hi) const;
   void sortedQuickSortD(int lo, int hi);
-  void sortedPartitions(int lo, int hi, const int* equalBefore);
+  static void permuteRun(unsigned int* id, int length);
   void lastDisplacedQuickSortD(int lo, int hi);
+  void displacedTailQuickSortD(int lo, int hi, int p);
   void sortRound(int k, bool sortedBeforeLast);
   void buildCodes();
   std::uint64_t streamBits() const;
@@ -126,7 +127,6 @@ class MOX_API HuffmanCompression {
   int m_activeCount;
   // Equal neighbours before each position: in a range being sorted, and in
   // the sorted part of a round's list.
-  int m_equalBefore[258];
   int m_roundEqualBefore[258];
   unsigned int m_tree[kMaxEntries];
   int m_treeEntries;
