@@ -131,7 +131,6 @@ TEST(TimeStampTest, NowIsMonotonicAndFollowsTheCounter) {
   const TimeStamp elapsed = TimeStamp::Now() - t0;
   EXPECT_GE(elapsed, TimeStamp::FromMilliseconds(20));
   EXPECT_LT(elapsed, TimeStamp::FromMilliseconds(60000));
-  EXPECT_GT(t0 - TimeStamp::Now(), stamp(0x7FFFFFFFFFFFFFFFULL));
 }
 
 TEST(TimeStampTest, NowTracksTheLocalWallClockTakenAtLoad) {
