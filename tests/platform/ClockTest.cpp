@@ -41,11 +41,9 @@ TEST(ClockTest, ConvertsKnownTimesBothWays) {
     EXPECT_EQ(fileTimeValue(ft), c.fileTime);
     SYSTEMTIME back;
     ASSERT_TRUE(fileTimeToSystemTime(makeFileTime(c.fileTime), &back));
-    SYSTEMTIME expected = c.time;
-    expected.wDayOfWeek = c.dayOfWeek;
-    EXPECT_EQ(std::memcmp(&back, &expected, sizeof back), 0)
-        << back.wYear << "-" << back.wMonth << "-" << back.wDay << " " << back.wHour << ":" << back.wMinute << ":"
-        << back.wSecond << "." << back.wMilliseconds << " dow " << back.wDayOfWeek;
+    EXPECT_EQ(back.wDayOfWeek, c.dayOfWeek);
+    back.wDayOfWeek = c.time.wDayOfWeek;
+    EXPECT_EQ(std::memcmp(&back, &c.time, sizeof back), 0);
   }
 }
 
@@ -74,7 +72,9 @@ TEST(ClockTest, EveryDayFrom1601Follows) {
   }
 }
 
-TEST(ClockTest, RejectsFieldsOutOfRangeAndLeavesOutput) {
+// Both directions refuse what lies outside the range of a FILETIME below
+// 2^63, and leave their output alone when they do.
+TEST(ClockTest, RejectsWhatIsOutOfRangeAndLeavesOutput) {
   struct Case {
     const char* name;
     SYSTEMTIME time;
@@ -104,9 +104,7 @@ TEST(ClockTest, RejectsFieldsOutOfRangeAndLeavesOutput) {
   FILETIME ft;
   EXPECT_TRUE(systemTimeToFileTime(last, &ft));
   EXPECT_LT(fileTimeValue(ft), 1ULL << 63);
-}
 
-TEST(ClockTest, FileTimeAtOrAbove2To63IsInvalid) {
   SYSTEMTIME st = systemTime(1999, 9, 9);
   EXPECT_FALSE(fileTimeToSystemTime(makeFileTime(1ULL << 63), &st));
   EXPECT_FALSE(fileTimeToSystemTime(makeFileTime(~0ULL), &st));

@@ -4,13 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
+#include "mox_utils/platform/Clock.h"
 #include "mox_utils/platform/Text.h"
 #include "support/ScratchDir.h"
 
@@ -185,11 +186,7 @@ TEST_F(FileTest, CreationTimeIsRecent) {
   ASSERT_TRUE(writeFileAtomically(file, "x", 1));
   FILETIME ft;
   ASSERT_TRUE(creationTime(file, &ft));
-  const auto nowSeconds =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-  const auto seconds = static_cast<long long>(
-      ((static_cast<unsigned long long>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) - 116444736000000000ULL) /
-      10000000ULL);
-  EXPECT_LE(std::llabs(seconds - nowSeconds), 5);
+  const auto seconds = static_cast<std::time_t>((fileTimeValue(ft) - kUnixEpochAsFileTime) / 10000000ULL);
+  EXPECT_LE(std::llabs(seconds - std::time(nullptr)), 5);
   EXPECT_FALSE(creationTime(winDir() + L"\\none", &ft));
 }
