@@ -29,6 +29,8 @@ std::string standardErrorOf(const wchar_t* text) {
 }
 
 TEST(DebugOutputTest, StandardErrorGetsUtf8) {
+  std::string euros;
+  for (int i = 0; i < 1000; ++i) euros += "\xE2\x82\xAC";
   struct Case {
     const char* name;
     std::wstring text;
@@ -38,12 +40,7 @@ TEST(DebugOutputTest, StandardErrorGetsUtf8) {
       {"every UTF-8 length", L"A\u00e9\u20ac\U0001F600", "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
       {"lone surrogate", std::wstring(1, static_cast<wchar_t>(0xD800)), "\xEF\xBF\xBD"},
       // Longer than the writer's stack buffer, so it goes out in pieces.
-      {"long text", std::wstring(1000, L'\u20ac'),
-       [] {
-         std::string s;
-         for (int i = 0; i < 1000; ++i) s += "\xE2\x82\xAC";
-         return s;
-       }()},
+      {"long text", std::wstring(1000, L'\u20ac'), euros},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

