@@ -11,40 +11,30 @@
 
 namespace {
 
-TEST(KelPathTest, CleanFilePath) {
+// cleanFilePath collapses separators behind the first character only, so a
+// network path keeps its two leading backslashes; cleanPath ends the result
+// with exactly one backslash.
+TEST(KelPathTest, CleanPaths) {
   struct Case {
     const wchar_t* in;
-    const wchar_t* out;
+    const wchar_t* filePath;
+    const wchar_t* path;
   } cases[] = {
-      {L"", L""},
-      {L"\\", L""},
-      {L"C:/data//presets", L"C:\\data\\presets"},
-      {L"C:\\data\\\\\\presets\\", L"C:\\data\\presets\\"},
-      {L"\\\\\\server\\share", L"\\\\server\\share"},
-      {L"//server/share", L"\\\\server\\share"},
-      {L"Mixed/Case\u00e9//X", L"Mixed\\Case\u00e9\\X"},
-      {L"ab", L"ab"},
+      {L"", L"", L""},
+      {L"\\", L"", L"\\\\"},
+      {L"a", L"", L"a\\"},
+      {L"ab", L"ab", L"ab\\"},
+      {L"C:/data//presets", L"C:\\data\\presets", L"C:\\data\\presets\\"},
+      {L"C:\\data\\\\\\presets\\\\", L"C:\\data\\presets\\", L"C:\\data\\presets\\"},
+      {L"\\\\server\\share", L"\\\\server\\share", L"\\\\server\\share\\"},
+      {L"\\\\\\server\\share", L"\\\\server\\share", L"\\\\server\\share\\"},
+      {L"//server/share", L"\\\\server\\share", L"\\\\server\\share\\"},
+      {L"Mixed/Case\u00e9//X", L"Mixed\\Case\u00e9\\X", L"Mixed\\Case\u00e9\\X\\"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(mox::platform::wideToUtf8(c.in));
-    EXPECT_EQ(kelPath::cleanFilePath(c.in), c.out);
-  }
-}
-
-TEST(KelPathTest, CleanPathEndsWithOneBackslash) {
-  struct Case {
-    const wchar_t* in;
-    const wchar_t* out;
-  } cases[] = {
-      {L"", L""},
-      {L"\\", L"\\\\"},
-      {L"a", L"a\\"},
-      {L"C:/data//presets\\\\", L"C:\\data\\presets\\"},
-      {L"\\\\server\\share", L"\\\\server\\share\\"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(mox::platform::wideToUtf8(c.in));
-    EXPECT_EQ(kelPath::cleanPath(c.in), c.out);
+    EXPECT_EQ(kelPath::cleanFilePath(c.in), c.filePath);
+    EXPECT_EQ(kelPath::cleanPath(c.in), c.path);
   }
 }
 
