@@ -42,37 +42,28 @@ constexpr std::uint32_t kSegvMapErr = 1;  // si_code of an access to an unmapped
 
 using mox::test::ScratchDir;
 
-// The sink runs inside a signal handler, so it records into fixed storage
-// without allocating.
-struct DebugRecord {
-  wchar_t texts[8][64];
-  int count;
-} g_debug;
+// The debugger output. The sink runs inside a signal handler, so it records
+// into fixed storage without allocating.
+wchar_t g_debugTexts[8][64];
+int g_debugCount = 0;
 
 void recordDebugText(const wchar_t* text) {
-  if (g_debug.count == 8) return;
-  wchar_t* to = g_debug.texts[g_debug.count++];
+  if (g_debugCount == 8) return;
+  wchar_t* to = g_debugTexts[g_debugCount++];
   std::size_t n = 0;
   for (; text[n] != 0 && n + 1 < 64; ++n) to[n] = text[n];
   to[n] = 0;
 }
 
-std::vector<std::wstring> debugTexts() {
-  return std::vector<std::wstring>(g_debug.texts, g_debug.texts + g_debug.count);
+// What `body` sends to the debugger output.
+template <typename Body>
+std::vector<std::wstring> debugOutputOf(Body body) {
+  g_debugCount = 0;
+  const auto previous = mox::platform::setDebugOutputSink(&recordDebugText);
+  body();
+  mox::platform::setDebugOutputSink(previous);
+  return std::vector<std::wstring>(g_debugTexts, g_debugTexts + g_debugCount);
 }
-
-// Captures the debugger output for one test.
-class DebugCapture {
- public:
-  DebugCapture() {
-    g_debug.count = 0;
-    m_previous = mox::platform::setDebugOutputSink(&recordDebugText);
-  }
-  ~DebugCapture() { mox::platform::setDebugOutputSink(m_previous); }
-
- private:
-  mox::platform::DebugOutputSink m_previous;
-};
 
 // Standard output of a shell command.
 std::string run(const std::string& command, int* status = nullptr) {
@@ -136,12 +127,11 @@ int inChild(Body body) {
 
 TEST(MemoryDumperTest, BreakpointDumpRecordsTheCallerAndReturns) {
   ScratchDir dir;
-  DebugCapture capture;
   volatile std::uint64_t marker = 0x5AFEC0DE0BADF00Dull;
-  askForDumpHere(dir.wide("bp.dmp"), MiniDumpNormal);
+  EXPECT_EQ(debugOutputOf([&] { askForDumpHere(dir.wide("bp.dmp"), MiniDumpNormal); }),
+            (std::vector<std::wstring>{L"raising exception\r\n", L"writing minidump\r\n"}));
   marker = marker + 1;  // the caller continues normally
   EXPECT_EQ(marker, 0x5AFEC0DE0BADF00Eull);
-  EXPECT_EQ(debugTexts(), (std::vector<std::wstring>{L"raising exception\r\n", L"writing minidump\r\n"}));
 
   MiniDumpFile dump;
   std::string error;
@@ -313,10 +303,9 @@ TEST(MemoryDumperTest, FileCreation) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    DebugCapture capture;
-    MemoryDumper::GenerateMiniDump(c.file.c_str(), nullptr, MiniDumpNormal);
+    const auto output = debugOutputOf([&] { MemoryDumper::GenerateMiniDump(c.file.c_str(), nullptr, MiniDumpNormal); });
     if (c.expected.empty()) {
-      EXPECT_TRUE(debugTexts().empty());  // nothing is reported either
+      EXPECT_TRUE(output.empty());  // nothing is reported either
       continue;
     }
     MiniDumpFile dump;
