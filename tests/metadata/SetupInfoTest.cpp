@@ -5,6 +5,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -51,11 +52,10 @@ TEST(SetupInfoTest, LoadFillsFieldsAndDefaults) {
   info.typeSelector = 7;
   info.factory = 1;
   EXPECT_FALSE(info.Load(file.getRootElement()));
-  EXPECT_EQ(info.app, 2);
-  EXPECT_EQ(info.master, 3);
-  EXPECT_EQ(info.factory, -1);
-  EXPECT_EQ(info.version, 0) << "a missing version reads as 0";
-  EXPECT_EQ(info.typeSelector, 7) << "not part of the XML form";
+  // Missing factory and version read as -1 and 0; typeSelector is not part
+  // of the XML form.
+  EXPECT_EQ(std::tie(info.app, info.master, info.factory, info.version, info.typeSelector),
+            std::make_tuple(2, 3, -1, 0, 7));
 
   SetupInfo untouched;
   untouched.probes = {1};
