@@ -5,9 +5,7 @@
 // (ctest runs each in a process of its own).
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +19,7 @@
 #include "mox_utils/logging/kelLoggerClass.h"
 #include "mox_utils/platform/Clock.h"
 #include "mox_utils/platform/Text.h"
+#include "support/ScratchDir.h"
 #include "support/SystemTimes.h"
 
 namespace logtest {
@@ -60,16 +59,12 @@ class FakeConsole : public mox::ConsoleWindow {
   std::atomic<int> posts{0};
 };
 
-// A temporary base directory, the manual clock, and the saved standard
-// streams.
+// A scratch directory holding the base directory "logs", the manual clock,
+// and the saved standard streams.
 class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/mox_logtest_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_root = pattern;
-    m_base = mox::platform::utf8ToWide(m_root.string()) + L"/logs/";
-    std::filesystem::create_directory(m_root / "logs");
+    std::filesystem::create_directory(logs());
     std::fflush(stdout);
     std::fflush(stderr);
     m_savedOut = dup(1);
@@ -80,12 +75,6 @@ class LoggerTest : public ::testing::Test {
   void TearDown() override {
     finish();
     mox::platform::setClockSource(nullptr);
-    if (HasFailure()) {
-      std::printf("log files kept in %s\n", m_root.c_str());
-    } else {
-      std::error_code ec;
-      std::filesystem::remove_all(m_root, ec);
-    }
   }
 
   // Ends the session, so that every file is complete, and puts the
@@ -102,6 +91,12 @@ class LoggerTest : public ::testing::Test {
     if (m_savedErr >= 0) dup2(m_savedErr, 2), close(m_savedErr), m_savedErr = -1;
   }
 
+  // Starts a session below the base directory and returns its directory.
+  std::filesystem::path start() {
+    EXPECT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
+    return session();
+  }
+
   // The session directory as a native path.
   std::filesystem::path session() const {
     std::wstring directory;
@@ -115,8 +110,9 @@ class LoggerTest : public ::testing::Test {
   std::filesystem::path logs() const { return m_root / "logs"; }
 
   mox::platform::ManualClock m_clock{fileTimeOf(2024, 3, 5, 10, 0, 0, 0), 0, 5000};
-  std::filesystem::path m_root;
-  std::wstring m_base;
+  const mox::test::ScratchDir m_scratch;
+  const std::filesystem::path m_root = m_scratch.path();
+  const std::wstring m_base = m_scratch.wide("logs") + L"/";
   int m_savedOut = -1;
   int m_savedErr = -1;
 };

@@ -36,57 +36,51 @@ TEST_F(KelLoggerClassTest, SessionDirectoriesAreDatedNumberedAndReused) {
   EXPECT_EQ(directory, m_base + L"2024-03\\05\\Session 001\\");
 
   // A second initialize the same day opens the next session and moves there.
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
-  ASSERT_TRUE(kelLogger::getCurrentDirectory(directory));
-  EXPECT_EQ(directory, m_base + L"2024-03\\05\\Session 002\\");
+  const auto day = logs() / "2024-03" / "05";
+  EXPECT_EQ(start(), day / "Session 002/");
   kelLoggerClass::terminate();
   EXPECT_FALSE(kelLogger::getCurrentDirectory(directory));
 
   // An empty session directory is taken again; one holding a file, or a file
   // of that name, is not.
-  const auto day = logs() / "2024-03" / "05";
   std::filesystem::create_directory(day / "Session 003");
   std::filesystem::remove(day / "Session 002" / "events.log");
   std::filesystem::remove(day / "Session 002" / "errors.log");
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
-  ASSERT_TRUE(kelLogger::getCurrentDirectory(directory));
-  EXPECT_EQ(directory, m_base + L"2024-03\\05\\Session 002\\");
+  EXPECT_EQ(start(), day / "Session 002/");
   kelLoggerClass::terminate();
   std::ofstream(day / "Session 004") << "x";
   std::filesystem::create_directory(day / "Session 002" / "keep");
   std::filesystem::create_directory(day / "Session 003" / "keep");
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
-  ASSERT_TRUE(kelLogger::getCurrentDirectory(directory));
-  EXPECT_EQ(directory, m_base + L"2024-03\\05\\Session 005\\");
+  EXPECT_EQ(start(), day / "Session 005/");
 }
 
 TEST_F(KelLoggerClassTest, LinesGoToEventsLogWithTheirPrefixAndStandardStreamsFollow) {
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
-  const auto dir = session();
+  const auto dir = start();
   m_clock.advanceMs(7091);
   kelLogger::kelLogHelper("C:\\work\\src\\SerialConnection.cpp", 148, kelLogger::LOG_ERROR)(
       L"SendData/WriteFile failed with error %d", 5);
   m_clock.advanceMs(1);
   kelLogger::kelLogHelper("probe.cpp", 12, kelLogger::LOG_INFO)(L"%s \u00e9 %S %I64d%%", L"gr\u00fc\u00df",
                                                                 "\xE2\x82\xAC", -1LL);
+  HiResTimer timer;
+  kelLogger::kelLogHelper("t.cpp", 9, kelLogger::LOG_ERROR)(timer, L"scan %d", 3);
   std::printf("from printf\n");
   std::fprintf(stderr, "from stderr\n");
   m_clock.setUtc(fileTimeOf(2024, 3, 5, 10, 0, 0, 0));
   finish();
 
-  EXPECT_EQ(readFile(dir / "events.log"), std::string(kStartBanner) +
-                                              "10:00:07.091|LOG_ERROR|SerialConnection.cpp[148]|SendData/WriteFile "
-                                              "failed with error 5\n"
-                                              "10:00:07.092|LOG_INFO|probe.cpp[12]|gr\xC3\xBC\xC3\x9F \xC3\xA9 "
-                                              "\xE2\x82\xAC -1%\n"
-                                              "from printf\n" +
-                                              kEndBanner);
+  EXPECT_EQ(readFile(dir / "events.log"),
+            std::string(kStartBanner) +
+                "10:00:07.091|LOG_ERROR|SerialConnection.cpp[148]|SendData/WriteFile failed with error 5\n"
+                "10:00:07.092|LOG_INFO|probe.cpp[12]|gr\xC3\xBC\xC3\x9F \xC3\xA9 \xE2\x82\xAC -1%\n"
+                "10:00:07.092|LOG_TIMER|t.cpp[9]|scan 3 -- Duration: 0(ms)\n"
+                "from printf\n" +
+                kEndBanner);
   EXPECT_EQ(readFile(dir / "errors.log"), "from stderr\n");
 }
 
 TEST_F(KelLoggerClassTest, PrefixAndMessageAreCutAtTheirLimits) {
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
-  const auto dir = session();
+  const auto dir = start();
   // Two-byte characters: the limits count characters, not bytes.
   const std::wstring longMessage(3000, L'\u00e9');
   const std::string longSource(1500, 's');
@@ -115,7 +109,7 @@ TEST_F(KelLoggerClassTest, PrefixAndMessageAreCutAtTheirLimits) {
 }
 
 TEST_F(KelLoggerClassTest, WindowFiltersFeedTheConsoleText) {
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
+  const auto dir = start();
   FakeConsole console;
   kelLoggerClass::setConsole(&console);
   kelLogger::kelLogHelper("a.cpp", 1, kelLogger::LOG_WARN)(L"nothing for the window %d", 1);
@@ -168,21 +162,10 @@ TEST_F(KelLoggerClassTest, WindowFiltersFeedTheConsoleText) {
   EXPECT_GT(std::stod(lines[6].substr(std::strlen(labels[2]))), 0.1);
   EXPECT_EQ(console.posts.load(), 3);
 
-  const auto dir = session();
   finish();
   const std::string events = readFile(dir / "events.log");
   EXPECT_NE(events.find("|LOG_STATS|b.cpp[5]|ws\n10:00:00.000|LOG_STATS|b.cpp[6]|full\n"), std::string::npos);
   EXPECT_EQ(events.find("Working Set"), std::string::npos);
-}
-
-TEST_F(KelLoggerClassTest, TimerMessagesCarryTheDuration) {
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
-  const auto dir = session();
-  HiResTimer timer;
-  kelLogger::kelLogHelper("t.cpp", 9, kelLogger::LOG_ERROR)(timer, L"scan %d", 3);
-  finish();
-  EXPECT_NE(readFile(dir / "events.log").find("10:00:00.000|LOG_TIMER|t.cpp[9]|scan 3 -- Duration: 0(ms)\n"),
-            std::string::npos);
 }
 
 TEST_F(KelLoggerClassTest, DateChangeMovesEveryFileIntoTheNewDay) {
@@ -190,9 +173,8 @@ TEST_F(KelLoggerClassTest, DateChangeMovesEveryFileIntoTheNewDay) {
   // local one.
   mox::platform::ManualClock clock(fileTimeOf(2024, 3, 5, 21, 59, 59, 990), 2 * logtest::kHour, 100);
   mox::platform::setClockSource(&clock);
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
+  const auto oldDir = start();
   kelLoggerClass::core()->addFileFilter(FilterKey{"*", kelLogger::LOG_ACTION}, L"actions.xml");
-  const auto oldDir = session();
   EXPECT_EQ(oldDir, logs() / "2024-03" / "05" / "Session 001/");
   kelLogger::kelLogHelper("a.cpp", 1, kelLogger::LOG_INFO)(L"before");
   clock.advanceMs(15);
@@ -211,13 +193,11 @@ TEST_F(KelLoggerClassTest, DateChangeMovesEveryFileIntoTheNewDay) {
   EXPECT_EQ(newEvents.rfind(occurred + "00:00:00.005|LOG_INFO|a.cpp[2]|after\n", 0), 0u);
   EXPECT_EQ(readFile(newDir / "errors.log"), occurred);
   // The action log is closed in the old session and opened anew in the new.
-  const std::string header = "<?xml version=\"1.0\" ?>\n<action_log res_width=\"";
-  const std::string oldActions = readFile(oldDir / "actions.xml");
-  EXPECT_EQ(oldActions.rfind(header, 0), 0u);
-  EXPECT_EQ(oldActions.substr(oldActions.size() - 14), "</action_log>\n");
-  const std::string newActions = readFile(newDir / "actions.xml");
-  EXPECT_EQ(newActions.rfind(header, 0), 0u);
-  EXPECT_EQ(newActions.substr(newActions.size() - 14), "</action_log>\n");
+  for (const auto& dir : {oldDir, newDir}) {
+    const std::string actions = readFile(dir / "actions.xml");
+    EXPECT_EQ(actions.rfind("<?xml version=\"1.0\" ?>\n<action_log res_width=\"", 0), 0u) << dir;
+    EXPECT_EQ(actions.substr(actions.size() - 14), "</action_log>\n") << dir;
+  }
 }
 
 TEST_F(KelLoggerClassTest, OldDirectoriesBelowTheBaseAreRemoved) {
@@ -267,8 +247,7 @@ TEST_F(KelLoggerClassTest, FilterFileRoutesBySourceAndLevel) {
   <unknown source="*" level="*" file="unknown.log"/>
   <windowfilter source="probe.cpp" level="LOG_WARN,LOG_INFO"/>
 </logfilters>)");
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
-  const auto dir = session();
+  const auto dir = start();
   std::vector<kelLoggerClass::FilterMessage> messages;
   kelLoggerClass::loadFilters(filterPath("filters.xml").c_str(), &messages);
   EXPECT_TRUE(messages.empty());

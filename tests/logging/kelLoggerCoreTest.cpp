@@ -36,9 +36,8 @@ const char kHeader[] = "<?xml version=\"1.0\" ?>\n<action_log res_width=\"1920\"
 }  // namespace
 
 TEST_F(ActionLogTest, RecordsAreWrittenWithPaddedTagsDelaysAndUtcTimeStamps) {
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
+  const auto dir = start();
   kelLoggerClass::core()->addFileFilter(FilterKey{"*", kelLogger::LOG_ACTION}, L"user actions.xml");
-  const auto dir = session();
 
   m_actionClock.setTick(1000);
   kelLogger::logAction(L"button", L"freeze", 2, 0);  // first record: measured from itself
@@ -75,8 +74,7 @@ TEST_F(ActionLogTest, RecordsAreWrittenWithPaddedTagsDelaysAndUtcTimeStamps) {
 }
 
 TEST_F(ActionLogTest, WithoutAFilterRecordsGoToEventsLogWithoutPrefix) {
-  ASSERT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
-  const auto dir = session();
+  const auto dir = start();
   FakeConsole console;
   kelLoggerClass::setConsole(&console);
   kelLoggerClass::core()->addWindowFilter(FilterKey{"*", kelLogger::LOG_ACTION});
@@ -197,28 +195,18 @@ TEST_F(ActionLogTest, ConcurrentLinesAreNeverLostSplitOrMisplaced) {
         }
         EXPECT_EQ(m[1].str(), day == 0 ? "23" : "00");
         EXPECT_EQ(m[2].str()[0] - 'a', sourceIndex);
-        const int t = std::stoi(m[4].str());
         const int i = std::stoi(m[5].str());
         ASSERT_LT(i, kLines);
         EXPECT_EQ(i % 4, std::stoi(m[3].str()));
-        ++seen[t * kLines + i];
+        ++seen[std::stoi(m[4].str()) * kLines + i];
         ++perDay[day];
       }
     }
   }
-  int missing = 0, duplicated = 0, dropped = 0;
-  for (int k = 0; k < kThreads * kLines; ++k) {
-    const bool nullRouted = (k % kLines) % 4 == 3;
-    if (nullRouted) {
-      dropped += seen[k] == 0;
-    } else {
-      missing += seen[k] == 0;
-      duplicated += seen[k] > 1;
-    }
-  }
-  EXPECT_EQ(missing, 0);
-  EXPECT_EQ(duplicated, 0);
-  EXPECT_EQ(dropped, kThreads * kLines / 4);
+  // Every line once, except those of d.cpp, which go to no file.
+  int wrong = 0;
+  for (int k = 0; k < kThreads * kLines; ++k) wrong += seen[k] != ((k % kLines) % 4 == 3 ? 0 : 1);
+  EXPECT_EQ(wrong, 0) << "lines lost or written twice";
   EXPECT_GT(perDay[0], 0);
   EXPECT_GT(perDay[1], 0);
 }

@@ -75,25 +75,6 @@ TEST(StringEnumHelperTest, FillStringArrayListsNamesInCodeUnitOrder) {
   }
 }
 
-TEST(StringEnumHelperTest, CopiesAreIndependent) {
-  StringEnumHelper original;
-  original.AddEnumValue(L"one", 1);
-
-  StringEnumHelper copy(original);
-  copy.AddEnumValue(L"two", 2);
-  EXPECT_EQ(original.MapName(L"two"), -1);
-
-  StringEnumHelper assigned;
-  assigned.AddEnumValue(L"old", 7);
-  assigned = copy;
-  EXPECT_EQ(assigned.MapName(L"old"), -1);
-  EXPECT_STREQ(assigned.MapValue(7), L"");
-  EXPECT_EQ(names(assigned), (std::vector<std::wstring>{L"one", L"two"}));
-
-  assigned = assigned;  // self-assignment keeps everything
-  EXPECT_EQ(names(assigned), (std::vector<std::wstring>{L"one", L"two"}));
-}
-
 enum Colour { kRed, kGreen, kBlue, kColourCount };
 
 TEST(StringEnumHelperTest, AddTableStopsAtTheTerminatorRow) {

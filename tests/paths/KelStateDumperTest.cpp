@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -17,17 +15,23 @@
 
 namespace {
 
+// A dumper whose dump operation runs the function it was made with.
+class Hook : public KelStateDumper {
+ public:
+  using Body = std::function<void(const KelStateDumper*, const std::wstring&)>;
+  explicit Hook(Body body) : m_body(std::move(body)) {}
+  void dumpState(const std::wstring& directory) override { m_body(this, directory); }
+
+ private:
+  Body m_body;
+};
+
 // Records, in call order, which dumper was asked for which directory.
 using CallLog = std::vector<std::pair<const KelStateDumper*, std::wstring>>;
 
-class Recorder : public KelStateDumper {
- public:
-  explicit Recorder(CallLog& log) : m_log(&log) {}
-  void dumpState(const std::wstring& directory) override { m_log->emplace_back(this, directory); }
-
- private:
-  CallLog* m_log;
-};
+Hook::Body recordInto(CallLog& log) {
+  return [&log](const KelStateDumper* self, const std::wstring& directory) { log.emplace_back(self, directory); };
+}
 
 // Restores the root path each test changes.
 class KelStateDumperTest : public ::testing::Test {
@@ -41,10 +45,12 @@ class KelStateDumperTest : public ::testing::Test {
 
 TEST_F(KelStateDumperTest, DumpAllCallsEveryDumperInAddressOrderWithTheChosenDirectory) {
   CallLog log;
-  std::vector<std::unique_ptr<Recorder>> dumpers;
-  for (int i = 0; i < 5; ++i) dumpers.push_back(std::make_unique<Recorder>(log));
+  std::vector<std::unique_ptr<Hook>> dumpers;
   std::vector<const KelStateDumper*> byAddress;
-  for (const auto& d : dumpers) byAddress.push_back(d.get());
+  for (int i = 0; i < 5; ++i) {
+    dumpers.push_back(std::make_unique<Hook>(recordInto(log)));
+    byAddress.push_back(dumpers.back().get());
+  }
   std::sort(byAddress.begin(), byAddress.end(), std::less<const KelStateDumper*>());
 
   KelStateDumper::setRootPath(L"C:\\dumps\\root");
@@ -63,11 +69,11 @@ TEST_F(KelStateDumperTest, DumpAllCallsEveryDumperInAddressOrderWithTheChosenDir
 
 TEST_F(KelStateDumperTest, OnlyLiveOriginalsAreRegistered) {
   CallLog log;
-  auto original = std::make_unique<Recorder>(log);
-  std::make_unique<Recorder>(log).reset();
+  auto original = std::make_unique<Hook>(recordInto(log));
+  std::make_unique<Hook>(recordInto(log)).reset();
   {
-    Recorder copy(*original);
-    Recorder assigned(log);
+    Hook copy(*original);
+    Hook assigned(recordInto(log));
     assigned = *original;  // keeps its own registration, adds none
     KelStateDumper::dumpAll(L"x");
     ASSERT_EQ(log.size(), 2u);
@@ -85,21 +91,17 @@ TEST_F(KelStateDumperTest, OnlyLiveOriginalsAreRegistered) {
 // the operation may read and replace the root path. The directory handed on
 // was chosen before the walk.
 TEST_F(KelStateDumperTest, DumpOperationMayUseTheRootPath) {
-  class RootUser : public KelStateDumper {
-   public:
-    void dumpState(const std::wstring& directory) override {
-      seen.emplace_back(directory, getRootPath());
-      setRootPath(getRootPath() + L"+");
-    }
-    std::vector<std::pair<std::wstring, std::wstring>> seen;
+  CallLog log;
+  const Hook::Body body = [&log](const KelStateDumper* self, const std::wstring& directory) {
+    log.emplace_back(self, directory);
+    KelStateDumper::setRootPath(KelStateDumper::getRootPath() + L"+");
   };
-  RootUser first, second;
+  Hook first(body), second(body);
   KelStateDumper::setRootPath(L"r");
   KelStateDumper::dumpAll(L"");
-  ASSERT_EQ(first.seen.size(), 1u);
-  ASSERT_EQ(second.seen.size(), 1u);
-  EXPECT_EQ(first.seen[0].first, L"r");
-  EXPECT_EQ(second.seen[0].first, L"r");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].second, L"r");
+  EXPECT_EQ(log[1].second, L"r");
   EXPECT_EQ(KelStateDumper::getRootPath(), L"r++");
 }
 
@@ -107,65 +109,29 @@ TEST_F(KelStateDumperTest, DumpOperationMayUseTheRootPath) {
 // waits its bounded time and then walks anyway, while getRootPath on a third
 // thread waits for the lock without limit.
 TEST_F(KelStateDumperTest, DumpAllGoesAheadWhenTheLockIsHeldTooLong) {
-  struct Gate {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool entered = false;
-    bool released = false;
-  } gate;
-  class Blocker : public KelStateDumper {
-   public:
-    Blocker(Gate& g, std::thread::id blockOn) : m_gate(g), m_blockOn(blockOn) {}
-    void dumpState(const std::wstring& directory) override {
-      std::unique_lock<std::mutex> hold(m_gate.lock);
-      calls.push_back(directory);
-      if (std::this_thread::get_id() != m_blockOn) return;
-      m_gate.entered = true;
-      m_gate.changed.notify_all();
-      m_gate.changed.wait(hold, [this] { return m_gate.released; });
-    }
-    std::vector<std::wstring> calls;  // Guarded by m_gate.lock.
-
-   private:
-    Gate& m_gate;
-    std::thread::id m_blockOn;
-  };
-
-  std::promise<std::thread::id> holderId;
-  std::promise<void> go;
-  std::thread holder([&] {
-    holderId.set_value(std::this_thread::get_id());
-    go.get_future().wait();
-    KelStateDumper::dumpAll(L"held");
+  std::promise<void> entered, release;
+  const std::shared_future<void> released = release.get_future().share();
+  // Written by the holder before it signals, then by this thread alone.
+  std::vector<std::wstring> calls;
+  Hook blocker([&](const KelStateDumper*, const std::wstring& directory) {
+    calls.push_back(directory);
+    if (directory != L"held") return;
+    entered.set_value();
+    released.wait();
   });
-  Blocker blocker(gate, holderId.get_future().get());
-  go.set_value();
-  {
-    std::unique_lock<std::mutex> hold(gate.lock);
-    gate.changed.wait(hold, [&] { return gate.entered; });
-  }
+  std::thread holder([] { KelStateDumper::dumpAll(L"held"); });
+  entered.get_future().wait();
 
   std::atomic<bool> rootRead{false};
   std::thread reader([&] {
     (void)KelStateDumper::getRootPath();
     rootRead = true;
   });
-
-  const auto start = std::chrono::steady_clock::now();
   KelStateDumper::dumpAll(L"late");
-  const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(1000));
-  {
-    std::lock_guard<std::mutex> hold(gate.lock);
-    EXPECT_EQ(blocker.calls, (std::vector<std::wstring>{L"held", L"late"}));
-  }
+  EXPECT_EQ(calls, (std::vector<std::wstring>{L"held", L"late"}));
   EXPECT_FALSE(rootRead.load());  // still waiting for the holder
 
-  {
-    std::lock_guard<std::mutex> hold(gate.lock);
-    gate.released = true;
-  }
-  gate.changed.notify_all();
+  release.set_value();
   holder.join();
   reader.join();
   EXPECT_TRUE(rootRead.load());

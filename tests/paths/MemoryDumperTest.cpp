@@ -2,18 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -46,79 +42,63 @@ constexpr std::uint32_t kSegvMapErr = 1;  // si_code of an access to an unmapped
 
 using mox::test::ScratchDir;
 
-// The sink runs inside a signal handler, so it records into fixed storage
-// without allocating.
-struct DebugRecord {
-  wchar_t texts[8][64];
-  int count;
-} g_debug;
+// The debugger output. The sink runs inside a signal handler, so it records
+// into fixed storage without allocating.
+wchar_t g_debugTexts[8][64];
+int g_debugCount = 0;
 
 void recordDebugText(const wchar_t* text) {
-  if (g_debug.count == 8) return;
-  wchar_t* to = g_debug.texts[g_debug.count++];
+  if (g_debugCount == 8) return;
+  wchar_t* to = g_debugTexts[g_debugCount++];
   std::size_t n = 0;
   for (; text[n] != 0 && n + 1 < 64; ++n) to[n] = text[n];
   to[n] = 0;
 }
 
-std::vector<std::wstring> debugTexts() {
-  return std::vector<std::wstring>(g_debug.texts, g_debug.texts + g_debug.count);
+// What `body` sends to the debugger output.
+template <typename Body>
+std::vector<std::wstring> debugOutputOf(Body body) {
+  g_debugCount = 0;
+  const auto previous = mox::platform::setDebugOutputSink(&recordDebugText);
+  body();
+  mox::platform::setDebugOutputSink(previous);
+  return std::vector<std::wstring>(g_debugTexts, g_debugTexts + g_debugCount);
 }
 
-// Captures the debugger output for one test.
-class DebugCapture {
- public:
-  DebugCapture() {
-    g_debug.count = 0;
-    m_previous = mox::platform::setDebugOutputSink(&recordDebugText);
-  }
-  ~DebugCapture() { mox::platform::setDebugOutputSink(m_previous); }
-
- private:
-  mox::platform::DebugOutputSink m_previous;
-};
-
-// The GNU build id of an ELF file on disk, found through its section headers
-// (the writer reads the loaded image's program headers instead).
-std::vector<std::uint8_t> buildIdOfFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string elf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto u16 = [&](std::size_t at) { return std::uint16_t(std::uint8_t(elf[at]) | std::uint8_t(elf[at + 1]) << 8); };
-  auto u32 = [&](std::size_t at) { return std::uint32_t(u16(at) | std::uint32_t(u16(at + 2)) << 16); };
-  auto u64 = [&](std::size_t at) { return std::uint64_t(u32(at)) | std::uint64_t(u32(at + 4)) << 32; };
-  if (elf.size() < 64 || elf.compare(0, 4,
-                                     "\x7f"
-                                     "ELF") != 0)
-    return {};
-  const std::uint64_t shoff = u64(40);
-  const std::uint16_t shentsize = u16(58), shnum = u16(60);
-  for (std::uint16_t i = 0; i < shnum; ++i) {
-    const std::size_t sh = shoff + std::size_t(i) * shentsize;
-    if (sh + 64 > elf.size() || u32(sh + 4) != 7 /* SHT_NOTE */) continue;
-    const std::uint64_t offset = u64(sh + 24), size = u64(sh + 32);
-    for (std::uint64_t at = offset; at + 12 <= offset + size;) {
-      const std::uint32_t nameSize = u32(at), descSize = u32(at + 4), type = u32(at + 8);
-      const std::uint64_t desc = at + 12 + ((nameSize + 3) & ~3u);
-      if (type == 3 && nameSize == 4 && elf.compare(at + 12, 4, std::string("GNU\0", 4)) == 0)
-        return std::vector<std::uint8_t>(elf.begin() + desc, elf.begin() + desc + descSize);
-      at = desc + ((descSize + 3) & ~3u);
-    }
-  }
-  return {};
-}
-
-// Standard output of a shell command and its exit status.
-std::string run(const std::string& command, int* status) {
+// Standard output of a shell command.
+std::string run(const std::string& command, int* status = nullptr) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
-  *status = -1;
   if (pipe == nullptr) return output;
   char buffer[4096];
   std::size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
   const int raw = pclose(pipe);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  if (status != nullptr) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return output;
+}
+
+// The GNU build id of a file on disk, in hex, as readelf finds it through the
+// section headers (the writer reads the loaded image's program headers).
+std::string buildIdOfFile(const std::string& path) {
+  const std::string notes = run("readelf -n " + path + " 2>/dev/null");
+  const std::size_t at = notes.find("Build ID: ");
+  return at == std::string::npos ? "" : notes.substr(at + 10, notes.find('\n', at) - at - 10);
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  char digits[3];
+  for (const std::uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", byte);
+    text += digits;
+  }
+  return text;
+}
+
+// lldb's backtrace of the thread that took the exception in a dump.
+std::string lldbBacktrace(const std::string& dump, const std::string& executable) {
+  return run("/usr/bin/lldb --batch -c " + dump + " " + executable + " -o 'thread backtrace' 2>/dev/null");
 }
 
 bool executable(const char* path) { return access(path, X_OK) == 0; }
@@ -147,12 +127,11 @@ int inChild(Body body) {
 
 TEST(MemoryDumperTest, BreakpointDumpRecordsTheCallerAndReturns) {
   ScratchDir dir;
-  DebugCapture capture;
   volatile std::uint64_t marker = 0x5AFEC0DE0BADF00Dull;
-  askForDumpHere(dir.wide("bp.dmp"), MiniDumpNormal);
+  EXPECT_EQ(debugOutputOf([&] { askForDumpHere(dir.wide("bp.dmp"), MiniDumpNormal); }),
+            (std::vector<std::wstring>{L"raising exception\r\n", L"writing minidump\r\n"}));
   marker = marker + 1;  // the caller continues normally
   EXPECT_EQ(marker, 0x5AFEC0DE0BADF00Eull);
-  EXPECT_EQ(debugTexts(), (std::vector<std::wstring>{L"raising exception\r\n", L"writing minidump\r\n"}));
 
   MiniDumpFile dump;
   std::string error;
@@ -182,18 +161,25 @@ TEST(MemoryDumperTest, BreakpointDumpRecordsTheCallerAndReturns) {
 
   // The test binary is a module with its build id, and the breakpoint lies
   // in it (the dump code is linked in statically).
-  const fs::path exe = fs::canonical("/proc/self/exe");
-  const auto expectedId = buildIdOfFile(exe);
+  const std::string exe = fs::canonical("/proc/self/exe").string();
+  const std::string expectedId = buildIdOfFile(exe);
   ASSERT_FALSE(expectedId.empty());
   bool found = false;
   for (const auto& m : dump.modules()) {
-    if (m.name != exe.string()) continue;
+    if (m.name != exe) continue;
     found = true;
-    EXPECT_EQ(m.buildId, expectedId);
+    EXPECT_EQ(hex(m.buildId), expectedId);
     EXPECT_GE(self->instructionPointer, m.base);
     EXPECT_LT(self->instructionPointer, m.base + m.size);
   }
   EXPECT_TRUE(found);
+
+  // A debugger unwinds from the breakpoint into the function that asked.
+  if (!executable("/usr/bin/lldb")) GTEST_SKIP() << "lldb is not installed";
+  const std::string trace = lldbBacktrace((dir.path() / "bp.dmp").string(), exe);
+  EXPECT_NE(trace.find("stop reason = signal SIGTRAP"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("askForDumpHere"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("BreakpointDumpRecordsTheCallerAndReturns"), std::string::npos) << trace;
 }
 
 TEST(MemoryDumperTest, SignalDumpRecordsTheFaultAndEveryThread) {
@@ -204,14 +190,11 @@ TEST(MemoryDumperTest, SignalDumpRecordsTheFaultAndEveryThread) {
   ASSERT_EQ(pipe(pids), 0);
   const int status = inChild([&] {
     // Two parked threads beside the one that faults.
-    static std::mutex lock;
-    static std::condition_variable never;
     std::atomic<int> parked{0};
     for (int i = 0; i < 2; ++i) {
       std::thread([&] {
-        std::unique_lock<std::mutex> hold(lock);
         ++parked;
-        never.wait(hold, [] { return false; });
+        for (;;) pause();
       }).detach();
     }
     while (parked.load() < 2) std::this_thread::yield();
@@ -256,11 +239,7 @@ TEST(MemoryDumperTest, SignalDumpRecordsTheFaultAndEveryThread) {
   EXPECT_EQ(dump.exception().threadId, faultingThread);
   std::set<std::uint32_t> dumpedThreads;
   for (const auto& t : dump.threads()) dumpedThreads.insert(t.threadId);
-  if (tracingRestricted()) {
-    EXPECT_EQ(dumpedThreads, std::set<std::uint32_t>{faultingThread});
-  } else {
-    EXPECT_EQ(dumpedThreads, expectedThreads);
-  }
+  EXPECT_EQ(dumpedThreads, tracingRestricted() ? std::set<std::uint32_t>{faultingThread} : expectedThreads);
   // Every thread has registers and a stack that the memory list holds.
   for (const auto& t : dump.threads()) {
     SCOPED_TRACE(t.threadId);
@@ -271,36 +250,42 @@ TEST(MemoryDumperTest, SignalDumpRecordsTheFaultAndEveryThread) {
   }
 }
 
+// The dump type decides whether the heap is in the dump; obj2yaml, where it
+// is installed, decodes every stream of either kind.
 TEST(MemoryDumperTest, DumpTypeSelectsTheMemory) {
   std::vector<std::uint8_t> heap(64 * 1024);
   for (std::size_t i = 0; i < heap.size(); ++i) heap[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  struct Case {
-    MINIDUMP_TYPE type;
-    bool heapInDump;
-  } cases[] = {{MiniDumpNormal, false}, {MiniDumpWithFullMemory, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.type);
+  for (const MINIDUMP_TYPE type : {MiniDumpNormal, MiniDumpWithFullMemory}) {
+    SCOPED_TRACE(type);
     ScratchDir dir;
-    MemoryDumper::GenerateMiniDump(dir.wide("t.dmp").c_str(), nullptr, c.type);
+    MemoryDumper::GenerateMiniDump(dir.wide("t.dmp").c_str(), nullptr, type);
     MiniDumpFile dump;
     std::string error;
     ASSERT_TRUE(dump.load(dir.wide("t.dmp"), &error)) << error;
-    EXPECT_EQ(dump.flags(), static_cast<std::uint64_t>(c.type));
+    EXPECT_EQ(dump.flags(), static_cast<std::uint64_t>(type));
     std::string bytes;
     const bool present = dump.readMemory(reinterpret_cast<std::uintptr_t>(heap.data()), heap.size(), &bytes);
-    EXPECT_EQ(present, c.heapInDump);
+    EXPECT_EQ(present, type == MiniDumpWithFullMemory);
     if (present) {
       EXPECT_EQ(bytes, std::string(heap.begin(), heap.end()));
+    }
+
+    // obj2yaml prints every dumped byte in hex, which takes minutes for the
+    // heaps of sanitizer builds; their full dumps are checked by the reader.
+    if (!executable("/usr/bin/obj2yaml") || fs::file_size(dir.path() / "t.dmp") > (64u << 20)) continue;
+    int status = 0;
+    const std::string yaml = run("/usr/bin/obj2yaml " + (dir.path() / "t.dmp").string() + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << yaml.substr(0, 2000);
+    for (const char* stream : {"SystemInfo", "MiscInfo", "ThreadList", "ModuleList", "MemoryList", "Exception",
+                               "LinuxMaps", "LinuxProcStatus", "LinuxCPUInfo"}) {
+      EXPECT_NE(yaml.find(std::string("Type:            ") + stream), std::string::npos) << stream;
     }
   }
 }
 
 TEST(MemoryDumperTest, FileCreation) {
   ScratchDir dir;
-  {
-    std::ofstream old(dir.path() / "old.dmp", std::ios::binary);
-    old << std::string(4 << 20, 'x');
-  }
+  std::ofstream(dir.path() / "old.dmp", std::ios::binary) << std::string(4 << 20, 'x');
   fs::create_directory(dir.path() / "sub");
   std::wstring tooLong = dir.wide("");
   while (tooLong.size() < 5000) tooLong += L"./";
@@ -318,10 +303,9 @@ TEST(MemoryDumperTest, FileCreation) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    DebugCapture capture;
-    MemoryDumper::GenerateMiniDump(c.file.c_str(), nullptr, MiniDumpNormal);
+    const auto output = debugOutputOf([&] { MemoryDumper::GenerateMiniDump(c.file.c_str(), nullptr, MiniDumpNormal); });
     if (c.expected.empty()) {
-      EXPECT_TRUE(debugTexts().empty());  // nothing is reported either
+      EXPECT_TRUE(output.empty());  // nothing is reported either
       continue;
     }
     MiniDumpFile dump;
@@ -353,64 +337,29 @@ TEST(MemoryDumperTest, DumpCutShortHasNoSignature) {
   EXPECT_NE(std::string(head, 4), "MDMP");
   MiniDumpFile dump;
   std::string error;
-  EXPECT_FALSE(dump.load(mox::platform::utf8ToWide(path.string()), &error));
-}
-
-TEST(MemoryDumperTest, Obj2yamlDecodesEveryStream) {
-  if (!executable("/usr/bin/obj2yaml")) GTEST_SKIP() << "obj2yaml is not installed";
-  for (MINIDUMP_TYPE type : {MiniDumpNormal, MiniDumpWithFullMemory}) {
-    SCOPED_TRACE(type);
-    ScratchDir dir;
-    MemoryDumper::GenerateMiniDump(dir.wide("y.dmp").c_str(), nullptr, type);
-    // obj2yaml prints every dumped byte in hex, which takes minutes for the
-    // heaps of sanitizer builds; their full dumps are checked by the reader.
-    if (fs::file_size(dir.path() / "y.dmp") > (64u << 20)) continue;
-    int status = 0;
-    const std::string yaml = run("/usr/bin/obj2yaml " + (dir.path() / "y.dmp").string() + " 2>&1", &status);
-    EXPECT_EQ(status, 0) << yaml.substr(0, 2000);
-    for (const char* stream : {"SystemInfo", "MiscInfo", "ThreadList", "ModuleList", "MemoryList", "Exception",
-                               "LinuxMaps", "LinuxProcStatus", "LinuxCPUInfo"}) {
-      EXPECT_NE(yaml.find(std::string("Type:            ") + stream), std::string::npos) << stream;
-    }
-  }
-}
-
-TEST(MemoryDumperTest, LldbShowsTheFunctionThatAskedForTheDump) {
-  if (!executable("/usr/bin/lldb")) GTEST_SKIP() << "lldb is not installed";
-  ScratchDir dir;
-  askForDumpHere(dir.wide("lldb.dmp"), MiniDumpNormal);
-  int status = 0;
-  const std::string out = run("/usr/bin/lldb --batch -c " + (dir.path() / "lldb.dmp").string() + " " +
-                                  fs::canonical("/proc/self/exe").string() + " -o 'thread backtrace' 2>/dev/null",
-                              &status);
-  EXPECT_NE(out.find("stop reason = signal SIGTRAP"), std::string::npos) << out;
-  EXPECT_NE(out.find("askForDumpHere"), std::string::npos) << out;
-  EXPECT_NE(out.find("LldbShowsTheFunctionThatAskedForTheDump"), std::string::npos) << out;
+  EXPECT_FALSE(dump.load(file, &error));
 }
 
 #ifdef MOX_TOOL_PATH
-TEST(MemoryDumperTest, CrashTestDumpOpensInLldbAtTheFault) {
-  ScratchDir dir;
-  const std::string file = (dir.path() / "crash.dmp").string();
+// The tool's crash-test command faults in a function of its own and checks
+// the dump it wrote; without a dump it fails with one line.
+TEST(MemoryDumperTest, CrashTestCommand) {
   int status = 0;
-  const std::string report = run(std::string(MOX_TOOL_PATH) + " crash-test " + file + " 2>&1", &status);
-  EXPECT_EQ(status, 0) << report;
-  EXPECT_NE(report.find("exception: SIGSEGV (11), code 1, address 0x10"), std::string::npos) << report;
-  if (!executable("/usr/bin/lldb")) GTEST_SKIP() << "lldb is not installed";
-  const std::string out =
-      run("/usr/bin/lldb --batch -c " + file + " " + std::string(MOX_TOOL_PATH) + " -o 'thread backtrace' 2>/dev/null",
-          &status);
-  EXPECT_NE(out.find("stop reason = signal SIGSEGV"), std::string::npos) << out;
-  EXPECT_NE(out.find("frame #0: "), std::string::npos) << out;
-  EXPECT_NE(out.find("crashTestFault"), std::string::npos) << out;
-}
-
-TEST(MemoryDumperTest, CrashTestFailsWhenNoDumpIsWritten) {
-  int status = 0;
-  const std::string report =
+  std::string report =
       run(std::string(MOX_TOOL_PATH) + " crash-test /nonexistent-directory/crash.dmp 2>&1 >/dev/null", &status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(report, "mox: no valid dump in /nonexistent-directory/crash.dmp: cannot read the file\n");
+
+  ScratchDir dir;
+  const std::string file = (dir.path() / "crash.dmp").string();
+  report = run(std::string(MOX_TOOL_PATH) + " crash-test " + file + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << report;
+  EXPECT_NE(report.find("exception: SIGSEGV (11), code 1, address 0x10"), std::string::npos) << report;
+  if (!executable("/usr/bin/lldb")) GTEST_SKIP() << "lldb is not installed";
+  const std::string trace = lldbBacktrace(file, MOX_TOOL_PATH);
+  EXPECT_NE(trace.find("stop reason = signal SIGSEGV"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("frame #0: "), std::string::npos) << trace;
+  EXPECT_NE(trace.find("crashTestFault"), std::string::npos) << trace;
 }
 #endif
 

@@ -10,8 +10,12 @@ namespace {
 
 using mox::detail::MiniDumpFile;
 
-void put32(std::string& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+// Writes consecutive little-endian 32-bit values from `at` on.
+template <typename... Values>
+void put32(std::string& b, std::size_t at, Values... values) {
+  for (const std::uint32_t v : {static_cast<std::uint32_t>(values)...}) {
+    for (int i = 0; i < 4; ++i) b[at++] = static_cast<char>(v >> (8 * i));
+  }
 }
 
 // A small dump built by hand: header, one thread with a 16-byte stack, one
@@ -32,50 +36,30 @@ struct Layout {
 };
 
 std::string handMadeDump() {
-  std::string b(Layout::kEnd, '\0');
-  put32(b, 0, 0x504D444D);
-  put32(b, 4, 0xA793);
-  put32(b, 8, 5);
-  put32(b, 12, Layout::kDirectory);
-  const std::uint32_t dir[5][3] = {{3, 52, Layout::kThreads},
-                                   {4, 112, Layout::kModules},
-                                   {5, 20, Layout::kMemory},
-                                   {6, 168, Layout::kException},
-                                   {15, 24, Layout::kMisc}};
-  for (int i = 0; i < 5; ++i)
-    for (int j = 0; j < 3; ++j) put32(b, Layout::kDirectory + 12 * i + 4 * j, dir[i][j]);
-  put32(b, Layout::kMisc, 24), put32(b, Layout::kMisc + 4, 1),
-      put32(b, Layout::kMisc + 8, 4242);  // misc info with the pid
-  put32(b, Layout::kThreads, 1);
-  put32(b, Layout::kThreads + 4, 77);
-  put32(b, Layout::kThreads + 4 + 24, 0x1000);  // stack start (low half)
-  put32(b, Layout::kThreads + 4 + 32, 16);
-  put32(b, Layout::kThreads + 4 + 36, Layout::kStack);
-  put32(b, Layout::kThreads + 4 + 40, 1232);
-  put32(b, Layout::kThreads + 4 + 44, Layout::kContext);
-  for (int i = 0; i < 16; ++i) b[Layout::kStack + i] = static_cast<char>(0xA0 + i);
-  put32(b, Layout::kContext + 48, 0x0010000B);
-  put32(b, Layout::kContext + 152, 0x1008);  // rsp
-  put32(b, Layout::kContext + 248, 0x4000);  // rip
-  put32(b, Layout::kName, 4);
-  b[Layout::kName + 4] = '/', b[Layout::kName + 6] = 'm';
-  put32(b, Layout::kCodeView, 0x4270454C);
-  put32(b, Layout::kCodeView + 4, 0xDDCCBBAA);
-  put32(b, Layout::kModules, 1);
-  put32(b, Layout::kModules + 4, 0x4000);
-  put32(b, Layout::kModules + 4 + 8, 0x1000);
-  put32(b, Layout::kModules + 4 + 20, Layout::kName);
-  put32(b, Layout::kModules + 4 + 76, 8);
-  put32(b, Layout::kModules + 4 + 80, Layout::kCodeView);
-  put32(b, Layout::kMemory, 1);
-  put32(b, Layout::kMemory + 4, 0x1000);
-  put32(b, Layout::kMemory + 12, 16);
-  put32(b, Layout::kMemory + 16, Layout::kStack);
-  put32(b, Layout::kException, 77);
-  put32(b, Layout::kException + 8, 11);
-  put32(b, Layout::kException + 12, 2);
-  put32(b, Layout::kException + 24, 0xdead);
-  put32(b, Layout::kException + 164, Layout::kContext);
+  using L = Layout;
+  std::string b(L::kEnd, '\0');
+  put32(b, 0, 0x504D444D, 0xA793, 5, L::kDirectory);  // signature, version, stream count, directory
+  // Directory entries: stream type, size, place.
+  put32(b, L::kDirectory, 3, 52, L::kThreads, 4, 112, L::kModules, 5, 20, L::kMemory, 6, 168, L::kException, 15, 24,
+        L::kMisc);
+  put32(b, L::kMisc, 24, 1, 4242);  // misc info with the process id
+  // Thread 77: stack start (low half), then size and place of the stack and the context.
+  put32(b, L::kThreads, 1, 77);
+  put32(b, L::kThreads + 28, 0x1000);
+  put32(b, L::kThreads + 36, 16, L::kStack, 1232, L::kContext);
+  for (int i = 0; i < 16; ++i) b[L::kStack + i] = static_cast<char>(0xA0 + i);
+  put32(b, L::kContext + 48, 0x0010000B);
+  put32(b, L::kContext + 152, 0x1008);  // rsp
+  put32(b, L::kContext + 248, 0x4000);  // rip
+  put32(b, L::kName, 4, 0x006D002F);    // "/m" in UTF-16
+  put32(b, L::kCodeView, 0x4270454C, 0xDDCCBBAA);
+  put32(b, L::kModules, 1, 0x4000, 0, 0x1000);  // base (8 bytes), size
+  put32(b, L::kModules + 24, L::kName);
+  put32(b, L::kModules + 80, 8, L::kCodeView);
+  put32(b, L::kMemory, 1, 0x1000, 0, 16, L::kStack);  // start (8 bytes), size, place
+  put32(b, L::kException, 77, 0, 11, 2);              // thread, alignment, code, flags
+  put32(b, L::kException + 24, 0xdead);               // address
+  put32(b, L::kException + 164, L::kContext);
   return b;
 }
 

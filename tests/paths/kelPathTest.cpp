@@ -2,61 +2,40 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
-#include "mox_utils/metadata/StringEnumHelper.h"
 #include "mox_utils/platform/File.h"
 #include "mox_utils/platform/Text.h"
 #include "support/ScratchDir.h"
 
 namespace {
 
-TEST(KelPathTest, CleanFilePath) {
+// cleanFilePath collapses separators behind the first character only, so a
+// network path keeps its two leading backslashes; cleanPath ends the result
+// with exactly one backslash.
+TEST(KelPathTest, CleanPaths) {
   struct Case {
     const wchar_t* in;
-    const wchar_t* out;
+    const wchar_t* filePath;
+    const wchar_t* path;
   } cases[] = {
-      {L"", L""},
-      {L"\\", L""},
-      {L"C:/data//presets", L"C:\\data\\presets"},
-      {L"C:\\data\\\\\\presets\\", L"C:\\data\\presets\\"},
-      {L"\\\\\\server\\share", L"\\\\server\\share"},
-      {L"//server/share", L"\\\\server\\share"},
-      {L"Mixed/Case\u00e9//X", L"Mixed\\Case\u00e9\\X"},
-      {L"ab", L"ab"},
+      {L"", L"", L""},
+      {L"\\", L"", L"\\\\"},
+      {L"a", L"", L"a\\"},
+      {L"ab", L"ab", L"ab\\"},
+      {L"C:/data//presets", L"C:\\data\\presets", L"C:\\data\\presets\\"},
+      {L"C:\\data\\\\\\presets\\\\", L"C:\\data\\presets\\", L"C:\\data\\presets\\"},
+      {L"\\\\server\\share", L"\\\\server\\share", L"\\\\server\\share\\"},
+      {L"\\\\\\server\\share", L"\\\\server\\share", L"\\\\server\\share\\"},
+      {L"//server/share", L"\\\\server\\share", L"\\\\server\\share\\"},
+      {L"Mixed/Case\u00e9//X", L"Mixed\\Case\u00e9\\X", L"Mixed\\Case\u00e9\\X\\"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(mox::platform::wideToUtf8(c.in));
-    EXPECT_EQ(kelPath::cleanFilePath(c.in), c.out);
+    EXPECT_EQ(kelPath::cleanFilePath(c.in), c.filePath);
+    EXPECT_EQ(kelPath::cleanPath(c.in), c.path);
   }
-}
-
-TEST(KelPathTest, CleanPathEndsWithOneBackslash) {
-  struct Case {
-    const wchar_t* in;
-    const wchar_t* out;
-  } cases[] = {
-      {L"", L""},
-      {L"\\", L"\\\\"},
-      {L"a", L"a\\"},
-      {L"C:/data//presets\\\\", L"C:\\data\\presets\\"},
-      {L"\\\\server\\share", L"\\\\server\\share\\"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(mox::platform::wideToUtf8(c.in));
-    EXPECT_EQ(kelPath::cleanPath(c.in), c.out);
-  }
-}
-
-TEST(KelPathTest, NameTableHasTheFortyLocations) {
-  const StringEnumHelper& names = kelPath::storePathNames();
-  std::vector<const wchar_t*> all;
-  names.FillStringArray(all);
-  EXPECT_EQ(all.size(), 40u);
-  EXPECT_EQ(names.MapName(L"3dMaps"), 15);
-  EXPECT_EQ(names.MapName(L"CommonBaseProtocol"), 39);
-  EXPECT_EQ(names.MapName(L""), -1) << "the terminator is not registered";
-  EXPECT_STREQ(names.MapValue(40), L"");
 }
 
 class KelPathTableTest : public ::testing::Test {
@@ -74,15 +53,10 @@ class KelPathTableTest : public ::testing::Test {
   mox::test::ScratchDir m_scratch;
 };
 
-TEST_F(KelPathTableTest, SetAndGetPath) {
-  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L""), L"");
-  kelPath::setPath(kelPath::Logs, L"/var//log/");
-  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L"a.txt"), L"\\var\\log\\a.txt");
-  kelPath::clear();
-  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L"a.txt"), L"a.txt");
-}
-
-TEST_F(KelPathTableTest, GetPathIntoBufferCutsAndTerminates) {
+// A location that is not set gives the bare file name; the buffer form cuts
+// the result and always terminates it.
+TEST_F(KelPathTableTest, GetPath) {
+  EXPECT_EQ(kelPath::getPath(kelPath::Temp, L"cd.x"), L"cd.x");
   kelPath::setPath(kelPath::Temp, L"ab");  // the result is "ab\cd.x", seven characters
   struct Case {
     int length;
@@ -103,8 +77,13 @@ TEST_F(KelPathTableTest, GetPathIntoBufferCutsAndTerminates) {
       EXPECT_EQ(buffer[end], L'#') << "nothing written past the terminator";
     }
   }
+  kelPath::clear();
+  EXPECT_EQ(kelPath::getPath(kelPath::Temp, L""), L"");
 }
 
+// Every element after the first "path" is read whatever its name; a name
+// that is not a location (wrong case, none at all) is stored under
+// kUnknownLocation, and the later of two entries wins.
 TEST_F(KelPathTableTest, PopulateReadsEveryEntryAfterTheFirstPath) {
   const std::wstring root = installation(
       "<config>\n"
@@ -112,11 +91,14 @@ TEST_F(KelPathTableTest, PopulateReadsEveryEntryAfterTheFirstPath) {
       "  <path name='Settings' location='settings'/>\n"
       "  <path name='Logs' location='/var/log/scanner'/>\n"
       "  <path name='Dump' location='E:\\cfg'/>\n"
+      "  <path location='nameless'/>\n"
       "  <path name='settings' location='lower'/>\n"
       "  <path name='Temp'/>\n"
       "  <other name='Videos' location='videos//raw/'/>\n"
       "  <path name='Luts' location='luts-1'/>\n"
       "  <path name='Luts' location='luts-2'/>\n"
+      "  <path name='3dMaps' location='maps'/>\n"
+      "  <path name='CommonBaseProtocol' location='\\cbp'/>\n"
       "</config>\n");
   kelPath::setPath(kelPath::Firmware, L"/opt/fw");
   kelPath::setPath(kelPath::Icons, L"/kept");
@@ -124,17 +106,22 @@ TEST_F(KelPathTableTest, PopulateReadsEveryEntryAfterTheFirstPath) {
 
   const std::wstring r = kelPath::cleanPath(root);
   EXPECT_EQ(kelPath::getPath(kelPath::Settings, L"probes.xml"), r + L"settings\\probes.xml");
-  EXPECT_EQ(kelPath::getPath(kelPath::Logs, L""), L"\\var\\log\\scanner\\");
-  EXPECT_EQ(kelPath::getPath(kelPath::Dump, L""), L"E:\\cfg\\");
-  EXPECT_EQ(kelPath::getPath(kelPath::Temp, L""), r) << "no location names the root";
-  EXPECT_EQ(kelPath::getPath(kelPath::Videos, L""), r + L"videos\\raw\\");
-  EXPECT_EQ(kelPath::getPath(kelPath::Luts, L""), r + L"luts-2\\");
-  EXPECT_EQ(kelPath::getPath(kelPath::Icons, L""), L"\\kept\\");
-  EXPECT_EQ(kelPath::getPath(kelPath::Firmware, L""), L"\\opt\\fw\\") << "populate does not clear";
-
-  const auto table = kelPath::snapshot();
-  ASSERT_EQ(table.count(kelPath::kUnknownLocation), 1u);
-  EXPECT_EQ(table.at(kelPath::kUnknownLocation), r + L"lower\\");
+  // Firmware and Icons stay: populate does not clear. No location names the
+  // root itself (Temp).
+  const std::map<int, std::wstring> expected = {
+      {kelPath::kUnknownLocation, r + L"lower\\"},
+      {kelPath::Settings, r + L"settings\\"},
+      {kelPath::Icons, L"\\kept\\"},
+      {kelPath::Firmware, L"\\opt\\fw\\"},
+      {kelPath::Maps3d, r + L"maps\\"},
+      {kelPath::Luts, r + L"luts-2\\"},
+      {kelPath::Logs, L"\\var\\log\\scanner\\"},
+      {kelPath::Dump, L"E:\\cfg\\"},
+      {kelPath::Videos, r + L"videos\\raw\\"},
+      {kelPath::Temp, r},
+      {kelPath::CommonBaseProtocol, L"\\cbp\\"},
+  };
+  EXPECT_EQ(kelPath::snapshot(), expected);
 }
 
 TEST_F(KelPathTableTest, PopulateLeavesTableOnBadConfiguration) {
