@@ -71,19 +71,19 @@ void expectMessage(const mox::test::LoggedMessage& m, int line, kelLogger::LogTy
   EXPECT_EQ(m.text, text);
 }
 
+// Every test runs on the shifted heap, which must be empty again once the
+// test's blocks are gone.
 class MemoryBlockTest : public testing::Test {
  protected:
   void SetUp() override {
     ShiftedHeap::shift = 0;
     ShiftedHeap::fail = false;
-  }
-  void TearDown() override { EXPECT_TRUE(ShiftedHeap::live.empty()) << "allocations left behind"; }
-
-  void useShiftedHeap() {
     m_previous = mox::detail::setMemoryBlockAllocator({ShiftedHeap::reallocate, ShiftedHeap::release});
   }
-  // Blocks using the shifted heap must be freed before this runs.
-  void restoreHeap() { mox::detail::setMemoryBlockAllocator(m_previous); }
+  void TearDown() override {
+    mox::detail::setMemoryBlockAllocator(m_previous);
+    EXPECT_TRUE(ShiftedHeap::live.empty()) << "allocations left behind";
+  }
 
   RecordingLogSink m_sink;
   ScopedLogSink m_installed{&m_sink};
@@ -133,26 +133,21 @@ TEST_F(MemoryBlockTest, InvalidSizesEmptyTheBlockAndWarn) {
 }
 
 TEST_F(MemoryBlockTest, FailedAllocationReleasesTheOldBlockAndLogsAnError) {
-  useShiftedHeap();
-  {
-    MemoryBlock block;
-    ASSERT_NE(block.Alloc(32, 1), nullptr);
-    ShiftedHeap::fail = true;
-    EXPECT_EQ(block.Alloc(2000, 1), nullptr);
-    EXPECT_EQ(block.GetSize(), 0);
-    EXPECT_EQ(block.Ptr(), nullptr);
-    EXPECT_TRUE(ShiftedHeap::live.empty());  // the block the failed resize left in place is gone
+  MemoryBlock block;
+  ASSERT_NE(block.Alloc(32, 1), nullptr);
+  ShiftedHeap::fail = true;
+  EXPECT_EQ(block.Alloc(2000, 1), nullptr);
+  EXPECT_EQ(block.GetSize(), 0);
+  EXPECT_EQ(block.Ptr(), nullptr);
+  EXPECT_TRUE(ShiftedHeap::live.empty());  // the block the failed resize left in place is gone
 
-    // A copy whose allocation fails stays empty.
-    ShiftedHeap::fail = false;
-    ASSERT_NE(block.Alloc(8, 3), nullptr);
-    ShiftedHeap::fail = true;
-    const MemoryBlock copy(block);
-    EXPECT_EQ(copy.GetSize(), 0);
-    EXPECT_EQ(copy.Ptr(), nullptr);
-    ShiftedHeap::fail = false;
-  }
-  restoreHeap();
+  // A copy whose allocation fails stays empty.
+  ShiftedHeap::fail = false;
+  ASSERT_NE(block.Alloc(8, 3), nullptr);
+  ShiftedHeap::fail = true;
+  const MemoryBlock copy(block);
+  EXPECT_EQ(copy.GetSize(), 0);
+  EXPECT_EQ(copy.Ptr(), nullptr);
 
   ASSERT_EQ(m_sink.messages.size(), 2u);
   expectMessage(m_sink.messages[0], 103, kelLogger::LOG_ERROR,
@@ -163,39 +158,35 @@ TEST_F(MemoryBlockTest, FailedAllocationReleasesTheOldBlockAndLogsAnError) {
 // The data pointer sits 1 to 16 bytes into its allocation, depending on the
 // heap's alignment; copies must use each block's own data pointer.
 TEST_F(MemoryBlockTest, CopiesBetweenBlocksAtDifferentOffsets) {
-  useShiftedHeap();
-  {
-    for (std::size_t sourceShift : {0u, 1u, 8u, 15u}) {
-      for (std::size_t targetShift : {0u, 4u, 9u}) {
-        SCOPED_TRACE(testing::Message() << sourceShift << " -> " << targetShift);
-        ShiftedHeap::shift = sourceShift;
-        MemoryBlock source;
-        ASSERT_NE(source.Alloc(37, 0), nullptr);
-        // (allocation + 16) rounded down to 16: 1 to 16 bytes in.
-        EXPECT_EQ(address(source.Ptr()) - address(ShiftedHeap::last), sourceShift == 0 ? 16u : 16u - sourceShift);
-        for (int i = 0; i < 37; ++i) source.Ptr()[i] = static_cast<unsigned char>(200 - i);
+  for (std::size_t sourceShift : {0u, 1u, 8u, 15u}) {
+    for (std::size_t targetShift : {0u, 4u, 9u}) {
+      SCOPED_TRACE(testing::Message() << sourceShift << " -> " << targetShift);
+      ShiftedHeap::shift = sourceShift;
+      MemoryBlock source;
+      ASSERT_NE(source.Alloc(37, 0), nullptr);
+      // (allocation + 16) rounded down to 16: 1 to 16 bytes in.
+      EXPECT_EQ(address(source.Ptr()) - address(ShiftedHeap::last), sourceShift == 0 ? 16u : 16u - sourceShift);
+      for (int i = 0; i < 37; ++i) source.Ptr()[i] = static_cast<unsigned char>(200 - i);
 
-        ShiftedHeap::shift = targetShift;
-        const MemoryBlock copy(source);
-        MemoryBlock assigned;
-        ASSERT_NE(assigned.Alloc(5, 0x11), nullptr);
-        assigned = source;
-        for (const MemoryBlock* target : {&copy, static_cast<const MemoryBlock*>(&assigned)}) {
-          EXPECT_EQ(target->GetSize(), 37);
-          EXPECT_NE(target->Ptr(), source.Ptr());
-          EXPECT_EQ(address(target->Ptr()) % 16, 0u);
-          EXPECT_EQ(std::memcmp(target->Ptr(), source.Ptr(), 37), 0);
-        }
-        unsigned char* const before = source.Ptr();
-        const MemoryBlock& alias = source;
-        source = alias;  // self-assignment changes nothing
-        EXPECT_EQ(source.Ptr(), before);
-        EXPECT_EQ(source.GetSize(), 37);
-        EXPECT_EQ(source.Ptr()[3], 197);
+      ShiftedHeap::shift = targetShift;
+      const MemoryBlock copy(source);
+      MemoryBlock assigned;
+      ASSERT_NE(assigned.Alloc(5, 0x11), nullptr);
+      assigned = source;
+      for (const MemoryBlock* target : {&copy, static_cast<const MemoryBlock*>(&assigned)}) {
+        EXPECT_EQ(target->GetSize(), 37);
+        EXPECT_NE(target->Ptr(), source.Ptr());
+        EXPECT_EQ(address(target->Ptr()) % 16, 0u);
+        EXPECT_EQ(std::memcmp(target->Ptr(), source.Ptr(), 37), 0);
       }
+      unsigned char* const before = source.Ptr();
+      const MemoryBlock& alias = source;
+      source = alias;  // self-assignment changes nothing
+      EXPECT_EQ(source.Ptr(), before);
+      EXPECT_EQ(source.GetSize(), 37);
+      EXPECT_EQ(source.Ptr()[3], 197);
     }
   }
-  restoreHeap();
   EXPECT_TRUE(m_sink.messages.empty());
 }
 
