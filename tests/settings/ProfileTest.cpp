@@ -52,10 +52,7 @@ Tree dumpAll() {
 std::wstring keyPath(const std::wstring& section) { return std::wstring(kRoot) + L"\\" + section; }
 
 bool keyExists(const std::wstring& section) {
-  HKEY key = nullptr;
-  if (reg::regOpenKeyEx(reg::currentUserKey(), keyPath(section).c_str(), reg::kKeyRead, &key) != 0) return false;
-  reg::regCloseKey(key);
-  return true;
+  return dumpAll().count(reg::foldRegistryName(keyPath(section)) + L"\\") != 0;
 }
 
 // Stores a value of any type directly, bypassing the writers.
@@ -98,38 +95,30 @@ TEST_F(ProfileTest, ReadersFallBackToTheirDefaults) {
   rawSet(L"S", L"Multi", reg::kRegMultiSz, Bytes{'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0});
   rawSet(L"S", L"Expand", reg::kRegExpandSz, reg::registryTextBytes(L"%HOME%\\x"));
   rawSet(L"S", L"NoTerminator", reg::kRegSz, Bytes{'o', 0, 'k', 0});
-
-  struct TextCase {
+  struct Case {
+    const wchar_t* section;
     const wchar_t* entry;
-    const wchar_t* def;
-    std::wstring expected;
-  } texts[] = {
-      {L"Empty", L"def", L"def"},  // an empty text reads as the default
-      {L"Empty", nullptr, L""},          {L"Missing", L"def", L"def"},
-      {L"Missing", nullptr, L""},        {L"Int", L"def", L"def"},  // not text
-      {L"Text", L"def", L"12"},          {L"TEXT", nullptr, L"12"},
-      {L"Multi", L"def", L"a"},           // the first string only
-      {L"Expand", L"def", L"%HOME%\\x"},  // not expanded
-      {L"NoTerminator", L"def", L"ok"},
+    std::wstring text;
+    int integer;
+  } cases[] = {
+      {L"S", L"Empty", L"def", 77},  // an empty text reads as the default
+      {L"S", L"Missing", L"def", 77},      {L"NoSuchSection", L"Text", L"def", 77},
+      {L"S", L"Text", L"12", 77},  // text, even numeric, is no integer
+      {L"S", L"TEXT", L"12", 77},  // names ignore case
+      {L"S", L"Int", L"def", -5},          {L"S", L"Short", L"def", 77},
+      {L"S", L"Long", L"def", 77},         {L"S", L"IntAsBinary", L"def", 77},
+      {L"S", L"Multi", L"a", 77},           // the first string only
+      {L"S", L"Expand", L"%HOME%\\x", 77},  // not expanded
+      {L"S", L"NoTerminator", L"ok", 77},
   };
-  for (const TextCase& c : texts) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(mox::platform::wideToUtf8(c.entry));
-    EXPECT_EQ(mox_utils::GetProfileStringW(L"S", c.entry, c.def), c.expected);
+    EXPECT_EQ(mox_utils::GetProfileStringW(c.section, c.entry, L"def"), c.text);
+    EXPECT_EQ(mox_utils::GetProfileIntW(c.section, c.entry, 77), c.integer);
   }
-  EXPECT_EQ(mox_utils::GetProfileStringW(L"NoSuchSection", L"Text", L"def"), L"def");
-
-  struct IntCase {
-    const wchar_t* entry;
-    int expected;
-  } ints[] = {
-      {L"Int", -5},   {L"Text", 77},  // text, even numeric, is no integer
-      {L"Short", 77}, {L"Long", 77}, {L"IntAsBinary", 77}, {L"Missing", 77},
-  };
-  for (const IntCase& c : ints) {
-    SCOPED_TRACE(mox::platform::wideToUtf8(c.entry));
-    EXPECT_EQ(mox_utils::GetProfileIntW(L"S", c.entry, 77), c.expected);
-  }
-  EXPECT_EQ(mox_utils::GetProfileIntW(L"NoSuchSection", L"Int", 77), 77);
+  // A null default reads as the empty text.
+  EXPECT_EQ(mox_utils::GetProfileStringW(L"S", L"Empty", nullptr), L"");
+  EXPECT_EQ(mox_utils::GetProfileStringW(L"S", L"Missing", nullptr), L"");
 }
 
 TEST_F(ProfileTest, BinaryValuesComeBackInNewBlocks) {
@@ -305,6 +294,8 @@ TEST_F(ProfileTest, CopySkipsWhatExceedsItsBuffers) {
 TEST_F(ProfileTest, TwoProcessesWriteAtOnceAndNothingIsLost) {
   constexpr int kProcesses = 3;
   constexpr int kValues = 60;
+  auto entry = [](int p, int i) { return L"p" + std::to_wstring(p) + L"_" + std::to_wstring(i); };
+  auto section = [](int p) { return L"Shared\\P" + std::to_wstring(p); };
   // Each child opens the hive itself (nothing is open here before the fork).
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
@@ -313,10 +304,9 @@ TEST_F(ProfileTest, TwoProcessesWriteAtOnceAndNothingIsLost) {
     if (pid == 0) {
       int failures = 0;
       for (int i = 0; i < kValues; ++i) {
-        const std::wstring entry = L"p" + std::to_wstring(p) + L"_" + std::to_wstring(i);
-        mox_utils::WriteProfileInt(L"Shared", entry.c_str(), p * 1000 + i);
-        mox_utils::WriteProfileStringW((L"Shared\\P" + std::to_wstring(p)).c_str(), L"last", entry.c_str());
-        if (mox_utils::GetProfileIntW(L"Shared", entry.c_str(), -1) != p * 1000 + i) ++failures;
+        mox_utils::WriteProfileInt(L"Shared", entry(p, i).c_str(), p * 1000 + i);
+        mox_utils::WriteProfileStringW(section(p).c_str(), L"last", entry(p, i).c_str());
+        if (mox_utils::GetProfileIntW(L"Shared", entry(p, i).c_str(), -1) != p * 1000 + i) ++failures;
       }
       ::_exit(failures == 0 ? 0 : 1);
     }
@@ -329,11 +319,9 @@ TEST_F(ProfileTest, TwoProcessesWriteAtOnceAndNothingIsLost) {
   }
   for (int p = 0; p < kProcesses; ++p) {
     for (int i = 0; i < kValues; ++i) {
-      const std::wstring entry = L"p" + std::to_wstring(p) + L"_" + std::to_wstring(i);
-      ASSERT_EQ(mox_utils::GetProfileIntW(L"Shared", entry.c_str(), -1), p * 1000 + i);
+      ASSERT_EQ(mox_utils::GetProfileIntW(L"Shared", entry(p, i).c_str(), -1), p * 1000 + i);
     }
-    EXPECT_EQ(mox_utils::GetProfileStringW((L"Shared\\P" + std::to_wstring(p)).c_str(), L"last", L""),
-              L"p" + std::to_wstring(p) + L"_" + std::to_wstring(kValues - 1));
+    EXPECT_EQ(mox_utils::GetProfileStringW(section(p).c_str(), L"last", L""), entry(p, kValues - 1));
   }
 }
 
