@@ -83,13 +83,10 @@ TEST(mox_utilsTextTest, RemoveCharsDropsEveryOccurrence) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    char buffer[32];
-    std::memset(buffer, '#', sizeof buffer);
-    std::strcpy(buffer, c.text);
-    const std::size_t length = std::strlen(c.text);
-    EXPECT_TRUE(mox_utils::removeChars(buffer, c.c));
-    EXPECT_STREQ(buffer, c.expected);
-    EXPECT_EQ(buffer[length + 1], '#');  // nothing written past the original text
+    std::string buffer = std::string(c.text) + '\0' + "####";
+    EXPECT_TRUE(mox_utils::removeChars(&buffer[0], c.c));
+    EXPECT_STREQ(buffer.c_str(), c.expected);
+    EXPECT_EQ(buffer.substr(std::strlen(c.text) + 1), "####");  // nothing written past the original text
   }
 }
 
