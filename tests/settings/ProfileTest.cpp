@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,10 +66,6 @@ std::pair<DWORD, Bytes> rawGet(const std::wstring& section, const wchar_t* entry
   return it == tree.end() ? std::make_pair(reg::kRegNone, Bytes()) : it->second;
 }
 
-Bytes le32(DWORD v) {
-  return Bytes{static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
-}
-
 using ProfileTest = mox::test::ScratchHive;
 
 TEST_F(ProfileTest, TextIsStoredAsTerminatedUtf16) {
@@ -81,68 +78,61 @@ TEST_F(ProfileTest, TextIsStoredAsTerminatedUtf16) {
   EXPECT_EQ(rawGet(L"Display", L"Title").second, (Bytes{0, 0}));
 }
 
-TEST_F(ProfileTest, ReadersFallBackToTheirDefaults) {
+// Every stored value read by all three readers: each takes only its own
+// kind, and falls back to its default (or null and 0) for anything else.
+TEST_F(ProfileTest, ReadersTakeTheirOwnKindOnly) {
+  Bytes big(4000, 0);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
   mox_utils::WriteProfileStringW(L"S", L"Empty", L"");
   mox_utils::WriteProfileStringW(L"S", L"Text", L"12");
   mox_utils::WriteProfileInt(L"S", L"Int", -5);
+  EXPECT_EQ(mox_utils::WriteProfileBinary(L"S", L"Big", big.data(), static_cast<unsigned>(big.size())), 0);
+  EXPECT_EQ(mox_utils::WriteProfileBinary(L"S", L"NoBytes", nullptr, 0), 0);
   rawSet(L"S", L"Short", reg::kRegDword, Bytes{1, 0});
   rawSet(L"S", L"Long", reg::kRegDword, Bytes{1, 0, 0, 0, 0, 0, 0, 0});
-  rawSet(L"S", L"IntAsBinary", reg::kRegBinary, le32(9));
+  rawSet(L"S", L"IntAsBinary", reg::kRegBinary, Bytes{9, 0, 0, 0});
   rawSet(L"S", L"Multi", reg::kRegMultiSz, Bytes{'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0});
   rawSet(L"S", L"Expand", reg::kRegExpandSz, reg::registryTextBytes(L"%HOME%\\x"));
   rawSet(L"S", L"NoTerminator", reg::kRegSz, Bytes{'o', 0, 'k', 0});
+  const std::optional<Bytes> none;
   struct Case {
     const wchar_t* section;
     const wchar_t* entry;
     std::wstring text;
     int integer;
+    std::optional<Bytes> binary;
   } cases[] = {
-      {L"S", L"Empty", L"def", 77},  // an empty text reads as the default
-      {L"S", L"Missing", L"def", 77},      {L"NoSuchSection", L"Text", L"def", 77},
-      {L"S", L"Text", L"12", 77},  // text, even numeric, is no integer
-      {L"S", L"TEXT", L"12", 77},  // names ignore case
-      {L"S", L"Int", L"def", -5},          {L"S", L"Short", L"def", 77},
-      {L"S", L"Long", L"def", 77},         {L"S", L"IntAsBinary", L"def", 77},
-      {L"S", L"Multi", L"a", 77},           // the first string only
-      {L"S", L"Expand", L"%HOME%\\x", 77},  // not expanded
-      {L"S", L"NoTerminator", L"ok", 77},
+      {L"S", L"Empty", L"def", 77, none},  // an empty text reads as the default
+      {L"S", L"Missing", L"def", 77, none},
+      {L"NoSuchSection", L"Text", L"def", 77, none},
+      {L"S", L"Text", L"12", 77, none},  // text, even numeric, is no integer
+      {L"S", L"TEXT", L"12", 77, none},  // names ignore case
+      {L"S", L"Int", L"def", -5, none},
+      {L"S", L"Short", L"def", 77, none},
+      {L"S", L"Long", L"def", 77, none},
+      {L"S", L"IntAsBinary", L"def", 77, Bytes{9, 0, 0, 0}},
+      {L"S", L"Big", L"def", 77, big},
+      {L"S", L"NoBytes", L"def", 77, Bytes()},    // still a new block, to delete[]
+      {L"S", L"Multi", L"a", 77, none},           // the first string only
+      {L"S", L"Expand", L"%HOME%\\x", 77, none},  // not expanded
+      {L"S", L"NoTerminator", L"ok", 77, none},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(mox::platform::wideToUtf8(c.entry));
     EXPECT_EQ(mox_utils::GetProfileStringW(c.section, c.entry, L"def"), c.text);
     EXPECT_EQ(mox_utils::GetProfileIntW(c.section, c.entry, 77), c.integer);
-  }
-  // A null default reads as the empty text.
-  EXPECT_EQ(mox_utils::GetProfileStringW(L"S", L"Empty", nullptr), L"");
-  EXPECT_EQ(mox_utils::GetProfileStringW(L"S", L"Missing", nullptr), L"");
-}
-
-TEST_F(ProfileTest, BinaryValuesComeBackInNewBlocks) {
-  Bytes big(4000, 0);
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
-  EXPECT_EQ(mox_utils::WriteProfileBinary(L"Bin", L"Big", big.data(), static_cast<unsigned>(big.size())), 0);
-  EXPECT_EQ(mox_utils::WriteProfileBinary(L"Bin", L"Empty", nullptr, 0), 0);
-  mox_utils::WriteProfileInt(L"Bin", L"Int", 3);
-
-  // Found values come back in new blocks (also an empty one, to delete[]);
-  // others as null and 0.
-  const struct {
-    const wchar_t* entry;
-    bool found;
-    Bytes expected;
-  } cases[] = {{L"Big", true, big}, {L"Empty", true, Bytes()}, {L"Int", false, Bytes()}, {L"Missing", false, Bytes()}};
-  unsigned int size = 99;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(mox::platform::wideToUtf8(c.entry));
     unsigned char* data = reinterpret_cast<unsigned char*>(1);
-    size = 99;
-    EXPECT_EQ(mox_utils::GetProfileBinary(L"Bin", c.entry, &data, &size), c.found ? 1 : 0);
-    EXPECT_EQ(data != nullptr, c.found);
-    EXPECT_EQ(data == nullptr ? Bytes() : Bytes(data, size), c.expected);
-    EXPECT_EQ(size, c.expected.size());
+    unsigned int size = 99;
+    EXPECT_EQ(mox_utils::GetProfileBinary(c.section, c.entry, &data, &size), c.binary ? 1 : 0);
+    EXPECT_EQ(data == nullptr ? none : Bytes(data, size), c.binary);
+    EXPECT_EQ(size, c.binary ? c.binary->size() : 0u);
     delete[] data;
   }
-  EXPECT_EQ(mox_utils::GetProfileBinary(L"Bin", L"Big", nullptr, &size), 0);
+  // A null default reads as the empty text; a null block pointer finds nothing.
+  EXPECT_EQ(mox_utils::GetProfileStringW(L"S", L"Empty", nullptr), L"");
+  EXPECT_EQ(mox_utils::GetProfileStringW(L"S", L"Missing", nullptr), L"");
+  unsigned int size = 0;
+  EXPECT_EQ(mox_utils::GetProfileBinary(L"S", L"Big", nullptr, &size), 0);
 }
 
 TEST_F(ProfileTest, FailedWritesLeaveNoStaleValue) {
@@ -179,7 +169,7 @@ TEST_F(ProfileTest, KeyPathsStopAt255Characters) {
   EXPECT_FALSE(keyExists(tooLong));
 
   // Only the text reader has no limit.
-  rawSet(tooLong, L"v", reg::kRegDword, le32(5));
+  rawSet(tooLong, L"v", reg::kRegDword, Bytes{5, 0, 0, 0});
   rawSet(tooLong, L"t", reg::kRegSz, reg::registryTextBytes(L"far"));
   rawSet(tooLong, L"b", reg::kRegBinary, Bytes{1});
   EXPECT_EQ(mox_utils::GetProfileIntW(tooLong.c_str(), L"v", 0), 0);
@@ -252,14 +242,14 @@ TEST_F(ProfileTest, CopyAndRenameReproduceTheWholeTree) {
 TEST_F(ProfileTest, CopySkipsWhatExceedsItsBuffers) {
   const std::wstring name255(255, L'n');
   const std::wstring name256(256, L'n');
-  rawSet(L"Lim\\Src", name255.c_str(), reg::kRegDword, le32(1));
-  rawSet(L"Lim\\Src", name256.c_str(), reg::kRegDword, le32(2));
+  rawSet(L"Lim\\Src", name255.c_str(), reg::kRegDword, Bytes{1, 0, 0, 0});
+  rawSet(L"Lim\\Src", name256.c_str(), reg::kRegDword, Bytes{2, 0, 0, 0});
   rawSet(L"Lim\\Src", L"Data512", reg::kRegBinary, Bytes(512, 0x5A));
   rawSet(L"Lim\\Src", L"Data513", reg::kRegBinary, Bytes(513, 0x5A));
   // A chain of keys whose paths grow past 255 characters: "Software\Quorvane\Doze\Lim\Src" is 30.
   std::wstring chain = L"Lim\\Src";
   for (int i = 0; i < 5; ++i) chain += L"\\" + std::wstring(45, static_cast<wchar_t>(L'a' + i));
-  rawSet(chain, L"deep", reg::kRegDword, le32(3));
+  rawSet(chain, L"deep", reg::kRegDword, Bytes{3, 0, 0, 0});
 
   mox_utils::CopyProfileKey(L"Lim", L"Src", L"Dst", 0);
   const Tree tree = dumpAll();
