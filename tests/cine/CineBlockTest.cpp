@@ -3,21 +3,48 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <thread>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
-#include "cine/CineTestSupport.h"
 #include "mox_utils/cine/Deinterleave.h"
+#include "support/ScratchDir.h"
 
-using cinetest::readBytes;
-using cinetest::ScratchDir;
-using cinetest::stampedFrame;
-using cinetest::writeBytes;
+using mox::test::ScratchDir;
 
 namespace {
 
+using Bytes = std::vector<unsigned char>;
 constexpr unsigned char kGuard = 0xA5;
+
+// A frame whose every byte derives from `id` and its position, so that any
+// mix-up of frames, offsets or partial copies shows.
+Bytes stampedFrame(std::size_t size, int id) {
+  Bytes frame(size);
+  for (std::size_t i = 0; i < size; ++i) frame[i] = static_cast<unsigned char>(id * 31 + i * 7 + (i >> 8));
+  return frame;
+}
+
+Bytes readBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The header of a cine file: three little-endian 32-bit words.
+Bytes header(std::uint32_t lineSize, std::uint32_t numLines, std::uint32_t count) {
+  Bytes bytes;
+  for (std::uint32_t v : {lineSize, numLines, count}) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<unsigned char>(v >> (8 * i)));
+  }
+  return bytes;
+}
+
+// Byte b of line `line` after de-interleaving `in`: word j of line 2p (+1)
+// comes from input word 2j (+1) of line pair p.
+unsigned char deinterleaved(const unsigned char* in, std::size_t words, std::size_t line, std::size_t b) {
+  return in[line / 2 * 4 * words + 4 * (b / 2) + 2 * (line % 2) + b % 2];
+}
 
 void layout(CineBlock& block, unsigned int lineSize, unsigned int numLines, unsigned int maxFrames = 0xFFFFFFFFu) {
   BlockSetup<CineBlock> s = block.SetupFrames();
@@ -29,18 +56,15 @@ void layout(CineBlock& block, unsigned int lineSize, unsigned int numLines, unsi
 
 // A block on caller memory followed by guard bytes that must never change.
 struct GuardedBlock {
-  explicit GuardedBlock(unsigned int size) : memory(size + 64, kGuard), block(memory.data(), size), size(size) {}
-  GuardedBlock(unsigned int size, unsigned int lineSize, unsigned int numLines, unsigned int maxFrames = 0xFFFFFFFFu)
-      : GuardedBlock(size) {
-    setup(lineSize, numLines, maxFrames);
-  }
-  void setup(unsigned int lineSize, unsigned int numLines, unsigned int maxFrames = 0xFFFFFFFFu) {
+  GuardedBlock(unsigned int size, unsigned int lineSize = 0, unsigned int numLines = 0,
+               unsigned int maxFrames = 0xFFFFFFFFu)
+      : memory(size + 64, kGuard), block(memory.data(), size), size(size) {
     layout(block, lineSize, numLines, maxFrames);
   }
   bool guardIntact() const {
     return std::all_of(memory.begin() + size, memory.end(), [](unsigned char b) { return b == kGuard; });
   }
-  std::vector<unsigned char> memory;
+  Bytes memory;
   CineBlock block;
   unsigned int size;
 };
@@ -119,7 +143,7 @@ TEST(CineBlockTest, WrongSizeIsRefusedAndChangesNothing) {
   EXPECT_EQ(g.block.GetFrame(1).GetID(), -1);
 }
 
-TEST(CineBlockTest, FullRingDropsTheOldestFrame) {
+TEST(CineBlockTest, FullRingDropsTheOldestFrameAndCountsFromTheOldestId) {
   GuardedBlock g(1000, 10, 10);  // 9 slots of 100 bytes
   // Many turns of the ring later the last eight frames are there, in order,
   // each with its own data and extra value.
@@ -127,18 +151,13 @@ TEST(CineBlockTest, FullRingDropsTheOldestFrame) {
   EXPECT_EQ(storedIds(g.block), std::vector<int>({32, 33, 34, 35, 36, 37, 38, 39}));
   for (unsigned int i = 0; i < 8; ++i) {
     const CineBlock::Frame frame = g.block.GetFrame(i);
-    EXPECT_TRUE(frame.IsValid());
     EXPECT_EQ(frame.GetExtra(), frame.GetID() + 100);
     EXPECT_TRUE(frameHoldsStamp(frame, 100)) << "index " << i;
   }
   EXPECT_FALSE(g.block.GetFrame(8).IsValid());  // the empty slot after the newest
   EXPECT_EQ(g.block.GetFrame(9).GetData(), nullptr);
   EXPECT_TRUE(g.guardIntact());
-}
-
-TEST(CineBlockTest, FrameCountTrustsAnOldestIdAboveZero) {
-  GuardedBlock g(1000, 10, 10);
-  writeStamped(g.block, 0);
+  // An oldest ID above 0 is taken to mean a full ring.
   g.block.Erase();
   EXPECT_EQ(g.block.GetFrameCount(), 0);
   for (int id = 5; id <= 7; ++id) writeStamped(g.block, id);
@@ -146,25 +165,35 @@ TEST(CineBlockTest, FrameCountTrustsAnOldestIdAboveZero) {
   EXPECT_EQ(g.block.GetNumValidFrames(), 3);
 }
 
-TEST(CineBlockTest, CursorStopsAtBothEndsOfTheStoredFrames) {
+TEST(CineBlockTest, CursorStaysOnTheStoredFramesAndFollowsItsFrame) {
   GuardedBlock g(1000, 10, 10);
   for (int id = 0; id < 3; ++id) writeStamped(g.block, id);
-  EXPECT_EQ(g.block.Increment(10), 3);
-  EXPECT_EQ(g.block.GetIndex(), 3);
-  EXPECT_FALSE(g.block.GetCurrentFrame().IsValid());
-  EXPECT_EQ(g.block.Increment(1), 0);
-  EXPECT_EQ(g.block.Decrement(10), 3);
-  EXPECT_EQ(g.block.GetIndex(), 0);
-  EXPECT_EQ(g.block.Decrement(1), 0);
-  EXPECT_EQ(g.block.Increment(0), 0);
-  EXPECT_EQ(g.block.Increment(-1), 0);
-  EXPECT_EQ(g.block.Increment(2), 2);
+  struct Step {
+    bool forward;
+    int count, moved, index;
+  } steps[] = {{true, 10, 3, 3}, {true, 1, 0, 3},  {false, 10, 3, 0}, {false, 1, 0, 0},
+               {true, 0, 0, 0},  {true, -1, 0, 0}, {false, -1, 0, 0}, {true, 2, 2, 2}};
+  for (const Step& s : steps) {
+    SCOPED_TRACE(testing::Message() << (s.forward ? "+" : "-") << s.count << " from " << g.block.GetIndex());
+    EXPECT_EQ(s.forward ? g.block.Increment(s.count) : g.block.Decrement(s.count), s.moved);
+    EXPECT_EQ(g.block.GetIndex(), s.index);
+  }
   EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 2);
   EXPECT_EQ(g.block.GetCurrentData(), g.block.GetData(2));
 
-  // On a full ring that has wrapped, the cursor still cannot leave the run.
-  for (int id = 3; id < 20; ++id) writeStamped(g.block, id);
+  // When the oldest frame is dropped the cursor keeps to its frame, or to
+  // the new oldest one.
+  for (int id = 3; id < 8; ++id) writeStamped(g.block, id);
+  ASSERT_TRUE(g.block.SetFrame(4));
+  writeStamped(g.block, 8);
+  EXPECT_EQ(g.block.GetIndex(), 3);
+  EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 4);
   ASSERT_TRUE(g.block.SetFrame(0));
+  writeStamped(g.block, 9);
+  EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 2);
+
+  // On a full ring that has wrapped, the cursor still cannot leave the run.
+  for (int id = 10; id < 20; ++id) writeStamped(g.block, id);
   EXPECT_EQ(g.block.Decrement(5), 0);
   EXPECT_EQ(g.block.Increment(100), 8);
   EXPECT_EQ(g.block.Decrement(100), 8);
@@ -176,27 +205,14 @@ TEST(CineBlockTest, CursorStopsAtBothEndsOfTheStoredFrames) {
   EXPECT_EQ(g.block.GetIndex(), 8);
 }
 
-TEST(CineBlockTest, CursorFollowsItsFrameWhenTheOldestIsDropped) {
-  GuardedBlock g(1000, 10, 10);
-  for (int id = 0; id < 8; ++id) writeStamped(g.block, id);
-  ASSERT_TRUE(g.block.SetFrame(4));
-  writeStamped(g.block, 8);
-  EXPECT_EQ(g.block.GetIndex(), 3);
-  EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 4);
-  ASSERT_TRUE(g.block.SetFrame(0));
-  writeStamped(g.block, 9);
-  EXPECT_EQ(g.block.GetIndex(), 0);
-  EXPECT_EQ(g.block.GetCurrentFrame().GetID(), 2);
-}
-
 TEST(CineBlockTest, ReapplyingTheLayoutKeepsFramesAndAnotherEmptiesTheRing) {
   GuardedBlock g(1000, 10, 10);
   for (int id = 0; id < 3; ++id) writeStamped(g.block, id);
   g.block.SetFrame(2);
-  g.setup(10, 10);
+  layout(g.block, 10, 10);
   EXPECT_EQ(storedIds(g.block), std::vector<int>({0, 1, 2}));
   EXPECT_EQ(g.block.GetIndex(), 2);
-  g.setup(10, 5);
+  layout(g.block, 10, 5);
   EXPECT_EQ(g.block.GetFrameCount(), 0);
   EXPECT_EQ(g.block.GetIndex(), 0);
   EXPECT_EQ(g.block.GetMaxFrames(), 1000u / 54 - 1);
@@ -210,7 +226,7 @@ TEST(CineBlockTest, MlaLeavesUnpairedBytesAlone) {
     SCOPED_TRACE(testing::Message() << c.lineSize << "x" << c.numLines);
     const unsigned int f = c.lineSize * c.numLines;
     GuardedBlock g(4 * (f + 4), c.lineSize, c.numLines);
-    std::vector<unsigned char> before(f, 0xEE);
+    Bytes before(f, 0xEE);
     g.block.WriteFrame(before.data(), f, 0, 0, false);
     g.block.Erase();  // the write slot is 0 again; the old bytes stay
     const auto input = stampedFrame(f, 3);
@@ -220,11 +236,8 @@ TEST(CineBlockTest, MlaLeavesUnpairedBytesAlone) {
     const unsigned int words = c.lineSize / 2;
     for (unsigned int line = 0; line < c.numLines; ++line) {
       for (unsigned int b = 0; b < c.lineSize; ++b) {
-        const unsigned int pair = line / 2;
-        const bool paired = pair < c.numLines / 2 && b < 2 * words;
-        // Byte b of word j of line 2p (+1) came from input word 2j (+1) of pair p.
-        const unsigned char want =
-            paired ? input[pair * 4 * words + 4 * (b / 2) + 2 * (line % 2) + b % 2] : static_cast<unsigned char>(0xEE);
+        const bool paired = line / 2 < c.numLines / 2 && b < 2 * words;
+        const unsigned char want = paired ? deinterleaved(input.data(), words, line, b) : 0xEE;
         ASSERT_EQ(stored[line * c.lineSize + b], want) << "line " << line << " byte " << b;
       }
     }
@@ -244,16 +257,14 @@ TEST(CineBlockTest, EveryDeinterleavePathMatchesTheDefinition) {
       for (std::size_t gap : {0, 1, 5}) {
         SCOPED_TRACE(testing::Message() << path.name << " words " << words << " gap " << gap);
         const std::size_t pairs = 5, stride = 2 * words + gap;
-        std::vector<unsigned char> in(1 + pairs * 4 * words);
+        Bytes in(1 + pairs * 4 * words);
         for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<unsigned char>(i * 13 + (i >> 9));
-        std::vector<unsigned char> out(3 + 2 * pairs * stride + 16, 0x5A);
+        Bytes out(3 + 2 * pairs * stride + 16, 0x5A);
         path.fn(in.data() + 1, out.data() + 3, words, stride, pairs);
         for (std::size_t line = 0; line < 2 * pairs; ++line) {
-          const unsigned char* got = out.data() + 3 + line * stride;
           for (std::size_t b = 0; b < stride; ++b) {
-            const unsigned char want =
-                b < 2 * words ? in[1 + line / 2 * 4 * words + 4 * (b / 2) + 2 * (line % 2) + b % 2] : 0x5A;
-            ASSERT_EQ(got[b], want) << "line " << line << " byte " << b;
+            const unsigned char want = b < 2 * words ? deinterleaved(in.data() + 1, words, line, b) : 0x5A;
+            ASSERT_EQ(out[3 + line * stride + b], want) << "line " << line << " byte " << b;
           }
         }
         EXPECT_TRUE(std::all_of(out.end() - 16, out.end(), [](unsigned char v) { return v == 0x5A; }));
@@ -262,7 +273,7 @@ TEST(CineBlockTest, EveryDeinterleavePathMatchesTheDefinition) {
   }
 }
 
-TEST(CineBlockTest, CopiesARangeOfAnotherBlockAcrossItsWrap) {
+TEST(CineBlockTest, CopiesARangeOfAnotherBlockAcrossItsWrapOrRefuses) {
   GuardedBlock source(1000, 10, 10);  // 9 slots
   for (int id = 0; id < 13; ++id) writeStamped(source.block, id, static_cast<short>(-id));
   // Logical 0 ... 7 hold IDs 5 ... 12 and wrap around the end of the slots.
@@ -293,18 +304,16 @@ TEST(CineBlockTest, CopiesARangeOfAnotherBlockAcrossItsWrap) {
     EXPECT_FALSE(target.block.GetFrame(static_cast<unsigned int>(c.last - c.first + 1)).IsValid());
     EXPECT_TRUE(target.guardIntact());
   }
-}
 
-TEST(CineBlockTest, RefusesImpossibleRangeCopies) {
-  GuardedBlock source(1000, 10, 10);
-  writeStamped(source.block, 0);
+  // Impossible copies are refused; only one that fails for want of room has
+  // taken over the geometry first.
   GuardedBlock target(1000);
   EXPECT_FALSE(target.block.SetupFrames(nullptr, 0, 0));
   EXPECT_FALSE(target.block.SetupFrames(&source.block, 2, 1));
   EXPECT_FALSE(target.block.SetupFrames(&source.block, 0, 9));
   EXPECT_FALSE(target.block.SetupFrames(&target.block, 0, 0));
-  EXPECT_EQ(target.block.GetLineSize(), 0u);  // nothing was taken over
-  GuardedBlock tiny(103);
+  EXPECT_EQ(target.block.GetLineSize(), 0u);
+  GuardedBlock tiny(103);  // not one slot
   EXPECT_FALSE(tiny.block.SetupFrames(&source.block, 0, 0));
   EXPECT_EQ(tiny.block.GetLineSize(), 10u);
   CineBlock noMemory(nullptr, 1000);
@@ -317,10 +326,9 @@ TEST(CineBlockTest, SavesTheStoredFramesOldestFirstInTheDocumentedFormat) {
   ScratchDir dir;
   GuardedBlock g(1000, 6, 4, 9);  // room for 35 slots of 24 bytes, capped at 9
   for (int id = 0; id < 12; ++id) writeStamped(g.block, id, static_cast<short>(0x1234 - id));
-  const auto path = dir / "wrapped.cine";
-  g.block.Save(path.wstring().c_str());
+  g.block.Save(dir.wide("wrapped.cine").c_str());
 
-  std::vector<unsigned char> expected = {6, 0, 0, 0, 4, 0, 0, 0, 8, 0, 0, 0};
+  Bytes expected = header(6, 4, 8);
   for (int id = 4; id < 12; ++id) {
     const int extra = 0x1234 - id;
     expected.insert(expected.end(), {static_cast<unsigned char>(id), 0, static_cast<unsigned char>(extra & 0xFF),
@@ -330,59 +338,25 @@ TEST(CineBlockTest, SavesTheStoredFramesOldestFirstInTheDocumentedFormat) {
     const auto frame = stampedFrame(24, id);
     expected.insert(expected.end(), frame.begin(), frame.end());
   }
-  EXPECT_EQ(readBytes(path), expected);
-
-  // Loaded (frames are checked with truncated files below) and saved again,
-  // the file is the same to the byte.
-  std::unique_ptr<CineBlock> loaded(CineBlock::Load(path.wstring().c_str()));
-  ASSERT_NE(loaded, nullptr);
-  EXPECT_EQ(loaded->GetSize(), (24u + 4u) * 9u);
-  const auto again = dir / "again.cine";
-  loaded->Save(again.wstring().c_str());
-  EXPECT_EQ(readBytes(again), expected);
+  EXPECT_EQ(readBytes(dir / "wrapped.cine"), expected);
 }
 
-TEST(CineBlockTest, EmptyBlockSavesAHeaderThatDoesNotLoad) {
+// A block without frames saves the header alone; one without memory saves
+// nothing at all.
+TEST(CineBlockTest, EmptyBlocksSaveAHeaderOnly) {
   ScratchDir dir;
   GuardedBlock g(1000, 10, 10);
-  const auto path = dir / "empty.cine";
-  g.block.Save(path.wstring().c_str());
-  EXPECT_EQ(readBytes(path), std::vector<unsigned char>({10, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(CineBlock::Load(path.wstring().c_str()), nullptr);
-}
-
-TEST(CineBlockTest, FailedSaveLeavesNothingBehind) {
-  ScratchDir dir;
-  GuardedBlock g(1000, 10, 10);
-  writeStamped(g.block, 0);
-  // Into a missing directory, and over a directory.
-  g.block.Save((dir / "missing" / "x.cine").wstring().c_str());
-  std::filesystem::create_directory(dir / "taken.cine");
-  g.block.Save((dir / "taken.cine").wstring().c_str());
-  std::vector<std::string> left;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
-  EXPECT_EQ(left, std::vector<std::string>({"taken.cine"}));
-  EXPECT_TRUE(std::filesystem::is_empty(dir / "taken.cine"));
-  // A block without memory writes nothing at all.
+  g.block.Save(dir.wide("empty.cine").c_str());
+  EXPECT_EQ(readBytes(dir / "empty.cine"), header(10, 10, 0));
   CineBlock noMemory(nullptr, 0);
-  noMemory.Save((dir / "none.cine").wstring().c_str());
+  noMemory.Save(dir.wide("none.cine").c_str());
   EXPECT_FALSE(std::filesystem::exists(dir / "none.cine"));
 }
 
 TEST(CineBlockTest, LoadRefusesWhatIsNotACineFile) {
-  ScratchDir dir;
-  auto header = [](std::uint32_t lineSize, std::uint32_t numLines, std::uint32_t count) {
-    std::vector<unsigned char> bytes(12);
-    for (int i = 0; i < 4; ++i) {
-      bytes[i] = static_cast<unsigned char>(lineSize >> (8 * i));
-      bytes[4 + i] = static_cast<unsigned char>(numLines >> (8 * i));
-      bytes[8 + i] = static_cast<unsigned char>(count >> (8 * i));
-    }
-    return bytes;
-  };
   struct Case {
     const char* name;
-    std::vector<unsigned char> bytes;
+    Bytes bytes;
   } cases[] = {
       {"empty", {}},
       {"short header", {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0}},
@@ -396,13 +370,11 @@ TEST(CineBlockTest, LoadRefusesWhatIsNotACineFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto path = dir / "bad.cine";
-    writeBytes(path, c.bytes);
-    EXPECT_EQ(CineBlock::Load(path.wstring().c_str()), nullptr);
     EXPECT_EQ(CineBlock::Load(c.bytes.data(), c.bytes.size()), nullptr);
   }
+  ScratchDir dir;
   EXPECT_EQ(CineBlock::Load(dir.path().wstring().c_str()), nullptr);
-  EXPECT_EQ(CineBlock::Load((dir / "missing.cine").wstring().c_str()), nullptr);
+  EXPECT_EQ(CineBlock::Load(dir.wide("missing.cine").c_str()), nullptr);
   EXPECT_EQ(CineBlock::Load(static_cast<const wchar_t*>(nullptr)), nullptr);
   // A cap on the block size refuses what would otherwise load.
   const auto small = header(10, 10, 100);
@@ -411,16 +383,19 @@ TEST(CineBlockTest, LoadRefusesWhatIsNotACineFile) {
   EXPECT_NE(capped, nullptr);
 }
 
-// Every cut of a valid file: the frames wholly in the file load with their
-// records, every other frame is empty and reads as zero bytes.
-TEST(CineBlockTest, TruncatedFilesKeepTheWholeFramesOnly) {
+// Every cut of a saved file, the whole file included: the frames wholly in
+// the file load with their records, every other frame is empty and reads as
+// zero bytes.
+TEST(CineBlockTest, LoadKeepsTheWholeFramesOfTruncatedFiles) {
   GuardedBlock g(1000, 3, 2);
   for (int id = 0; id < 4; ++id) writeStamped(g.block, id, static_cast<short>(id + 50));
   ScratchDir dir;
-  const auto path = dir / "full.cine";
-  g.block.Save(path.wstring().c_str());
-  const auto full = readBytes(path);
+  g.block.Save(dir.wide("full.cine").c_str());
+  const auto full = readBytes(dir / "full.cine");
   ASSERT_EQ(full.size(), 12u + 4u * (4u + 6u));
+  std::unique_ptr<CineBlock> fromFile(CineBlock::Load(dir.wide("full.cine").c_str()));
+  ASSERT_NE(fromFile, nullptr);
+  EXPECT_EQ(storedIds(*fromFile), std::vector<int>({0, 1, 2, 3}));
   for (std::size_t length = 0; length <= full.size(); ++length) {
     SCOPED_TRACE(testing::Message() << "length " << length);
     std::unique_ptr<CineBlock> loaded(CineBlock::Load(full.data(), length));
@@ -443,60 +418,4 @@ TEST(CineBlockTest, TruncatedFilesKeepTheWholeFramesOnly) {
       }
     }
   }
-}
-
-// One writer and two readers share a block under its lock. Each frame
-// carries its ID in every 16-bit word, so a torn or misplaced frame shows.
-TEST(CineBlockTest, ReadersUnderTheLockSeeWholeFrames) {
-  constexpr unsigned int kLineSize = 64, kNumLines = 32, kFrame = kLineSize * kNumLines;
-  CineBlock block((kFrame + 4) * 12);
-  layout(block, kLineSize, kNumLines);
-  constexpr int kFrames = 20000;
-  std::atomic<bool> done{false};
-  std::atomic<int> readersStarted{0};
-  std::atomic<int> mismatches{0};
-
-  std::thread writer([&] {
-    std::vector<unsigned char> frame(kFrame);
-    while (readersStarted < 2) std::this_thread::yield();  // overlap with both readers
-    for (int id = 0; id < kFrames; ++id) {
-      const auto tag = static_cast<std::uint16_t>(id);
-      for (unsigned int w = 0; w < kFrame / 2; ++w) std::memcpy(&frame[2 * w], &tag, 2);
-      CriticalSectionLock lock(block.GetCriticalSection());
-      // ID wraps into the 15 bits a record can hold as valid.
-      block.WriteFrame(frame.data(), kFrame, static_cast<short>(id & 0x7FFF), static_cast<short>(~id), id % 2 == 0);
-    }
-    done = true;
-  });
-  auto reader = [&](bool useCursor) {
-    ++readersStarted;
-    while (!done) {
-      CriticalSectionLock lock(block.GetCriticalSection());
-      const int count = block.GetFrameCount();
-      if (useCursor) block.SetFrame(0);
-      int previous = -1;
-      for (int i = 0; i < count; ++i) {
-        const CineBlock::Frame frame = useCursor ? block.GetCurrentFrame() : block.GetFrame(i);
-        if (useCursor) block.Increment(1);
-        if (!frame.IsValid()) continue;
-        std::uint16_t first;
-        std::memcpy(&first, frame.GetData(), 2);
-        bool whole = first == static_cast<std::uint16_t>(frame.GetID()) &&
-                     frame.GetExtra() == static_cast<short>(~frame.GetID());
-        for (unsigned int w = 1; whole && w < kFrame / 2; ++w)
-          whole = std::memcmp(frame.GetData() + 2 * w, &first, 2) == 0;
-        if (!whole || frame.GetID() <= previous) ++mismatches;
-        previous = frame.GetID();
-      }
-    }
-  };
-  std::thread readerA(reader, false);
-  std::thread readerB(reader, true);
-  writer.join();
-  readerA.join();
-  readerB.join();
-  EXPECT_EQ(mismatches.load(), 0);
-  CriticalSectionLock lock(block.GetCriticalSection());
-  EXPECT_EQ(block.GetFrameCount(), 11);
-  EXPECT_EQ(block.GetFrame(10).GetID(), kFrames - 1);
 }

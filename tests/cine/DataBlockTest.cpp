@@ -169,47 +169,57 @@ struct TwoBlocks {
   DataBlock a, b;
 };
 
+// Within a group, a block whose region holds k times the frames of the
+// smallest gets k times its cine slots; every group from 0 to the highest
+// must get a unit of more than two records.
 TEST(DataBlockTest, CineBlocksOfAGroupSpanTheSameTime) {
+  struct Case {
+    const char* name;
+    int framesB;
+    unsigned int cineA, cineB, groupB;
+    bool ok;
+    unsigned int maxA, maxB;
+  } cases[] = {
+      // unit = min(10000 / 104, 10000 / 312) = 32: caps of 32 and 96 slots.
+      {"ratio 3", 30, 10000, 10000, 0, true, 31, 95},
+      {"a group each", 10, 2000, 2000, 1, true, 18, 18},
+      {"group 1 missing", 10, 2000, 2000, 2, false, 18, 18},
+      {"below one unit", 30, 10400, 300, 0, false, 0, 0},  // no cine block is set up
+      {"two units", 30, 10400, 624, 0, false, 1, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TwoBlocks t(10, c.framesB, c.cineA, c.cineB);
+    t.b.SetGroup(c.groupB);
+    EXPECT_EQ(DataBlock::SetupCineBlocks({&t.a, nullptr, &t.b}, 3000, 7), c.ok);
+    EXPECT_EQ(t.a.GetCineBlock()->GetMaxFrames(), c.maxA);
+    EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), c.maxB);
+  }
+  EXPECT_FALSE(DataBlock::SetupCineBlocks({}, 3000, 0));
+}
+
+TEST(DataBlockTest, CineBlocksTakeTheBasePeriodPerRatioOrTheirOwn) {
   TwoBlocks t(10, 30, 10000, 10000);
-  EXPECT_TRUE(DataBlock::SetupCineBlocks({&t.a, nullptr, &t.b}, 3000, 7));
-  // unit = min(10000 / 104, 10000 / 312) = 32: caps of 32 and 96 slots.
-  EXPECT_EQ(t.a.GetCineBlock()->GetMaxFrames(), 31u);
-  EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), 95u);
+  EXPECT_TRUE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 7));
   EXPECT_EQ(t.a.GetCineBlock()->GetFramePeriod(), 3000u);
   EXPECT_EQ(t.b.GetCineBlock()->GetFramePeriod(), 1000u);
   EXPECT_EQ(t.b.GetCineBlock()->GetCineParam(), 7);
   EXPECT_EQ(t.b.GetCineBlock()->GetLineSize(), 10u);
-}
-
-TEST(DataBlockTest, GroupsAreLaidOutApartAndGapsFail) {
-  TwoBlocks t(10, 10, 2000, 2000);
-  setGeometry(t.b, 10, 10, 2, 5000);                                // group 2, with a frame period of its own
-  EXPECT_FALSE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));  // group 1 is missing
-  EXPECT_EQ(t.a.GetCineBlock()->GetMaxFrames(), 18u);
-  EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), 18u);
+  setGeometry(t.b, 10, 10, 0, 5000);
+  EXPECT_TRUE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
   EXPECT_EQ(t.b.GetCineBlock()->GetFramePeriod(), 5000u);
   EXPECT_EQ(t.b.GetCineBlock()->GetPeriodInfo1(), 11u);
   EXPECT_EQ(t.b.GetCineBlock()->GetPeriodInfo2(), 22u);
-  t.b.SetGroup(1);
-  EXPECT_TRUE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
   // A group number near the top of the range fails without walking to it.
   t.b.SetGroup(0xFFFFFFF0u);
   EXPECT_FALSE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
-  EXPECT_FALSE(DataBlock::SetupCineBlocks({}, 3000, 0));
 }
 
-TEST(DataBlockTest, CineMemoryTooSmallForItsShareFailsTheWholeGroup) {
-  TwoBlocks t(10, 30, 10400, 624);
-  t.b.CreateCineBlock(t.cine.data() + 10400, 300);  // below 3 * 104
-  EXPECT_FALSE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
-  EXPECT_EQ(t.a.GetCineBlock()->GetMaxFrames(), 0u);
-  EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), 0u);
-  // Three units are the least a group may get.
-  t.b.CreateCineBlock(t.cine.data() + 10400, 312 * 2);
-  EXPECT_FALSE(DataBlock::SetupCineBlocks({&t.a, &t.b}, 3000, 0));
-  EXPECT_EQ(t.b.GetCineBlock()->GetMaxFrames(), 5u);
-}
-
+// Copies share the cine block and the mutex, which live until the last copy
+// goes (a second delete or a use after free would show under the address
+// sanitizer). Two threads count under the locks of two copies made after the
+// original is gone: with one mutex no increment is lost (and the thread
+// sanitizer sees no race).
 TEST(DataBlockTest, CopiesShareTheCineBlockAndTheMutexUntilTheLast) {
   std::vector<unsigned char> cineMemory(1000);
   auto original = std::make_unique<DataBlock>();
@@ -221,20 +231,7 @@ TEST(DataBlockTest, CopiesShareTheCineBlockAndTheMutexUntilTheLast) {
   EXPECT_EQ(copy.GetCineBlock(), cine);
   EXPECT_EQ(assigned.GetCineBlock(), cine);
   original.reset();
-  // Still alive for the remaining copies (a second delete or a use after
-  // free would show under the address sanitizer).
   EXPECT_EQ(cine->GetSize(), 1000u);
-  assigned.CreateCineBlock(cineMemory.data(), 500);
-  EXPECT_EQ(copy.GetCineBlock(), cine);
-  EXPECT_EQ(assigned.GetCineBlock()->GetSize(), 500u);
-}
-
-// Two threads count under the lock of two copies of one block: the copies
-// share one mutex, so no increment is lost (and the thread sanitizer sees
-// no race).
-TEST(DataBlockTest, CopiesLockOneMutex) {
-  DataBlock block;
-  DataBlock copy(block);
   long counter = 0;
   auto count = [&counter](DataBlock* user) {
     for (int i = 0; i < 20000; ++i) {
@@ -245,9 +242,12 @@ TEST(DataBlockTest, CopiesLockOneMutex) {
       user->Unlock();
     }
   };
-  std::thread a(count, &block);
-  std::thread b(count, &copy);
+  std::thread a(count, &copy);
+  std::thread b(count, &assigned);
   a.join();
   b.join();
   EXPECT_EQ(counter, 40000);
+  assigned.CreateCineBlock(cineMemory.data(), 500);
+  EXPECT_EQ(copy.GetCineBlock(), cine);
+  EXPECT_EQ(assigned.GetCineBlock()->GetSize(), 500u);
 }

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <string>
 
@@ -65,19 +64,26 @@ struct ShiftedHeap {
   }
 };
 
+void expectMessage(const mox::test::LoggedMessage& m, int line, kelLogger::LogType type, const std::wstring& text) {
+  EXPECT_EQ(m.source, "mox_mem");
+  EXPECT_EQ(m.line, line);
+  EXPECT_EQ(m.type, type);
+  EXPECT_EQ(m.text, text);
+}
+
+// Every test runs on the shifted heap, which must be empty again once the
+// test's blocks are gone.
 class MemoryBlockTest : public testing::Test {
  protected:
   void SetUp() override {
     ShiftedHeap::shift = 0;
     ShiftedHeap::fail = false;
-  }
-  void TearDown() override { EXPECT_TRUE(ShiftedHeap::live.empty()) << "allocations left behind"; }
-
-  void useShiftedHeap() {
     m_previous = mox::detail::setMemoryBlockAllocator({ShiftedHeap::reallocate, ShiftedHeap::release});
   }
-  // Blocks using the shifted heap must be freed before this runs.
-  void restoreHeap() { mox::detail::setMemoryBlockAllocator(m_previous); }
+  void TearDown() override {
+    mox::detail::setMemoryBlockAllocator(m_previous);
+    EXPECT_TRUE(ShiftedHeap::live.empty()) << "allocations left behind";
+  }
 
   RecordingLogSink m_sink;
   ScopedLogSink m_installed{&m_sink};
@@ -103,110 +109,84 @@ TEST_F(MemoryBlockTest, AllocAlignsAndFillsAndClearUsesTheLowByte) {
   EXPECT_TRUE(m_sink.messages.empty());
 }
 
+// Sizes 0 and -5, an empty block assigned over a full one and a copy of an
+// empty block: each leaves an empty block and one warning with its size.
 TEST_F(MemoryBlockTest, InvalidSizesEmptyTheBlockAndWarn) {
   const MemoryBlock empty;
-  const struct {
-    const char* name;
-    int size;
-    std::function<void(MemoryBlock&)> act;
-  } cases[] = {
-      {"size 0", 0, [](MemoryBlock& b) { EXPECT_EQ(b.Alloc(0, 1), nullptr); }},
-      {"negative size", -5, [](MemoryBlock& b) { EXPECT_EQ(b.Alloc(-5, 1), nullptr); }},
-      {"assigned an empty block", 0, [&](MemoryBlock& b) { b = empty; }},
-      {"copy of an empty block", 0,
-       [&](MemoryBlock& b) {
-         const MemoryBlock copy(empty);
-         EXPECT_EQ(copy.Ptr(), nullptr);
-         b.Free();
-       }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    m_sink.messages.clear();
-    MemoryBlock block;
-    ASSERT_NE(block.Alloc(64, 1), nullptr);
-    c.act(block);
-    EXPECT_EQ(block.GetSize(), 0);
-    EXPECT_EQ(block.Ptr(), nullptr);
-    ASSERT_EQ(m_sink.messages.size(), 1u);
-    const auto& m = m_sink.messages[0];
-    EXPECT_EQ(m.source, "mox_mem");
-    EXPECT_EQ(m.line, 109);
-    EXPECT_EQ(m.type, kelLogger::LOG_WARN);
-    EXPECT_EQ(m.text,
-              L"Attempted to allocate a memory block with an invalid size of " + std::to_wstring(c.size) + L" bytes.");
+  MemoryBlock blocks[3];
+  for (MemoryBlock& b : blocks) ASSERT_NE(b.Alloc(64, 1), nullptr);
+  EXPECT_EQ(blocks[0].Alloc(0, 1), nullptr);
+  EXPECT_EQ(blocks[1].Alloc(-5, 1), nullptr);
+  blocks[2] = empty;
+  MemoryBlock copy(empty);
+  for (const MemoryBlock* b : {&blocks[0], &blocks[1], &blocks[2], &copy}) {
+    EXPECT_EQ(b->GetSize(), 0);
+    EXPECT_EQ(b->Ptr(), nullptr);
+  }
+  const int sizes[] = {0, -5, 0, 0};
+  ASSERT_EQ(m_sink.messages.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    expectMessage(
+        m_sink.messages[i], 109, kelLogger::LOG_WARN,
+        L"Attempted to allocate a memory block with an invalid size of " + std::to_wstring(sizes[i]) + L" bytes.");
   }
 }
 
 TEST_F(MemoryBlockTest, FailedAllocationReleasesTheOldBlockAndLogsAnError) {
-  useShiftedHeap();
-  {
-    MemoryBlock block;
-    ASSERT_NE(block.Alloc(32, 1), nullptr);
-    ShiftedHeap::fail = true;
-    EXPECT_EQ(block.Alloc(2000, 1), nullptr);
-    EXPECT_EQ(block.GetSize(), 0);
-    EXPECT_EQ(block.Ptr(), nullptr);
-    EXPECT_TRUE(ShiftedHeap::live.empty());  // the block the failed resize left in place is gone
+  MemoryBlock block;
+  ASSERT_NE(block.Alloc(32, 1), nullptr);
+  ShiftedHeap::fail = true;
+  EXPECT_EQ(block.Alloc(2000, 1), nullptr);
+  EXPECT_EQ(block.GetSize(), 0);
+  EXPECT_EQ(block.Ptr(), nullptr);
+  EXPECT_TRUE(ShiftedHeap::live.empty());  // the block the failed resize left in place is gone
 
-    // A copy whose allocation fails stays empty.
-    ShiftedHeap::fail = false;
-    ASSERT_NE(block.Alloc(8, 3), nullptr);
-    ShiftedHeap::fail = true;
-    const MemoryBlock copy(block);
-    EXPECT_EQ(copy.GetSize(), 0);
-    EXPECT_EQ(copy.Ptr(), nullptr);
-    ShiftedHeap::fail = false;
-  }
-  restoreHeap();
+  // A copy whose allocation fails stays empty.
+  ShiftedHeap::fail = false;
+  ASSERT_NE(block.Alloc(8, 3), nullptr);
+  ShiftedHeap::fail = true;
+  const MemoryBlock copy(block);
+  EXPECT_EQ(copy.GetSize(), 0);
+  EXPECT_EQ(copy.Ptr(), nullptr);
 
   ASSERT_EQ(m_sink.messages.size(), 2u);
-  for (int i = 0; i < 2; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(m_sink.messages[i].source, "mox_mem");
-    EXPECT_EQ(m_sink.messages[i].line, 103);
-    EXPECT_EQ(m_sink.messages[i].type, kelLogger::LOG_ERROR);
-  }
-  EXPECT_EQ(m_sink.messages[0].text, L"Failed to allocate a memory block of size 2000 bytes.");
-  EXPECT_EQ(m_sink.messages[1].text, L"Failed to allocate a memory block of size 8 bytes.");
+  expectMessage(m_sink.messages[0], 103, kelLogger::LOG_ERROR,
+                L"Failed to allocate a memory block of size 2000 bytes.");
+  expectMessage(m_sink.messages[1], 103, kelLogger::LOG_ERROR, L"Failed to allocate a memory block of size 8 bytes.");
 }
 
 // The data pointer sits 1 to 16 bytes into its allocation, depending on the
 // heap's alignment; copies must use each block's own data pointer.
 TEST_F(MemoryBlockTest, CopiesBetweenBlocksAtDifferentOffsets) {
-  useShiftedHeap();
-  {
-    for (std::size_t sourceShift : {0u, 1u, 8u, 15u}) {
-      for (std::size_t targetShift : {0u, 4u, 9u}) {
-        SCOPED_TRACE(testing::Message() << sourceShift << " -> " << targetShift);
-        ShiftedHeap::shift = sourceShift;
-        MemoryBlock source;
-        ASSERT_NE(source.Alloc(37, 0), nullptr);
-        // (allocation + 16) rounded down to 16: 1 to 16 bytes in.
-        EXPECT_EQ(address(source.Ptr()) - address(ShiftedHeap::last), sourceShift == 0 ? 16u : 16u - sourceShift);
-        for (int i = 0; i < 37; ++i) source.Ptr()[i] = static_cast<unsigned char>(200 - i);
+  for (std::size_t sourceShift : {0u, 1u, 8u, 15u}) {
+    for (std::size_t targetShift : {0u, 4u, 9u}) {
+      SCOPED_TRACE(testing::Message() << sourceShift << " -> " << targetShift);
+      ShiftedHeap::shift = sourceShift;
+      MemoryBlock source;
+      ASSERT_NE(source.Alloc(37, 0), nullptr);
+      // (allocation + 16) rounded down to 16: 1 to 16 bytes in.
+      EXPECT_EQ(address(source.Ptr()) - address(ShiftedHeap::last), sourceShift == 0 ? 16u : 16u - sourceShift);
+      for (int i = 0; i < 37; ++i) source.Ptr()[i] = static_cast<unsigned char>(200 - i);
 
-        ShiftedHeap::shift = targetShift;
-        const MemoryBlock copy(source);
-        MemoryBlock assigned;
-        ASSERT_NE(assigned.Alloc(5, 0x11), nullptr);
-        assigned = source;
-        for (const MemoryBlock* target : {&copy, static_cast<const MemoryBlock*>(&assigned)}) {
-          EXPECT_EQ(target->GetSize(), 37);
-          EXPECT_NE(target->Ptr(), source.Ptr());
-          EXPECT_EQ(address(target->Ptr()) % 16, 0u);
-          EXPECT_EQ(std::memcmp(target->Ptr(), source.Ptr(), 37), 0);
-        }
-        unsigned char* const before = source.Ptr();
-        const MemoryBlock& alias = source;
-        source = alias;  // self-assignment changes nothing
-        EXPECT_EQ(source.Ptr(), before);
-        EXPECT_EQ(source.GetSize(), 37);
-        EXPECT_EQ(source.Ptr()[3], 197);
+      ShiftedHeap::shift = targetShift;
+      const MemoryBlock copy(source);
+      MemoryBlock assigned;
+      ASSERT_NE(assigned.Alloc(5, 0x11), nullptr);
+      assigned = source;
+      for (const MemoryBlock* target : {&copy, static_cast<const MemoryBlock*>(&assigned)}) {
+        EXPECT_EQ(target->GetSize(), 37);
+        EXPECT_NE(target->Ptr(), source.Ptr());
+        EXPECT_EQ(address(target->Ptr()) % 16, 0u);
+        EXPECT_EQ(std::memcmp(target->Ptr(), source.Ptr(), 37), 0);
       }
+      unsigned char* const before = source.Ptr();
+      const MemoryBlock& alias = source;
+      source = alias;  // self-assignment changes nothing
+      EXPECT_EQ(source.Ptr(), before);
+      EXPECT_EQ(source.GetSize(), 37);
+      EXPECT_EQ(source.Ptr()[3], 197);
     }
   }
-  restoreHeap();
   EXPECT_TRUE(m_sink.messages.empty());
 }
 

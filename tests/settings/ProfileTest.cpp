@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,9 @@ constexpr wchar_t kRoot[] = L"Software\\Quorvane\\Doze";
 // "path\" -> (0, empty) for every key, read with the registry calls alone.
 using Tree = std::map<std::wstring, std::pair<DWORD, Bytes>>;
 
-void dump(HKEY parent, const std::wstring& path, Tree* tree) {
+void dump(const std::wstring& path, Tree* tree) {
   HKEY key = nullptr;
-  if (reg::regOpenKeyEx(parent, path.c_str(), reg::kKeyRead, &key) != reg::kErrorSuccess) return;
+  if (reg::regOpenKeyEx(reg::currentUserKey(), path.c_str(), reg::kKeyRead, &key) != reg::kErrorSuccess) return;
   (*tree)[reg::foldRegistryName(path) + L"\\"] = {0, Bytes()};
   std::vector<wchar_t> name(reg::kMaxValueNameChars + 1);
   std::vector<BYTE> data(1 << 16);
@@ -34,28 +35,21 @@ void dump(HKEY parent, const std::wstring& path, Tree* tree) {
     if (reg::regEnumValue(key, i, name.data(), &chars, &type, data.data(), &size) != reg::kErrorSuccess) break;
     (*tree)[reg::foldRegistryName(path) + L"|" + std::wstring(name.data(), chars)] = {type, Bytes(data.data(), size)};
   }
-  std::vector<std::wstring> subkeys;
-  for (DWORD i = 0;; ++i) {
-    if (reg::regEnumKey(key, i, name.data(), static_cast<DWORD>(name.size())) != reg::kErrorSuccess) break;
-    subkeys.push_back(name.data());
-  }
+  for (DWORD i = 0; reg::regEnumKey(key, i, name.data(), static_cast<DWORD>(name.size())) == reg::kErrorSuccess; ++i)
+    dump(path + L"\\" + name.data(), tree);
   reg::regCloseKey(key);
-  for (const std::wstring& sub : subkeys) dump(parent, path + L"\\" + sub, tree);
 }
 
 Tree dumpAll() {
   Tree tree;
-  dump(reg::currentUserKey(), kRoot, &tree);
+  dump(kRoot, &tree);
   return tree;
 }
 
 std::wstring keyPath(const std::wstring& section) { return std::wstring(kRoot) + L"\\" + section; }
 
 bool keyExists(const std::wstring& section) {
-  HKEY key = nullptr;
-  if (reg::regOpenKeyEx(reg::currentUserKey(), keyPath(section).c_str(), reg::kKeyRead, &key) != 0) return false;
-  reg::regCloseKey(key);
-  return true;
+  return dumpAll().count(reg::foldRegistryName(keyPath(section)) + L"\\") != 0;
 }
 
 // Stores a value of any type directly, bypassing the writers.
@@ -72,10 +66,6 @@ std::pair<DWORD, Bytes> rawGet(const std::wstring& section, const wchar_t* entry
   return it == tree.end() ? std::make_pair(reg::kRegNone, Bytes()) : it->second;
 }
 
-Bytes le32(DWORD v) {
-  return Bytes{static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
-}
-
 using ProfileTest = mox::test::ScratchHive;
 
 TEST_F(ProfileTest, TextIsStoredAsTerminatedUtf16) {
@@ -88,76 +78,61 @@ TEST_F(ProfileTest, TextIsStoredAsTerminatedUtf16) {
   EXPECT_EQ(rawGet(L"Display", L"Title").second, (Bytes{0, 0}));
 }
 
-TEST_F(ProfileTest, ReadersFallBackToTheirDefaults) {
+// Every stored value read by all three readers: each takes only its own
+// kind, and falls back to its default (or null and 0) for anything else.
+TEST_F(ProfileTest, ReadersTakeTheirOwnKindOnly) {
+  Bytes big(4000, 0);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
   mox_utils::WriteProfileStringW(L"S", L"Empty", L"");
   mox_utils::WriteProfileStringW(L"S", L"Text", L"12");
   mox_utils::WriteProfileInt(L"S", L"Int", -5);
+  EXPECT_EQ(mox_utils::WriteProfileBinary(L"S", L"Big", big.data(), static_cast<unsigned>(big.size())), 0);
+  EXPECT_EQ(mox_utils::WriteProfileBinary(L"S", L"NoBytes", nullptr, 0), 0);
   rawSet(L"S", L"Short", reg::kRegDword, Bytes{1, 0});
   rawSet(L"S", L"Long", reg::kRegDword, Bytes{1, 0, 0, 0, 0, 0, 0, 0});
-  rawSet(L"S", L"IntAsBinary", reg::kRegBinary, le32(9));
+  rawSet(L"S", L"IntAsBinary", reg::kRegBinary, Bytes{9, 0, 0, 0});
   rawSet(L"S", L"Multi", reg::kRegMultiSz, Bytes{'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0});
   rawSet(L"S", L"Expand", reg::kRegExpandSz, reg::registryTextBytes(L"%HOME%\\x"));
   rawSet(L"S", L"NoTerminator", reg::kRegSz, Bytes{'o', 0, 'k', 0});
-
-  struct TextCase {
+  const std::optional<Bytes> none;
+  struct Case {
+    const wchar_t* section;
     const wchar_t* entry;
-    const wchar_t* def;
-    std::wstring expected;
-  } texts[] = {
-      {L"Empty", L"def", L"def"},  // an empty text reads as the default
-      {L"Empty", nullptr, L""},          {L"Missing", L"def", L"def"},
-      {L"Missing", nullptr, L""},        {L"Int", L"def", L"def"},  // not text
-      {L"Text", L"def", L"12"},          {L"TEXT", nullptr, L"12"},
-      {L"Multi", L"def", L"a"},           // the first string only
-      {L"Expand", L"def", L"%HOME%\\x"},  // not expanded
-      {L"NoTerminator", L"def", L"ok"},
+    std::wstring text;
+    int integer;
+    std::optional<Bytes> binary;
+  } cases[] = {
+      {L"S", L"Empty", L"def", 77, none},  // an empty text reads as the default
+      {L"S", L"Missing", L"def", 77, none},
+      {L"NoSuchSection", L"Text", L"def", 77, none},
+      {L"S", L"Text", L"12", 77, none},  // text, even numeric, is no integer
+      {L"S", L"TEXT", L"12", 77, none},  // names ignore case
+      {L"S", L"Int", L"def", -5, none},
+      {L"S", L"Short", L"def", 77, none},
+      {L"S", L"Long", L"def", 77, none},
+      {L"S", L"IntAsBinary", L"def", 77, Bytes{9, 0, 0, 0}},
+      {L"S", L"Big", L"def", 77, big},
+      {L"S", L"NoBytes", L"def", 77, Bytes()},    // still a new block, to delete[]
+      {L"S", L"Multi", L"a", 77, none},           // the first string only
+      {L"S", L"Expand", L"%HOME%\\x", 77, none},  // not expanded
+      {L"S", L"NoTerminator", L"ok", 77, none},
   };
-  for (const TextCase& c : texts) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(mox::platform::wideToUtf8(c.entry));
-    EXPECT_EQ(mox_utils::GetProfileStringW(L"S", c.entry, c.def), c.expected);
-  }
-  EXPECT_EQ(mox_utils::GetProfileStringW(L"NoSuchSection", L"Text", L"def"), L"def");
-
-  struct IntCase {
-    const wchar_t* entry;
-    int expected;
-  } ints[] = {
-      {L"Int", -5},   {L"Text", 77},  // text, even numeric, is no integer
-      {L"Short", 77}, {L"Long", 77}, {L"IntAsBinary", 77}, {L"Missing", 77},
-  };
-  for (const IntCase& c : ints) {
-    SCOPED_TRACE(mox::platform::wideToUtf8(c.entry));
-    EXPECT_EQ(mox_utils::GetProfileIntW(L"S", c.entry, 77), c.expected);
-  }
-  EXPECT_EQ(mox_utils::GetProfileIntW(L"NoSuchSection", L"Int", 77), 77);
-}
-
-TEST_F(ProfileTest, BinaryValuesComeBackInNewBlocks) {
-  Bytes big(4000, 0);
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<BYTE>(i * 7);
-  EXPECT_EQ(mox_utils::WriteProfileBinary(L"Bin", L"Big", big.data(), static_cast<unsigned>(big.size())), 0);
-  EXPECT_EQ(mox_utils::WriteProfileBinary(L"Bin", L"Empty", nullptr, 0), 0);
-  mox_utils::WriteProfileInt(L"Bin", L"Int", 3);
-
-  // Found values come back in new blocks (also an empty one, to delete[]);
-  // others as null and 0.
-  const struct {
-    const wchar_t* entry;
-    bool found;
-    Bytes expected;
-  } cases[] = {{L"Big", true, big}, {L"Empty", true, Bytes()}, {L"Int", false, Bytes()}, {L"Missing", false, Bytes()}};
-  unsigned int size = 99;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(mox::platform::wideToUtf8(c.entry));
+    EXPECT_EQ(mox_utils::GetProfileStringW(c.section, c.entry, L"def"), c.text);
+    EXPECT_EQ(mox_utils::GetProfileIntW(c.section, c.entry, 77), c.integer);
     unsigned char* data = reinterpret_cast<unsigned char*>(1);
-    size = 99;
-    EXPECT_EQ(mox_utils::GetProfileBinary(L"Bin", c.entry, &data, &size), c.found ? 1 : 0);
-    EXPECT_EQ(data != nullptr, c.found);
-    EXPECT_EQ(data == nullptr ? Bytes() : Bytes(data, size), c.expected);
-    EXPECT_EQ(size, c.expected.size());
+    unsigned int size = 99;
+    EXPECT_EQ(mox_utils::GetProfileBinary(c.section, c.entry, &data, &size), c.binary ? 1 : 0);
+    EXPECT_EQ(data == nullptr ? none : Bytes(data, size), c.binary);
+    EXPECT_EQ(size, c.binary ? c.binary->size() : 0u);
     delete[] data;
   }
-  EXPECT_EQ(mox_utils::GetProfileBinary(L"Bin", L"Big", nullptr, &size), 0);
+  // A null default reads as the empty text; a null block pointer finds nothing.
+  EXPECT_EQ(mox_utils::GetProfileStringW(L"S", L"Empty", nullptr), L"");
+  EXPECT_EQ(mox_utils::GetProfileStringW(L"S", L"Missing", nullptr), L"");
+  unsigned int size = 0;
+  EXPECT_EQ(mox_utils::GetProfileBinary(L"S", L"Big", nullptr, &size), 0);
 }
 
 TEST_F(ProfileTest, FailedWritesLeaveNoStaleValue) {
@@ -194,7 +169,7 @@ TEST_F(ProfileTest, KeyPathsStopAt255Characters) {
   EXPECT_FALSE(keyExists(tooLong));
 
   // Only the text reader has no limit.
-  rawSet(tooLong, L"v", reg::kRegDword, le32(5));
+  rawSet(tooLong, L"v", reg::kRegDword, Bytes{5, 0, 0, 0});
   rawSet(tooLong, L"t", reg::kRegSz, reg::registryTextBytes(L"far"));
   rawSet(tooLong, L"b", reg::kRegBinary, Bytes{1});
   EXPECT_EQ(mox_utils::GetProfileIntW(tooLong.c_str(), L"v", 0), 0);
@@ -235,10 +210,20 @@ Tree subtree(const Tree& tree, const std::wstring& from, const std::wstring& to)
   return out;
 }
 
-TEST_F(ProfileTest, CopyReproducesTheWholeTree) {
+TEST_F(ProfileTest, CopyAndRenameReproduceTheWholeTree) {
   const Tree before = buildSource();
   const Tree source = subtree(before, L"Probes\\Src", L"Probes\\Src");
   ASSERT_EQ(source.size(), 12u);  // 5 keys, 7 values
+
+  // Missing sources change nothing; neither do copies onto or into the
+  // source itself, where a copy would feed on itself and the delete would
+  // lose everything.
+  mox_utils::RenameProfileKey(L"Probes", L"Missing", L"Dst");
+  mox_utils::RenameProfileKey(L"NoSuchSection", L"Src", L"Dst");
+  mox_utils::RenameProfileKey(L"Probes", L"Src", L"SRC");
+  mox_utils::RenameProfileKey(L"Probes", L"Src", L"src\\Inner");
+  mox_utils::CopyProfileKey(L"Probes", L"Src\\", L"Src", 1);
+  EXPECT_EQ(dumpAll(), before);
 
   mox_utils::CopyProfileKey(L"Probes", L"Src", L"Copy", 0);
   const Tree after = dumpAll();
@@ -246,46 +231,25 @@ TEST_F(ProfileTest, CopyReproducesTheWholeTree) {
   EXPECT_EQ(subtree(after, L"Probes\\Copy", L"Probes\\Src"), source);
   EXPECT_EQ(after.size(), before.size() + source.size());
 
-  // Moving into a deeper, new place.
-  mox_utils::CopyProfileKey(L"Probes", L"Copy", L"Archive\\Old", 1);
+  // Renaming into a deeper, new place.
+  mox_utils::RenameProfileKey(L"Probes", L"Copy", L"Archive\\Old");
   const Tree moved = dumpAll();
   EXPECT_EQ(subtree(moved, L"Probes\\Archive\\Old", L"Probes\\Src"), source);
   EXPECT_TRUE(subtree(moved, L"Probes\\Copy", L"Probes\\Copy").empty());
-}
-
-TEST_F(ProfileTest, RenameMovesAndMissingSourcesChangeNothing) {
-  const Tree before = buildSource();
-  const Tree source = subtree(before, L"Probes\\Src", L"Probes\\Src");
-
-  mox_utils::RenameProfileKey(L"Probes", L"Missing", L"Dst");
-  EXPECT_EQ(dumpAll(), before);
-  mox_utils::RenameProfileKey(L"NoSuchSection", L"Src", L"Dst");
-  EXPECT_EQ(dumpAll(), before);
-  // Onto itself or into itself: a copy would feed on itself and the delete
-  // would lose everything.
-  mox_utils::RenameProfileKey(L"Probes", L"Src", L"SRC");
-  mox_utils::RenameProfileKey(L"Probes", L"Src", L"src\\Inner");
-  mox_utils::CopyProfileKey(L"Probes", L"Src\\", L"Src", 1);
-  EXPECT_EQ(dumpAll(), before);
-
-  mox_utils::RenameProfileKey(L"Probes", L"Src", L"Renamed");
-  const Tree after = dumpAll();
-  EXPECT_EQ(subtree(after, L"Probes\\Renamed", L"Probes\\Src"), source);
-  EXPECT_TRUE(subtree(after, L"Probes\\Src", L"Probes\\Src").empty());
-  EXPECT_EQ(after.size(), before.size());
+  EXPECT_EQ(moved.size(), after.size() + 1);  // the new key Archive
 }
 
 TEST_F(ProfileTest, CopySkipsWhatExceedsItsBuffers) {
   const std::wstring name255(255, L'n');
   const std::wstring name256(256, L'n');
-  rawSet(L"Lim\\Src", name255.c_str(), reg::kRegDword, le32(1));
-  rawSet(L"Lim\\Src", name256.c_str(), reg::kRegDword, le32(2));
+  rawSet(L"Lim\\Src", name255.c_str(), reg::kRegDword, Bytes{1, 0, 0, 0});
+  rawSet(L"Lim\\Src", name256.c_str(), reg::kRegDword, Bytes{2, 0, 0, 0});
   rawSet(L"Lim\\Src", L"Data512", reg::kRegBinary, Bytes(512, 0x5A));
   rawSet(L"Lim\\Src", L"Data513", reg::kRegBinary, Bytes(513, 0x5A));
   // A chain of keys whose paths grow past 255 characters: "Software\Quorvane\Doze\Lim\Src" is 30.
   std::wstring chain = L"Lim\\Src";
   for (int i = 0; i < 5; ++i) chain += L"\\" + std::wstring(45, static_cast<wchar_t>(L'a' + i));
-  rawSet(chain, L"deep", reg::kRegDword, le32(3));
+  rawSet(chain, L"deep", reg::kRegDword, Bytes{3, 0, 0, 0});
 
   mox_utils::CopyProfileKey(L"Lim", L"Src", L"Dst", 0);
   const Tree tree = dumpAll();
@@ -305,6 +269,8 @@ TEST_F(ProfileTest, CopySkipsWhatExceedsItsBuffers) {
 TEST_F(ProfileTest, TwoProcessesWriteAtOnceAndNothingIsLost) {
   constexpr int kProcesses = 3;
   constexpr int kValues = 60;
+  auto entry = [](int p, int i) { return L"p" + std::to_wstring(p) + L"_" + std::to_wstring(i); };
+  auto section = [](int p) { return L"Shared\\P" + std::to_wstring(p); };
   // Each child opens the hive itself (nothing is open here before the fork).
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {
@@ -313,10 +279,9 @@ TEST_F(ProfileTest, TwoProcessesWriteAtOnceAndNothingIsLost) {
     if (pid == 0) {
       int failures = 0;
       for (int i = 0; i < kValues; ++i) {
-        const std::wstring entry = L"p" + std::to_wstring(p) + L"_" + std::to_wstring(i);
-        mox_utils::WriteProfileInt(L"Shared", entry.c_str(), p * 1000 + i);
-        mox_utils::WriteProfileStringW((L"Shared\\P" + std::to_wstring(p)).c_str(), L"last", entry.c_str());
-        if (mox_utils::GetProfileIntW(L"Shared", entry.c_str(), -1) != p * 1000 + i) ++failures;
+        mox_utils::WriteProfileInt(L"Shared", entry(p, i).c_str(), p * 1000 + i);
+        mox_utils::WriteProfileStringW(section(p).c_str(), L"last", entry(p, i).c_str());
+        if (mox_utils::GetProfileIntW(L"Shared", entry(p, i).c_str(), -1) != p * 1000 + i) ++failures;
       }
       ::_exit(failures == 0 ? 0 : 1);
     }
@@ -329,11 +294,9 @@ TEST_F(ProfileTest, TwoProcessesWriteAtOnceAndNothingIsLost) {
   }
   for (int p = 0; p < kProcesses; ++p) {
     for (int i = 0; i < kValues; ++i) {
-      const std::wstring entry = L"p" + std::to_wstring(p) + L"_" + std::to_wstring(i);
-      ASSERT_EQ(mox_utils::GetProfileIntW(L"Shared", entry.c_str(), -1), p * 1000 + i);
+      ASSERT_EQ(mox_utils::GetProfileIntW(L"Shared", entry(p, i).c_str(), -1), p * 1000 + i);
     }
-    EXPECT_EQ(mox_utils::GetProfileStringW((L"Shared\\P" + std::to_wstring(p)).c_str(), L"last", L""),
-              L"p" + std::to_wstring(p) + L"_" + std::to_wstring(kValues - 1));
+    EXPECT_EQ(mox_utils::GetProfileStringW(section(p).c_str(), L"last", L""), entry(p, kValues - 1));
   }
 }
 
