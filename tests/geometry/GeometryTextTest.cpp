@@ -1,100 +1,37 @@
 // The tagged text forms shared by the geometric types: reading rules, written
 // forms and round trips.
-#include <algorithm>
+#include <array>
 #include <climits>
-#include <cstdint>
+#include <cstddef>
 #include <random>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "mox_utils/geometry.h"
-#include "mox_utils/geometry/GeometryText.h"
 
 namespace {
 
-std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-TEST(GeometryTextTest, WtoiReadsLikeTheRuntime) {
-  struct Case {
-    const wchar_t* text;
-    int expected;
-  };
-  const Case cases[] = {
-      {L"42", 42},
-      {L"  \t\n\v\f\r-17xyz", -17},
-      {L"- 5", 0},  // a sign must be followed by digits
-      {L"", 0},
-      {L"2147483648", INT_MAX},
-      {L"-2147483649", INT_MIN},
-      {L"99999999999999999999999999999", INT_MAX},
-      {L"\u00A0"
-       L"5",
-       0},  // only the C locale's white space is skipped
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(narrow(c.text));
-    EXPECT_EQ(mox::detail::wtoiAt(c.text, 0), c.expected);
-  }
-  EXPECT_EQ(mox::detail::wtoiAt(L"12", 2), 0);
-  EXPECT_EQ(mox::detail::wtoiAt(L"12", 100), 0);
+// A value read from text, shown in its written form so that one table can
+// hold readings of every type. The written forms are pinned down on their own
+// below.
+template <class T>
+std::wstring reread(const wchar_t* text) {
+  return T(std::wstring(text)).ToString();
 }
 
-TEST(GeometryTextTest, PointReading) {
-  struct Case {
-    const wchar_t* text;
-    int x, y;
-  };
-  const Case cases[] = {
-      {L"[P] 7, -3", 7, -3},
-      {L"abc [P] 7, -3", 7, -3},
-      {L"[P] +5 ,\t-6 trailing", 5, -6},
-      {L"[P] 7", 7, 0},      // missing comma: y from the start, which is the tag
-      {L"12 [P] 7", 7, 12},  // ... or the number in front of it
-      {L"5, 6", 0, 0},       // no tag
-      {L"[p] 5, 6", 0, 0},   // the tag is case-sensitive
-      {L"[ P] 5, 6", 0, 0},  // spaces inside the tag break it
-      {L"[P] 1, 2 [P] 3, 4", 1, 2},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(narrow(c.text));
-    const UPoint p{std::wstring(c.text)};
-    EXPECT_EQ(p.x, c.x);
-    EXPECT_EQ(p.y, c.y);
-  }
-}
-
-TEST(GeometryTextTest, RectangleReadsInTextOrder) {
-  struct Case {
-    const wchar_t* text;
-    URect expected;  // constructed as (left, top, right, bottom)
-  };
-  const Case cases[] = {
-      {L"[R] 2, 4, 1, 3", URect(1, 2, 3, 4)},
-      {L"[R]1,2,3,4", URect(3, 1, 4, 2)},
-      {L"[R] 1 ,2 ,3 ,4", URect(3, 1, 4, 2)},
-      {L"[r] 1, 2, 3, 4", URect()},
-      // Two values: the third is read from the start ("[" gives 0) and the
-      // search for the fourth restarts at the beginning, finding the first
-      // comma again.
-      {L"[R] 1, 2", URect(0, 1, 2, 2)},
-      // One value: every later value comes from the start of the text.
-      {L"9 [R] 1", URect(9, 1, 9, 9)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(narrow(c.text));
-    EXPECT_EQ(URect(std::wstring(c.text)), c.expected);
-  }
-}
-
-TEST(GeometryTextTest, GainCurveWithMissingCommasRestartsTheSearch) {
-  // Commas of "[GC] 1, 2, 3" sit at 6 and 9. Gains 0-2 read normally; gain 3
-  // finds no comma and reads the start (0); the search restarts at 0 and
-  // finds the comma at 6 again (2), then 9 (3), then none (0), then 6 (2).
-  UGainCurve expected;
-  const int gains[] = {1, 2, 3, 0, 2, 3, 0, 2};
-  std::copy(std::begin(gains), std::end(gains), expected.gains);
-  EXPECT_EQ(UGainCurve(std::wstring(L"[GC] 1, 2, 3")), expected);
+// A scan-conversion value from its thirteen integers in field order.
+UScanConvert scanConvert(const std::array<int, 13>& v) {
+  UScanConvert s;
+  s.point1 = UPoint(v[0], v[1]);
+  s.point2 = UPoint(v[2], v[3]);
+  s.value1 = v[4];
+  s.value2 = v[5];
+  s.value3 = v[6];
+  s.value4 = v[7];
+  s.value5 = v[8];
+  s.rect = URect(v[9], v[10], v[11], v[12]);
+  return s;
 }
 
 TEST(GeometryTextTest, WrittenForms) {
@@ -113,16 +50,79 @@ TEST(GeometryTextTest, WrittenForms) {
       {URect(1, 2, 3, 4).ToString(), L"[R] 2, 4, 1, 3"},
       {URect(INT_MIN, 0, INT_MAX, -1).ToString(), L"[R] 0, -1, -2147483648, 2147483647"},
       {UColor(255, 0, 128).ToString(), L"[RGB] 255, 0, 128"},
+      {UColor(256, -1, 511).ToString(), L"[RGB] 0, 255, 255"},  // the low byte, not clamped
       {UCurve(0, 100, 100, 50).ToString(), L"[C] 0, 100, 100, 50"},
       {gains.ToString(), L"[GC] -35, -25, -15, -5, 5, 15, 25, 35"},
       // 107 characters written into room for 99: the last value is cut.
       {widest.ToString(),
        L"[GC] -2147483648, -2147483648, -2147483648, -2147483648, -2147483648, -2147483648, -2147483648, -21"},
+      {scanConvert({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}).ToString(),
+       L"[P] 1, 2; [P] 3, 4; 5; 6; 7; 8; 9; [R] 11, 13, 10, 12"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(narrow(c.expected));
+    SCOPED_TRACE(c.expected);
     EXPECT_EQ(c.actual, c.expected);
   }
+}
+
+TEST(GeometryTextTest, Reading) {
+  const wchar_t* const kEmptyScan = L"[P] 0, 0; [P] 0, 0; 0; 0; 0; 0; 0; [R] 0, 0, 0, 0";
+  struct Case {
+    const wchar_t* text;
+    std::wstring (*read)(const wchar_t*);
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      {L"abc [P] 7, -3", reread<UPoint>, L"[P] 7, -3"},
+      {L"[P] +5 ,\t-6 trailing", reread<UPoint>, L"[P] 5, -6"},
+      {L"[P] 7", reread<UPoint>, L"[P] 7, 0"},      // missing comma: y from the start, which is the tag
+      {L"12 [P] 7", reread<UPoint>, L"[P] 7, 12"},  // ... or the number in front of it
+      {L"[P]", reread<UPoint>, L"[P] 0, 0"},
+      {L"5, 6", reread<UPoint>, L"[P] 0, 0"},       // no tag
+      {L"[p] 5, 6", reread<UPoint>, L"[P] 0, 0"},   // the tag is case-sensitive
+      {L"[ P] 5, 6", reread<UPoint>, L"[P] 0, 0"},  // spaces inside the tag break it
+      {L"[P] 1, 2 [P] 3, 4", reread<UPoint>, L"[P] 1, 2"},
+      // Integers are read like the runtime's wide atoi: C-locale white space
+      // skipped, a sign only directly before digits, saturation on overflow.
+      {L"[P] \t\n\v\f\r-17xyz, - 5", reread<UPoint>, L"[P] -17, 0"},
+      {L"[P] 2147483648, -2147483649", reread<UPoint>, L"[P] 2147483647, -2147483648"},
+      {L"[P] 99999999999999999999999999999, 1", reread<UPoint>, L"[P] 2147483647, 1"},
+      {L"[P] \u00A05, 6", reread<UPoint>, L"[P] 0, 6"},
+      // Rectangles are read in text order: top, bottom, left, right.
+      {L"[R]1,2,3,4", reread<URect>, L"[R] 1, 2, 3, 4"},
+      {L"[R] 1 ,2 ,3 ,4", reread<URect>, L"[R] 1, 2, 3, 4"},
+      {L"[r] 1, 2, 3, 4", reread<URect>, L"[R] 0, 0, 0, 0"},
+      // Two values: the third is read from the start ("[" gives 0) and the
+      // search for the fourth restarts at the beginning, finding the first
+      // comma again.
+      {L"[R] 1, 2", reread<URect>, L"[R] 1, 2, 0, 2"},
+      // One value: every later value comes from the start of the text.
+      {L"9 [R] 1", reread<URect>, L"[R] 1, 9, 9, 9"},
+      // A channel keeps the low byte of what is read.
+      {L"[RGB] 300, -1, 128", reread<UColor>, L"[RGB] 44, 255, 128"},
+      {L"[RGB] 256, 512, -256", reread<UColor>, L"[RGB] 0, 0, 0"},
+      {L"[rgb] 1, 2, 3", reread<UColor>, L"[RGB] 0, 0, 0"},
+      // Commas sit at 6 and 9. Gains 0-2 read normally; gain 3 finds no comma
+      // and reads the start (0); the search restarts at 0 and finds the comma
+      // at 6 again (2), then 9 (3), then none (0), then 6 (2).
+      {L"[GC] 1, 2, 3", reread<UGainCurve>, L"[GC] 1, 2, 3, 0, 2, 3, 0, 2"},
+      // Scan conversions are read piece by piece between semicolons.
+      {L"[P] 1, 2; [P] 3, 4; 5; 6; 7; 8; 9; [R] 11, 13, 10, 12; [R] 1, 1, 1, 1", reread<UScanConvert>,
+       L"[P] 1, 2; [P] 3, 4; 5; 6; 7; 8; 9; [R] 11, 13, 10, 12"},
+      {L"", reread<UScanConvert>, kEmptyScan},
+      {L";;;;;;;;;;", reread<UScanConvert>, kEmptyScan},
+      {L"[P] 1, 2; [P] 3, 4; 5;", reread<UScanConvert>, L"[P] 1, 2; [P] 3, 4; 5; 0; 0; 0; 0; [R] 0, 0, 0, 0"},
+      // A missing comma reads from the start of the piece, not of the text.
+      {L"[P] 5; 12 [P] 7", reread<UScanConvert>, L"[P] 5, 0; [P] 7, 12; 0; 0; 0; 0; 0; [R] 0, 0, 0, 0"},
+      // A tag in the wrong piece is not found.
+      {L"[R] 1, 2, 3, 4; [P] 3, 4", reread<UScanConvert>, L"[P] 0, 0; [P] 3, 4; 0; 0; 0; 0; 0; [R] 0, 0, 0, 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.read(c.text), c.expected);
+  }
+  // The rereading above goes through the written form; this pins the fields.
+  EXPECT_EQ(URect(std::wstring(L"[R] 2, 4, 1, 3")), URect(1, 2, 3, 4));
 }
 
 TEST(GeometryTextTest, EveryWrittenFormReadsBack) {
@@ -146,6 +146,9 @@ TEST(GeometryTextTest, EveryWrittenFormReadsBack) {
     UGainCurve g;
     for (int& v : g.gains) v = next() % 10000000;
     EXPECT_EQ(UGainCurve(g.ToString()), g);
+    std::array<int, 13> fields;
+    for (int& v : fields) v = next();
+    EXPECT_EQ(UScanConvert(scanConvert(fields).ToString()), scanConvert(fields));
   }
 }
 
@@ -161,6 +164,12 @@ TEST(GeometryTextTest, EqualityCoversEveryField) {
     UGainCurve other;
     other.gains[i] = 1;
     EXPECT_NE(UGainCurve(), other) << i;
+  }
+  const std::array<int, 13> base = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    std::array<int, 13> other = base;
+    other[i] = 0;
+    EXPECT_NE(scanConvert(other), scanConvert(base)) << i;
   }
 }
 
