@@ -1,35 +1,59 @@
-#include "mox_utils/probes/KelProbe.h"
-
+// The probe definition and the catalogue factory, read from a scratch
+// installation.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
-#include "ProbeTestSupport.h"
+#include "mox_utils/paths/kelPath.h"
+#include "mox_utils/platform/File.h"
+#include "mox_utils/platform/Text.h"
+#include "mox_utils/probes/KelProbe.h"
+#include "mox_utils/probes/KelProbeFactory.h"
 #include "mox_utils/xml/kelXMLFile.h"
+#include "support/ScratchDir.h"
 #include "support/XmlText.h"
 
 namespace {
 
 using mox::test::parsedXml;
 
+// A catalogue written into a temporary "settings" directory that the
+// "Settings" store location names; the module version is restored afterwards.
+class ProbeInstallationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_savedVersion = KelProbe::getUsModuleVersion();
+    kelPath::clear();
+    ASSERT_TRUE(mox::platform::createDirectories(m_root + L"\\settings"));
+    kelPath::setPath(kelPath::Settings, m_root + L"\\settings");
+  }
+  void TearDown() override {
+    KelProbe::setUsModuleVersion(m_savedVersion);
+    kelPath::clear();
+  }
+
+  void writeCatalogue(const std::string& text) const {
+    ASSERT_TRUE(mox::platform::writeFileAtomically(m_root + L"\\settings\\probes.xml", text.data(), text.size()));
+  }
+
+  mox::test::ScratchDir m_scratch;
+  const std::wstring m_root = m_scratch.windows();
+  int m_savedVersion = -1;
+};
+
 const char* const kFullProbe = R"(
 <probe id="42" name="C5-2&#xB5;" hidden="true">
   <enabled><e usmoduleversion="5" state="released"/></enabled>
-  <type>2</type>
-  <transmitoffset>1.25</transmitoffset>
-  <icon>c5.png</icon>
-  <maxfocusdistance>240000</maxfocusdistance>
-  <maxsteerangle>45000</maxsteerangle>
-  <minFocusDistanceDoppler>9000</minFocusDistanceDoppler>
-  <minlineduration>52000</minlineduration>
-  <numElements>128</numElements>
-  <pinOffset>300</pinOffset>
-  <pitch>480</pitch>
-  <radius>50000</radius>
-  <elevationLength>13.5</elevationLength>
-  <invertedElements>7</invertedElements>
+  <type>2</type><transmitoffset>1.25</transmitoffset><icon>c5.png</icon>
+  <maxfocusdistance>240000</maxfocusdistance><maxsteerangle>45000</maxsteerangle>
+  <minFocusDistanceDoppler>9000</minFocusDistanceDoppler><minlineduration>52000</minlineduration>
+  <numElements>128</numElements><pinOffset>300</pinOffset><pitch>480</pitch><radius>50000</radius>
+  <elevationLength>13.5</elevationLength><invertedElements>7</invertedElements>
   <biopsy><angle>25000</angle><depth>150000</depth><distance>12000</distance><width>2000</width></biopsy>
   <frequency><center>3500</center><bandwidth>2500</bandwidth></frequency>
   <motor><FOV>75000</FOV><homeMethod>259</homeMethod><minTimeBetweenPulses>70000</minTimeBetweenPulses>
@@ -56,10 +80,8 @@ TEST(KelProbeTest, DefaultProbe) {
 
 class KelProbeLoadTest : public ProbeInstallationTest {};
 
-TEST_F(KelProbeLoadTest, ReadsEveryItem) {
-  KelProbe::setUsModuleVersion(5);
-  const kelXMLFile element = parsedXml(kFullProbe);
-  const KelProbe p(element.getRootElement());
+// Every item of kFullProbe, read with module version 5.
+void expectFullProbe(const KelProbe& p) {
   EXPECT_EQ(p.getId(), 42);
   EXPECT_EQ(p.getName(), L"C5-2\u00b5");
   EXPECT_TRUE(p.isHidden());
@@ -80,27 +102,31 @@ TEST_F(KelProbeLoadTest, ReadsEveryItem) {
   EXPECT_EQ(std::make_tuple(p.motorFov, p.homeMethod, p.minTimeBetweenPulses, p.motorRadius, p.motorSteps,
                             p.homeCorrection, p.muxWrapRx, p.muxWrapTx),
             std::make_tuple(75000, 3, 70000 - 65536, 28000, 240, -35, 64, 32));
+}
 
-  // Copies carry the strings; self-assignment keeps them.
+TEST_F(KelProbeLoadTest, ReadsEveryItem) {
+  KelProbe::setUsModuleVersion(5);
+  const kelXMLFile element = parsedXml(kFullProbe);
+  KelProbe p(element.getRootElement());
+  expectFullProbe(p);
+
+  // Copying is written out field by field, so a copy is checked item by item.
+  p.setMfg(L"maker");
   KelProbe assigned;
   assigned = KelProbe(p);
   const KelProbe& self = assigned;
   assigned = self;
-  EXPECT_EQ(assigned.getName(), p.getName());
-  EXPECT_EQ(assigned.icon, p.icon);
+  expectFullProbe(assigned);
+  EXPECT_EQ(assigned.getMfg(), L"maker");
 
-  // Reading another element starts from the defaults.
-  KelProbe reused(p);
-  reused.setMfg(L"maker");
+  // An invalid node changes nothing; reading another element starts from the
+  // defaults.
+  assigned.loadFromXML(kelXMLNode());
+  EXPECT_EQ(assigned.getId(), 42);
   const kelXMLFile minimal = parsedXml("<probe/>");
-  reused.loadFromXML(minimal.getRootElement());
-  expectDefaults(reused);
-  EXPECT_TRUE(reused.getMfg().empty());
-
-  // An invalid node changes nothing.
-  KelProbe kept(p);
-  kept.loadFromXML(kelXMLNode());
-  EXPECT_EQ(kept.getId(), 42);
+  assigned.loadFromXML(minimal.getRootElement());
+  expectDefaults(assigned);
+  EXPECT_TRUE(assigned.getMfg().empty());
 }
 
 TEST_F(KelProbeLoadTest, ItemsOutsideTheirParentAreNotRead) {
@@ -114,17 +140,11 @@ TEST_F(KelProbeLoadTest, ItemsOutsideTheirParentAreNotRead) {
 }
 
 TEST_F(KelProbeLoadTest, ReleaseStateOfTheModuleVersion) {
-  const std::string enabled =
-      "<probe><enabled>"
-      "<a usmoduleversion='1' state='demo'/>"
-      "<b usmoduleversion='2' state='released'/>"
-      "<c usmoduleversion='3' state='Released'/>"
-      "<d usmoduleversion='4' state='released'/>"
-      "<e usmoduleversion='4' state='demo'/>"
-      "<f state='demo'/>"
-      "<g usmoduleversion='6' state='prototype'/>"
-      "<h usmoduleversion='6' state='released'/>"
-      "</enabled></probe>";
+  const kelXMLFile element = parsedXml(
+      "<probe><enabled><a usmoduleversion='1' state='demo'/><b usmoduleversion='2' state='released'/>"
+      "<c usmoduleversion='3' state='Released'/><d usmoduleversion='4' state='released'/>"
+      "<e usmoduleversion='4' state='demo'/><f state='demo'/>"
+      "<g usmoduleversion='6' state='prototype'/><h usmoduleversion='6' state='released'/></enabled></probe>");
   struct Case {
     int version;
     KelProbe::ReleaseStatus expected;
@@ -136,7 +156,6 @@ TEST_F(KelProbeLoadTest, ReleaseStateOfTheModuleVersion) {
       {6, KelProbe::NotReleased},  // ... even when its state is unknown
       {7, KelProbe::NotReleased},
   };
-  const kelXMLFile element = parsedXml(enabled);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
     KelProbe::setUsModuleVersion(c.version);
@@ -144,15 +163,12 @@ TEST_F(KelProbeLoadTest, ReleaseStateOfTheModuleVersion) {
   }
 }
 
-TEST_F(KelProbeLoadTest, HiddenOnlyForExactTrue) {
-  struct Case {
-    const char* attribute;
-    bool hidden;
-  } cases[] = {{"hidden='true'", true}, {"hidden='True'", false}, {"hidden='1'", false}, {"", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.attribute);
-    const kelXMLFile element = parsedXml(std::string("<probe ") + c.attribute + "/>");
-    EXPECT_EQ(KelProbe(element.getRootElement()).isHidden(), c.hidden);
+// Exactly "true" hides a probe (see ReadsEveryItem); anything else does not.
+TEST(KelProbeTest, HiddenOnlyForExactTrue) {
+  for (const char* text : {"True", "1", "yes"}) {
+    SCOPED_TRACE(text);
+    const kelXMLFile element = parsedXml(std::string("<probe hidden='") + text + "'/>");
+    EXPECT_FALSE(KelProbe(element.getRootElement()).isHidden());
   }
 }
 
@@ -234,6 +250,9 @@ TEST_F(KelProbeLoadTest, ImagePathInIconsLocation) {
 }
 
 TEST(KelProbeTest, CreateRandomStaysInRange) {
+  using testing::AllOf;
+  using testing::Ge;
+  using testing::Le;
   for (int t = KelProbe::ConvexProbe; t <= KelProbe::AnyProbe; ++t) {
     SCOPED_TRACE(t);
     KelProbe p;
@@ -241,17 +260,11 @@ TEST(KelProbeTest, CreateRandomStaysInRange) {
     p.icon = L"x.png";
     p.createRandom(static_cast<KelProbe::probeType>(t));
     EXPECT_EQ(p.getMfg(), L"QVX Random");
-    EXPECT_TRUE(p.isHidden()) << "hidden is kept";
-    EXPECT_TRUE(p.icon.empty());
-    using testing::AllOf;
-    using testing::Ge;
-    using testing::Le;
-    // A random type is one of the known codes: 0, 2, 3 or 4.
-    if (t == KelProbe::AnyProbe) {
-      EXPECT_THAT(p.type, AllOf(Ge(0), Le(4), testing::Ne(1)));
-    } else {
-      EXPECT_EQ(p.type, t == 1 ? 2 : t);
-    }
+    EXPECT_TRUE(p.isHidden() && p.icon.empty()) << "hidden is kept, the icon emptied";
+    // The type is one of the known codes 0, 2, 3 or 4; a linear request gives
+    // 2 without a transmit offset.
+    EXPECT_THAT(p.type, AllOf(Ge(0), Le(4), testing::Ne(1)));
+    EXPECT_TRUE(t == KelProbe::AnyProbe || p.type == (t == KelProbe::LinearProbe ? 2 : t)) << p.type;
     EXPECT_TRUE(t != KelProbe::LinearProbe || p.getTransmitOffset() == 0.0);
     for (const int value : {p.numElements, p.pitch}) EXPECT_THAT(value, AllOf(Ge(1), Le(1025)));
     for (const int angle : {p.maxSteerAngle, p.motorFov, p.biopsyAngle}) {
@@ -262,6 +275,140 @@ TEST(KelProbeTest, CreateRandomStaysInRange) {
       EXPECT_THAT(value, AllOf(Ge(0), Le(32768)));
     EXPECT_TRUE(p.supportsFreehand3dMode() && p.supportsTempAngleSensor() && p.supportsTRUS());
   }
+}
+
+// Module version 5: ids 1 and 4 released, 2 demo, 3 an unknown state, 5 no
+// entry for 5, 6 released and hidden.
+const char* const kCatalogue = R"(<catalogue><probes>
+  <probe id="1"><enabled><e usmoduleversion="5" state="released"/></enabled></probe>
+  <probe id="2"><enabled><e usmoduleversion="5" state="demo"/></enabled></probe>
+  <probe id="3"><enabled><e usmoduleversion="5" state="beta"/></enabled></probe>
+  <!-- a comment between probes -->
+  <probe id="4"><enabled><e usmoduleversion="4" state="demo"/><e usmoduleversion="5" state="released"/></enabled></probe>
+  <probe id="5"><enabled><e usmoduleversion="4" state="released"/></enabled></probe>
+  <probe id="6" hidden="true"><enabled><e usmoduleversion="5" state="released"/></enabled></probe>
+</probes></catalogue>)";
+
+std::vector<int> drain(KelProbeFactory& factory) {
+  std::vector<int> ids;
+  for (int guard = 0; guard < 100; ++guard) {
+    std::unique_ptr<KelProbe> probe(factory.getNextProbe());
+    if (!probe) break;
+    ids.push_back(probe->getId());
+  }
+  return ids;
+}
+
+class KelProbeFactoryTest : public ProbeInstallationTest {};
+
+TEST_F(KelProbeFactoryTest, FiltersByReleaseState) {
+  writeCatalogue(kCatalogue);
+  struct Case {
+    bool releasedOnly, allowDemo;
+    int version;
+    std::vector<int> ids;
+  } cases[] = {
+      {false, false, 5, {1, 2, 3, 4, 5, 6}},
+      {true, false, 5, {1, 4, 6}},
+      {true, true, 5, {1, 2, 4, 6}},
+      {true, false, 4, {5}},
+      {true, true, 4, {4, 5}},
+      {true, true, -1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.releasedOnly << c.allowDemo << " version " << c.version);
+    KelProbe::setUsModuleVersion(c.version);
+    KelProbeFactory factory(c.releasedOnly, c.allowDemo);
+    ASSERT_TRUE(factory.firstProbe());
+    EXPECT_EQ(drain(factory), c.ids);
+  }
+}
+
+TEST_F(KelProbeFactoryTest, EnumerationLifecycle) {
+  writeCatalogue(kCatalogue);
+  KelProbeFactory factory(false, false);
+  EXPECT_EQ(factory.getNextProbe(), nullptr) << "nothing before firstProbe";
+
+  ASSERT_TRUE(factory.firstProbe());
+  std::unique_ptr<KelProbe> first(factory.getNextProbe());
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->getId(), 1);
+
+  // A copy continues from the same place on its own.
+  KelProbeFactory copy(factory);
+  EXPECT_EQ(drain(copy), (std::vector<int>{2, 3, 4, 5, 6}));
+  EXPECT_EQ(drain(factory), (std::vector<int>{2, 3, 4, 5, 6}));
+
+  EXPECT_EQ(factory.getNextProbe(), nullptr) << "stays at the end";
+
+  // The catalogue is read again on the next firstProbe, so a changed file is
+  // seen.
+  writeCatalogue("<c><probes><probe id='9'/></probes></c>");
+  ASSERT_TRUE(factory.firstProbe());
+  EXPECT_EQ(drain(factory), (std::vector<int>{9}));
+
+  // firstProbe in the middle of an enumeration starts again at the first.
+  writeCatalogue(kCatalogue);
+  ASSERT_TRUE(factory.firstProbe());
+  delete factory.getNextProbe();
+  delete factory.getNextProbe();
+  ASSERT_TRUE(factory.firstProbe());
+  EXPECT_EQ(drain(factory).front(), 1);
+}
+
+TEST_F(KelProbeFactoryTest, UnusableCatalogue) {
+  struct Case {
+    const char* name;
+    const char* text;  // null: no file
+    bool opens;
+  } cases[] = {
+      {"missing", nullptr, false},
+      {"not xml", "probes", false},
+      {"no probe list", "<c><probe id='1'/></c>", false},
+      {"probe list is the root", "<probes><probe id='1'/></probes>", false},
+      {"empty list", "<c><probes/></c>", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    mox::platform::removeFile(KelProbeFactory::getPath());
+    if (c.text != nullptr) writeCatalogue(c.text);
+    KelProbeFactory factory(false, false);
+    EXPECT_EQ(factory.firstProbe(), c.opens);
+    EXPECT_EQ(factory.getNextProbe(), nullptr);
+  }
+  EXPECT_EQ(KelProbeFactory::getDummyProbeId(), 5);
+}
+
+// The sample installation shipped in examples/ must stay usable by the tool
+// and the demo.
+TEST_F(KelProbeFactoryTest, SampleCatalogueHasEveryKindOfProbe) {
+  kelPath::clear();
+  kelPath::populate(mox::platform::utf8ToWide(MOX_SOURCE_DIR "/examples"));
+  EXPECT_NE(KelProbeFactory::getPath().find(L"examples\\settings\\probes.xml"), std::wstring::npos);
+
+  KelProbe::setUsModuleVersion(5);
+  KelProbeFactory factory(false, false);
+  ASSERT_TRUE(factory.firstProbe());
+  std::set<int> ids;
+  std::set<KelProbe::ReleaseStatus> states;
+  bool convex = false, linear = false, phased = false, motor = false, biopsy = false, inverted = false, hidden = false;
+  while (std::unique_ptr<KelProbe> p{factory.getNextProbe()}) {
+    EXPECT_TRUE(ids.insert(p->getId()).second) << "duplicate id " << p->getId();
+    EXPECT_FALSE(p->getName().empty());
+    EXPECT_GT(p->numElements, 0);
+    states.insert(p->getReleaseStatus());
+    convex |= p->isConvexArray();
+    linear |= p->isLinearArray();
+    phased |= p->isPhasedArray();
+    motor |= p->hasMotor();
+    biopsy |= p->hasBiopsy();
+    inverted |= p->hasInvertedElements();
+    hidden |= p->isHidden();
+  }
+  EXPECT_GE(ids.size(), 8u);
+  EXPECT_EQ(ids.count(KelProbeFactory::getDummyProbeId()), 1u);
+  EXPECT_EQ(states.size(), 3u);
+  EXPECT_TRUE(convex && linear && phased && motor && biopsy && inverted && hidden);
 }
 
 }  // namespace
