@@ -128,20 +128,18 @@ TEST(XmlNodeTest, DefaultPrecisionRoundTripsEveryDouble) {
   }
   kelXMLFile file;
   ASSERT_TRUE(file.create(L"root"));
-  const kelXMLNode root = file.getRootElement();
-  for (const double value : values) {
-    SCOPED_TRACE(value);
-    const kelXMLNode child = root.createElement(L"v", nullptr);
-    ASSERT_TRUE(child.setValueDouble(value, -1));
-    // Read back through a fresh parse of the written text, as another
-    // program would.
-    kelXMLFile copy;
-    const std::string text = file.toString();
-    ASSERT_TRUE(copy.openBuffer(text.data(), text.size()));
+  const auto name = [](std::size_t i) { return L"v" + std::to_wstring(i); };
+  for (std::size_t i = 0; i < values.size(); ++i)
+    ASSERT_TRUE(file.getRootElement().createElement(name(i).c_str(), nullptr).setValueDouble(values[i], -1));
+  // Read back through a fresh parse of the written text, as another program
+  // would.
+  const kelXMLFile reread = parsedXml(file.toString());
+  const kelXMLNode copy = reread.getRootElement();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    SCOPED_TRACE(values[i]);
     double read = 0.0;
-    ASSERT_TRUE(copy.getRootElement().getDouble(L"v", read));
-    ASSERT_EQ(std::memcmp(&read, &value, sizeof value), 0) << child.getValue(L"");
-    ASSERT_TRUE(root.removeChildByName(L"v"));
+    ASSERT_TRUE(copy.getDouble(name(i).c_str(), read));
+    EXPECT_EQ(std::memcmp(&read, &values[i], sizeof read), 0) << copy.getValueByName(name(i).c_str(), L"");
   }
 }
 
