@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -15,9 +16,14 @@ Bytes sequence(unsigned char first, unsigned int count) {
   return bytes;
 }
 
-// Every valid byte, read without consuming.
-Bytes contents(const CCircularBuffer& ring) {
-  Bytes out(ring.GetNumValidBytes());
+bool write(CCircularBuffer& ring, const Bytes& bytes) {
+  return ring.Write(bytes.data(), static_cast<unsigned int>(bytes.size()));
+}
+
+// The oldest count valid bytes (all of them when count is negative), read
+// without consuming.
+Bytes peek(const CCircularBuffer& ring, int count = -1) {
+  Bytes out(count < 0 ? ring.GetNumValidBytes() : static_cast<unsigned int>(count));
   EXPECT_TRUE(ring.Read(out.data(), static_cast<unsigned int>(out.size())));
   return out;
 }
@@ -34,8 +40,7 @@ TEST(CCircularBufferTest, OverflowKeepsTheNewestBytes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.consumedFirst << "/" << c.initial << "/" << c.added);
     CCircularBuffer ring(8);
-    const Bytes filler = sequence(200, c.consumedFirst);
-    ASSERT_TRUE(ring.Write(filler.data(), c.consumedFirst));
+    ASSERT_TRUE(write(ring, sequence(200, c.consumedFirst)));
     ASSERT_TRUE(ring.Consume(c.consumedFirst));
 
     const Bytes all = sequence(1, c.initial + c.added);
@@ -43,33 +48,26 @@ TEST(CCircularBufferTest, OverflowKeepsTheNewestBytes) {
     ASSERT_TRUE(ring.Write(all.data() + c.initial, c.added));
     const unsigned int kept = c.initial + c.added < 7 ? c.initial + c.added : 7;
     EXPECT_EQ(ring.GetNumValidBytes(), kept);
-    EXPECT_EQ(contents(ring), Bytes(all.end() - kept, all.end()));
+    EXPECT_EQ(peek(ring), Bytes(all.end() - kept, all.end()));
   }
 }
 
 TEST(CCircularBufferTest, ReadPeeksAndConsumeAdvances) {
   CCircularBuffer ring(8);
-  const Bytes data = sequence(10, 6);
-  ASSERT_TRUE(ring.Write(data.data(), 6));
-  ASSERT_TRUE(ring.Consume(4));  // the next reads wrap around the end
-  const Bytes more = sequence(16, 5);
-  ASSERT_TRUE(ring.Write(more.data(), 5));  // valid: 14..20
-
-  unsigned char a[3] = {}, b[3] = {};
-  ASSERT_TRUE(ring.Read(a, 3));
-  ASSERT_TRUE(ring.Read(b, 3));
-  EXPECT_EQ(Bytes(a, a + 3), (Bytes{14, 15, 16}));
-  EXPECT_EQ(Bytes(b, b + 3), (Bytes{14, 15, 16}));
+  ASSERT_TRUE(write(ring, sequence(10, 6)));
+  ASSERT_TRUE(ring.Consume(4));               // the next reads wrap around the end
+  ASSERT_TRUE(write(ring, sequence(16, 5)));  // valid: 14..20
+  EXPECT_EQ(peek(ring, 3), (Bytes{14, 15, 16}));
+  EXPECT_EQ(peek(ring, 3), (Bytes{14, 15, 16}));
   ASSERT_TRUE(ring.Consume(3));
-  ASSERT_TRUE(ring.Read(a, 3));
-  EXPECT_EQ(Bytes(a, a + 3), (Bytes{17, 18, 19}));
+  EXPECT_EQ(peek(ring, 3), (Bytes{17, 18, 19}));
   EXPECT_EQ(ring.GetNumValidBytes(), 4u);
 }
 
 TEST(CCircularBufferTest, RefusedCallsChangeNothing) {
   CCircularBuffer ring(8);
   const Bytes data = sequence(1, 5);
-  ASSERT_TRUE(ring.Write(data.data(), 5));
+  ASSERT_TRUE(write(ring, data));
   unsigned char out[16];
   std::fill(std::begin(out), std::end(out), 0xEE);
 
@@ -80,13 +78,13 @@ TEST(CCircularBufferTest, RefusedCallsChangeNothing) {
   EXPECT_FALSE(ring.Read(nullptr, 1));
   EXPECT_FALSE(ring.Write(nullptr, 1));
   EXPECT_EQ(out[0], 0xEE);
-  EXPECT_EQ(contents(ring), data);
+  EXPECT_EQ(peek(ring), data);
 
   // Zero-byte transfers succeed and move nothing.
   EXPECT_TRUE(ring.Write(nullptr, 0));
   EXPECT_TRUE(ring.Read(nullptr, 0));
   EXPECT_TRUE(ring.Consume(0));
-  EXPECT_EQ(contents(ring), data);
+  EXPECT_EQ(peek(ring), data);
 }
 
 TEST(CCircularBufferTest, DegenerateSizes) {
@@ -105,59 +103,53 @@ TEST(CCircularBufferTest, DegenerateSizes) {
 
   CCircularBuffer two(2);
   for (unsigned char b = 1; b <= 5; ++b) ASSERT_TRUE(two.Write(&b, 1));
-  EXPECT_EQ(contents(two), Bytes{5});
+  EXPECT_EQ(peek(two), Bytes{5});
 
-  CCircularBuffer standard;  // 2048 by default
-  const Bytes big(2048, 0x42);
-  EXPECT_FALSE(standard.Write(big.data(), 2048));  // one byte less than the size at most
+  CCircularBuffer standard;                    // 2048 by default
+  EXPECT_FALSE(write(standard, Bytes(2048)));  // one byte less than the size at most
   EXPECT_EQ(standard.GetNumValidBytes(), 0u);
-  EXPECT_TRUE(standard.Write(big.data(), 2047));
+  EXPECT_TRUE(write(standard, Bytes(2047)));
 }
 
 TEST(CCircularBufferTest, ConsumeValidMovesEveryByteOrNone) {
   CCircularBuffer source(16), target(16), small(4);
   EXPECT_TRUE(target.ConsumeValid(source));  // empty source
-  const Bytes head = sequence(1, 3), data = sequence(50, 10);
-  ASSERT_TRUE(target.Write(head.data(), 3));
-  ASSERT_TRUE(source.Write(data.data(), 10));
+  ASSERT_TRUE(write(target, sequence(1, 3)));
+  ASSERT_TRUE(write(source, sequence(4, 10)));
   EXPECT_FALSE(small.ConsumeValid(source));  // does not fit: the source keeps its bytes
-  EXPECT_EQ(contents(source), data);
+  EXPECT_EQ(peek(source), sequence(4, 10));
   EXPECT_EQ(small.GetNumValidBytes(), 0u);
   EXPECT_TRUE(target.ConsumeValid(source));
   EXPECT_EQ(source.GetNumValidBytes(), 0u);
-  Bytes expected = head;
-  expected.insert(expected.end(), data.begin(), data.end());
-  EXPECT_EQ(contents(target), expected);
+  EXPECT_EQ(peek(target), sequence(1, 13));
   // From itself: writes its own bytes again, then drops the first copy.
   CCircularBuffer self(8);
-  ASSERT_TRUE(self.Write(head.data(), 3));
+  ASSERT_TRUE(write(self, sequence(1, 3)));
   EXPECT_TRUE(self.ConsumeValid(self));
-  EXPECT_EQ(contents(self), head);
+  EXPECT_EQ(peek(self), sequence(1, 3));
 }
 
 // Each ring owns and frees its own buffer: copies outlive their original (a
 // shared buffer would be read after free or freed twice under ASan).
 TEST(CCircularBufferTest, CopiesOwnTheirBuffers) {
   auto* original = new CCircularBuffer(8);
-  const Bytes data = sequence(1, 6);
-  ASSERT_TRUE(original->Write(data.data(), 6));
+  ASSERT_TRUE(write(*original, sequence(1, 6)));
   ASSERT_TRUE(original->Consume(2));
   CCircularBuffer copy(*original);
   CCircularBuffer assigned(3);
   assigned = *original;
   CCircularBuffer emptied(8);
   emptied = CCircularBuffer(0);
-  const Bytes more = sequence(90, 7);
-  ASSERT_TRUE(original->Write(more.data(), 7));  // overwrites the original's bytes
+  ASSERT_TRUE(write(*original, sequence(90, 7)));  // overwrites the original's bytes
   delete original;
-  EXPECT_EQ(contents(copy), (Bytes{3, 4, 5, 6}));
+  EXPECT_EQ(peek(copy), (Bytes{3, 4, 5, 6}));
   // Each copy is a full ring of the original's size.
-  ASSERT_TRUE(assigned.Write(more.data(), 3));
-  EXPECT_EQ(contents(assigned), (Bytes{3, 4, 5, 6, 90, 91, 92}));
-  EXPECT_FALSE(emptied.Write(more.data(), 1));
+  ASSERT_TRUE(write(assigned, sequence(90, 3)));
+  EXPECT_EQ(peek(assigned), (Bytes{3, 4, 5, 6, 90, 91, 92}));
+  EXPECT_FALSE(write(emptied, sequence(90, 1)));
   const CCircularBuffer& alias = copy;
   copy = alias;
-  EXPECT_EQ(contents(copy), (Bytes{3, 4, 5, 6}));
+  EXPECT_EQ(peek(copy), (Bytes{3, 4, 5, 6}));
 }
 
 }  // namespace
