@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -68,8 +67,7 @@ TEST(CCircularBufferTest, RefusedCallsChangeNothing) {
   CCircularBuffer ring(8);
   const Bytes data = sequence(1, 5);
   ASSERT_TRUE(write(ring, data));
-  unsigned char out[16];
-  std::fill(std::begin(out), std::end(out), 0xEE);
+  unsigned char out[8] = {0xEE};
 
   EXPECT_FALSE(ring.Consume(6));  // more than valid
   EXPECT_FALSE(ring.Consume(8));  // not below the size
