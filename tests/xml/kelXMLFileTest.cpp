@@ -124,7 +124,7 @@ TEST_F(XmlFileTest, CreatedDocumentRoundTripsNonAsciiText) {
   EXPECT_EQ(readProbe.getAttributeANSI(L"raw", ""), "caf\xC3\xA9 \xEF\xBF\xBD");
 }
 
-TEST_F(XmlFileTest, ReadsDeclaredAndMarkedEncodings) {
+TEST(XmlFileReadTest, ReadsDeclaredAndMarkedEncodings) {
   // "<a v="é"/>" in UTF-16LE with a byte order mark, and in Latin-1 declared.
   std::string utf16 = "\xFF\xFE";
   for (const char16_t c : std::u16string(u"<a v=\"\u00e9\"/>")) {
@@ -139,7 +139,7 @@ TEST_F(XmlFileTest, ReadsDeclaredAndMarkedEncodings) {
   }
 }
 
-TEST_F(XmlFileTest, CopiesShareTheDocument) {
+TEST(XmlFileReadTest, CopiesShareTheDocument) {
   kelXMLFile first;
   ASSERT_TRUE(first.create(L"root"));
   kelXMLNode root = first.getRootElement();
