@@ -946,6 +946,65 @@ MOX_ALWAYS_INLINE bool walkCode(const DecodeView& v, const unsigned char* stream
   }
 }
 
+// One code at bit position pos; the stream has at least three words from
+// pos's word on.
+MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                 std::uint64_t& pos, unsigned char* out) {
+  const std::uint32_t index = static_cast<std::uint32_t>(streamWindow(stream, pos) >> (64 - kDecodeBits));
+  if (v.firstLength[index] == kNodeLength) {
+    pos += kDecodeBits;
+    return walkCode<false>(v, stream, words, pos, v.firstSymbol[index], out);
+  }
+  *out = v.firstSymbol[index];
+  pos += v.firstLength[index];
+  return true;
+}
+
+// Five codes, one per lookup, for streams of long codes, where an entry
+// rarely holds two: a lookup is then a load of the first length, which
+// the window is shifted by, and a load and store of the symbol. The
+// lengths' sum is checked once per step: a prefix that ends inside a
+// longer code carries a flag that shows in it, and the step is then done
+// again one code at a time. Reads words up to four past bitpos's; false,
+// with the cursor left where it was, when a code runs past the stream or
+// comes within three words of its end.
+MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                      std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
+  const unsigned char* const symbol = v.firstSymbol;
+  const unsigned char* const length = v.firstLength;
+  unsigned char* const out = outRef;
+  std::uint64_t buf = bufRef;
+  const std::uint64_t next = streamWindow(stream, bitposRef + 64);
+  unsigned sum = 0;
+  for (int s = 0; s < 5; ++s) {
+    const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
+    const unsigned bits = length[index];
+    out[s] = symbol[index];
+    buf <<= (bits & 63);
+    sum += bits;
+  }
+  if (MOX_LIKELY(sum < 0x80)) {  // 5 to 60 bits
+    bitposRef += sum;
+    outRef = out + 5;
+    bufRef = buf | (next >> (64 - sum));
+    return true;
+  }
+  // Again one code at a time, up to and including the first longer one
+  // (among the five codes, as the lengths' sum said).
+  std::uint64_t bitpos = bitposRef;
+  int s = 0;
+  while (s < 5) {
+    if ((bitpos >> 5) + 3 > words) return false;
+    const bool shortCode = length[streamWindow(stream, bitpos) >> (64 - kDecodeBits)] < 0x80;
+    if (!decodeOne(v, stream, words, bitpos, out + s++)) return false;
+    if (!shortCode) break;
+  }
+  bitposRef = bitpos;
+  outRef = out + s;
+  bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
+  return true;
+}
+
 // Decodes symbols i .. n-1 from bit position bitpos, which must be the start
 // of symbol i's code; without kJoined (the table of joined symbols was not
 // built) one code at a time. Checked mode (kTrusted false) reads only the `words`
@@ -974,6 +1033,19 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
   // current one, which the room check covers once per step.
   std::uint64_t buf = 0;
   bool haveWindow = false;
+  // One code per lookup, five per step, while the words a step may read
+  // are surely there (a lane's step, bounded by those words): what the
+  // lanes of a trusted stream leave is mostly decoded here.
+  while (!kJoined && n - i >= 5) {
+    const std::uint64_t q = bitpos >> 5;
+    const std::uint64_t there = kTrusted ? (bitpos + std::uint64_t{n - i} * v.minCodeLength) / 32 : words;
+    if (q + 5 > there) break;
+    if (!haveWindow) buf = streamWindow(stream, bitpos);
+    unsigned char* o = out + i;
+    if (!laneStepSingle(v, stream, there, bitpos, o, buf)) break;
+    haveWindow = true;
+    i = static_cast<std::uint32_t>(o - out);
+  }
   while (kJoined) {
     if (n - i < kStepRoom) break;
     const std::uint64_t q = bitpos >> 5;
@@ -1117,65 +1189,6 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
   bitposRef += consumed;
   outRef = out;
   bufRef = (buf & (buf - 1)) | (next >> (63 - consumed)) | 1;
-  return true;
-}
-
-// One code at bit position pos; the stream has at least three words from
-// pos's word on.
-MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                 std::uint64_t& pos, unsigned char* out) {
-  const std::uint32_t index = static_cast<std::uint32_t>(streamWindow(stream, pos) >> (64 - kDecodeBits));
-  if (v.firstLength[index] == kNodeLength) {
-    pos += kDecodeBits;
-    return walkCode<false>(v, stream, words, pos, v.firstSymbol[index], out);
-  }
-  *out = v.firstSymbol[index];
-  pos += v.firstLength[index];
-  return true;
-}
-
-// Five codes, one per lookup, for streams of long codes, where an entry
-// rarely holds two: a lookup is then a load of the first length, which
-// the window is shifted by, and a load and store of the symbol. The
-// lengths' sum is checked once per step: a prefix that ends inside a
-// longer code carries a flag that shows in it, and the step is then done
-// again one code at a time. Reads words up to four past bitpos's; false,
-// with the cursor left where it was, when a code runs past the stream or
-// comes within three words of its end.
-MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                      std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
-  const unsigned char* const symbol = v.firstSymbol;
-  const unsigned char* const length = v.firstLength;
-  unsigned char* const out = outRef;
-  std::uint64_t buf = bufRef;
-  const std::uint64_t next = streamWindow(stream, bitposRef + 64);
-  unsigned sum = 0;
-  for (int s = 0; s < 5; ++s) {
-    const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
-    const unsigned bits = length[index];
-    out[s] = symbol[index];
-    buf <<= (bits & 63);
-    sum += bits;
-  }
-  if (MOX_LIKELY(sum < 0x80)) {  // 5 to 60 bits
-    bitposRef += sum;
-    outRef = out + 5;
-    bufRef = buf | (next >> (64 - sum));
-    return true;
-  }
-  // Again one code at a time, up to and including the first longer one
-  // (among the five codes, as the lengths' sum said).
-  std::uint64_t bitpos = bitposRef;
-  int s = 0;
-  while (s < 5) {
-    if ((bitpos >> 5) + 3 > words) return false;
-    const bool shortCode = length[streamWindow(stream, bitpos) >> (64 - kDecodeBits)] < 0x80;
-    if (!decodeOne(v, stream, words, bitpos, out + s++)) return false;
-    if (!shortCode) break;
-  }
-  bitposRef = bitpos;
-  outRef = out + s;
-  bufRef = (bitpos >> 5) + 3 <= words ? streamWindow(stream, bitpos) : 0;
   return true;
 }
 
@@ -1419,7 +1432,7 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
   std::uint64_t limit = words;
   // Each pass covers the share of the rest that the shortest code length
   // promises; a few passes leave little for the single decoder.
-  constexpr int kMaxPasses = 8;
+  constexpr int kMaxPasses = 16;
   for (int pass = 0; pass < kMaxPasses && scratch != nullptr && limit >= (pos >> 5) + HuffmanCompression::kLaneMinWords;
        ++pass) {
     const std::uint64_t firstWord = pos >> 5;
