@@ -5,21 +5,28 @@
 //                                    zstd level 1
 // Every benchmark processes a whole data set per iteration; bytes/s count
 // the uncompressed bytes, the counter "ratio" is uncompressed / compressed.
+// The BM_*_vs_* benchmarks run ours and the peer in turn in each iteration
+// and report "speed", ours / peer from each side's fastest pass: the figure
+// to read on a shared machine, whose load changes faster than a benchmark
+// runs.
 //
-//   ./build/default/bench/compression/bench_compression
-//       --benchmark_repetitions=5 --benchmark_enable_random_interleaving
-//       --benchmark_report_aggregates_only=true
+//   ./build/release/bench/compression/bench_compression --benchmark_filter=_vs_
+//       --benchmark_min_time=2
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 #include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <limits>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,6 +77,19 @@ void finish(benchmark::State& state, const DataSet& set, std::size_t compressed)
   state.counters["ratio"] = compressed ? double(set.bytes) / double(compressed) : 0.0;
 }
 
+// A pass codes or decodes a whole data set once and returns the bytes of
+// coded data it wrote or read. Its inputs are prepared when it is made.
+using Pass = std::function<std::size_t()>;
+using PassMaker = Pass (*)(const DataSet&);
+
+constexpr std::size_t kLargestFrame = 2 * 1024 * 1024;
+
+std::size_t totalSize(const std::vector<Bytes>& buffers) {
+  std::size_t total = 0;
+  for (const Bytes& b : buffers) total += b.size();
+  return total;
+}
+
 // --- Single frames -------------------------------------------------------
 
 std::vector<Bytes> huffmanCompressed(const DataSet& set) {
@@ -85,43 +105,40 @@ std::vector<Bytes> huffmanCompressed(const DataSet& set) {
   return out;
 }
 
-void BM_Compress_By_Huffman(benchmark::State& state, const DataSet* set) {
-  HuffmanCompression codec;
-  std::size_t compressed = 0;
-  for (auto _ : state) {
-    compressed = 0;
-    for (const Bytes& f : set->frames) {
+Pass huffmanCompress(const DataSet& set) {
+  auto codec = std::make_shared<HuffmanCompression>();
+  return [codec, &set] {
+    std::size_t compressed = 0;
+    for (const Bytes& f : set.frames) {
       unsigned char* out = nullptr;
       int outLength = 0;
-      codec.compress(f.data(), static_cast<int>(f.size()), &out, outLength);
+      codec->compress(f.data(), static_cast<int>(f.size()), &out, outLength);
       benchmark::DoNotOptimize(out);
       compressed += static_cast<std::size_t>(outLength);
       std::free(out);
     }
-  }
-  finish(state, *set, compressed);
+    return compressed;
+  };
 }
 
 template <bool kChecked>
-void BM_Uncompress_By_Huffman(benchmark::State& state, const DataSet* set) {
-  const std::vector<Bytes> inputs = huffmanCompressed(*set);
-  HuffmanCompression codec;
-  std::size_t compressed = 0;
-  for (const Bytes& c : inputs) compressed += c.size();
-  for (auto _ : state) {
-    for (const Bytes& c : inputs) {
+Pass huffmanUncompress(const DataSet& set) {
+  auto inputs = std::make_shared<const std::vector<Bytes>>(huffmanCompressed(set));
+  auto codec = std::make_shared<HuffmanCompression>();
+  return [inputs, codec] {
+    for (const Bytes& c : *inputs) {
       unsigned char* out = nullptr;
       int outLength = 0;
       if (kChecked) {
-        codec.uncompress(c.data(), static_cast<int>(c.size()), &out, outLength);
+        codec->uncompress(c.data(), static_cast<int>(c.size()), &out, outLength);
       } else {
-        codec.uncompress(c.data(), &out, outLength);
+        codec->uncompress(c.data(), &out, outLength);
       }
       benchmark::DoNotOptimize(out);
       std::free(out);
     }
-  }
-  finish(state, *set, compressed);
+    return totalSize(*inputs);
+  };
 }
 
 std::vector<Bytes> deflated(const DataSet& set) {
@@ -142,105 +159,94 @@ std::vector<Bytes> deflated(const DataSet& set) {
   return out;
 }
 
-void BM_Compress_By_ZlibHuffmanOnly(benchmark::State& state, const DataSet* set) {
-  z_stream z{};
-  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_HUFFMAN_ONLY);
-  Bytes buf(2 * 1024 * 1024);
-  std::size_t compressed = 0;
-  for (auto _ : state) {
-    compressed = 0;
-    for (const Bytes& f : set->frames) {
-      deflateReset(&z);
-      z.next_in = const_cast<unsigned char*>(f.data());
-      z.avail_in = static_cast<uInt>(f.size());
-      z.next_out = buf.data();
-      z.avail_out = static_cast<uInt>(buf.size());
-      deflate(&z, Z_FINISH);
-      compressed += z.total_out;
+Pass zlibHuffmanOnly(const DataSet& set) {
+  auto z = std::shared_ptr<z_stream>(new z_stream{}, [](z_stream* s) {
+    deflateEnd(s);
+    delete s;
+  });
+  deflateInit2(z.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_HUFFMAN_ONLY);
+  auto buf = std::make_shared<Bytes>(kLargestFrame);
+  return [z, buf, &set] {
+    std::size_t compressed = 0;
+    for (const Bytes& f : set.frames) {
+      deflateReset(z.get());
+      z->next_in = const_cast<unsigned char*>(f.data());
+      z->avail_in = static_cast<uInt>(f.size());
+      z->next_out = buf->data();
+      z->avail_out = static_cast<uInt>(buf->size());
+      deflate(z.get(), Z_FINISH);
+      compressed += z->total_out;
     }
-  }
-  deflateEnd(&z);
-  finish(state, *set, compressed);
+    return compressed;
+  };
 }
 
-void BM_Uncompress_By_ZlibInflate(benchmark::State& state, const DataSet* set) {
-  const std::vector<Bytes> inputs = deflated(*set);
-  std::size_t compressed = 0;
-  for (const Bytes& c : inputs) compressed += c.size();
-  z_stream z{};
-  inflateInit(&z);
-  Bytes buf(2 * 1024 * 1024);
-  for (auto _ : state) {
-    for (const Bytes& c : inputs) {
-      inflateReset(&z);
-      z.next_in = const_cast<unsigned char*>(c.data());
-      z.avail_in = static_cast<uInt>(c.size());
-      z.next_out = buf.data();
-      z.avail_out = static_cast<uInt>(buf.size());
-      inflate(&z, Z_FINISH);
-      benchmark::DoNotOptimize(buf.data());
+Pass zlibInflate(const DataSet& set) {
+  auto inputs = std::make_shared<const std::vector<Bytes>>(deflated(set));
+  auto z = std::shared_ptr<z_stream>(new z_stream{}, [](z_stream* s) {
+    inflateEnd(s);
+    delete s;
+  });
+  inflateInit(z.get());
+  auto buf = std::make_shared<Bytes>(kLargestFrame);
+  return [inputs, z, buf] {
+    for (const Bytes& c : *inputs) {
+      inflateReset(z.get());
+      z->next_in = const_cast<unsigned char*>(c.data());
+      z->avail_in = static_cast<uInt>(c.size());
+      z->next_out = buf->data();
+      z->avail_out = static_cast<uInt>(buf->size());
+      inflate(z.get(), Z_FINISH);
+      benchmark::DoNotOptimize(buf->data());
     }
-  }
-  inflateEnd(&z);
-  finish(state, *set, compressed);
+    return totalSize(*inputs);
+  };
 }
 
-void BM_Compress_By_Zstd1(benchmark::State& state, const DataSet* set) {
-  ZSTD_CCtx* ctx = ZSTD_createCCtx();
-  Bytes buf(ZSTD_compressBound(2 * 1024 * 1024));
-  std::size_t compressed = 0;
-  for (auto _ : state) {
-    compressed = 0;
-    for (const Bytes& f : set->frames) {
-      compressed += ZSTD_compressCCtx(ctx, buf.data(), buf.size(), f.data(), f.size(), 1);
+Pass zstdCompress(const DataSet& set) {
+  auto ctx = std::shared_ptr<ZSTD_CCtx>(ZSTD_createCCtx(), ZSTD_freeCCtx);
+  auto buf = std::make_shared<Bytes>(ZSTD_compressBound(kLargestFrame));
+  return [ctx, buf, &set] {
+    std::size_t compressed = 0;
+    for (const Bytes& f : set.frames) {
+      compressed += ZSTD_compressCCtx(ctx.get(), buf->data(), buf->size(), f.data(), f.size(), 1);
     }
-  }
-  ZSTD_freeCCtx(ctx);
-  finish(state, *set, compressed);
+    return compressed;
+  };
 }
 
-std::vector<Bytes> zstdCompressed(const std::vector<Bytes>& frames) {
-  std::vector<Bytes> out;
+// Decompresses level-1 streams of every one of `frames`.
+Pass zstdDecompressOf(const std::vector<Bytes>& frames) {
+  auto inputs = std::make_shared<std::vector<Bytes>>();
   for (const Bytes& f : frames) {
     Bytes buf(ZSTD_compressBound(f.size()));
     buf.resize(ZSTD_compress(buf.data(), buf.size(), f.data(), f.size(), 1));
-    out.push_back(std::move(buf));
+    inputs->push_back(std::move(buf));
   }
-  return out;
-}
-
-// Decompresses every one of `frames`' level-1 streams per iteration.
-void zstdDecompressAll(benchmark::State& state, const DataSet& set, const std::vector<Bytes>& frames) {
-  const std::vector<Bytes> inputs = zstdCompressed(frames);
-  std::size_t compressed = 0;
-  for (const Bytes& c : inputs) compressed += c.size();
-  ZSTD_DCtx* ctx = ZSTD_createDCtx();
-  Bytes buf(2 * 1024 * 1024);
-  for (auto _ : state) {
-    for (const Bytes& c : inputs) {
-      benchmark::DoNotOptimize(ZSTD_decompressDCtx(ctx, buf.data(), buf.size(), c.data(), c.size()));
+  auto ctx = std::shared_ptr<ZSTD_DCtx>(ZSTD_createDCtx(), ZSTD_freeDCtx);
+  auto buf = std::make_shared<Bytes>(kLargestFrame);
+  return [inputs, ctx, buf] {
+    for (const Bytes& c : *inputs) {
+      benchmark::DoNotOptimize(ZSTD_decompressDCtx(ctx.get(), buf->data(), buf->size(), c.data(), c.size()));
     }
-  }
-  ZSTD_freeDCtx(ctx);
-  finish(state, set, compressed);
+    return totalSize(*inputs);
+  };
 }
 
-void BM_Uncompress_By_Zstd1(benchmark::State& state, const DataSet* set) {
-  zstdDecompressAll(state, *set, set->frames);
+Pass zstdDecompress(const DataSet& set) { return zstdDecompressOf(set.frames); }
+
+int lz4Compress(const Bytes& in, Bytes& out) {
+  return LZ4_compress_default(reinterpret_cast<const char*>(in.data()), reinterpret_cast<char*>(out.data()),
+                              static_cast<int>(in.size()), static_cast<int>(out.size()));
 }
 
-void BM_Compress_By_Lz4(benchmark::State& state, const DataSet* set) {
-  Bytes buf(LZ4_compressBound(2 * 1024 * 1024));
-  std::size_t compressed = 0;
-  for (auto _ : state) {
-    compressed = 0;
-    for (const Bytes& f : set->frames) {
-      compressed += static_cast<std::size_t>(
-          LZ4_compress_default(reinterpret_cast<const char*>(f.data()), reinterpret_cast<char*>(buf.data()),
-                               static_cast<int>(f.size()), static_cast<int>(buf.size())));
-    }
-  }
-  finish(state, *set, compressed);
+Pass lz4CompressFrames(const DataSet& set) {
+  auto buf = std::make_shared<Bytes>(LZ4_compressBound(kLargestFrame));
+  return [buf, &set] {
+    std::size_t compressed = 0;
+    for (const Bytes& f : set.frames) compressed += static_cast<std::size_t>(lz4Compress(f, *buf));
+    return compressed;
+  };
 }
 
 // --- The consecutive sweep, each frame against the previous one -----------
@@ -259,12 +265,11 @@ std::vector<Bytes> sweepDifferences(const DataSet& set) {
   return out;
 }
 
-void BM_SweepEncode_By_RLE(benchmark::State& state, const DataSet* set) {
-  std::size_t compressed = 0;
-  for (auto _ : state) {
+Pass rleSweepEncode(const DataSet& set) {
+  return [&set] {
     RLEEncoder codec;  // every pass starts the channel afresh
-    compressed = 0;
-    for (const Bytes& f : set->frames) {
+    std::size_t compressed = 0;
+    for (const Bytes& f : set.frames) {
       unsigned char* out = nullptr;
       int outLength = 0;
       codec.encode(const_cast<unsigned char*>(f.data()), static_cast<int>(f.size()), &out, outLength, 0);
@@ -272,119 +277,166 @@ void BM_SweepEncode_By_RLE(benchmark::State& state, const DataSet* set) {
       compressed += static_cast<std::size_t>(outLength);
       std::free(out);
     }
-  }
-  finish(state, *set, compressed);
+    return compressed;
+  };
 }
 
 template <bool kChecked>
-void BM_SweepDecode_By_RLE(benchmark::State& state, const DataSet* set) {
-  std::vector<Bytes> inputs;
+Pass rleSweepDecode(const DataSet& set) {
+  auto inputs = std::make_shared<std::vector<Bytes>>();
   {
     RLEEncoder codec;
-    for (const Bytes& f : set->frames) {
+    for (const Bytes& f : set.frames) {
       unsigned char* out = nullptr;
       int outLength = 0;
       codec.encode(const_cast<unsigned char*>(f.data()), static_cast<int>(f.size()), &out, outLength, 0);
-      inputs.emplace_back(out, out + outLength);
+      inputs->emplace_back(out, out + outLength);
       std::free(out);
     }
   }
-  std::size_t compressed = 0;
-  for (const Bytes& c : inputs) compressed += c.size();
-  RLEEncoder codec;
-  for (auto _ : state) {
-    for (Bytes& c : inputs) {
+  auto codec = std::make_shared<RLEEncoder>();
+  return [inputs, codec] {
+    for (Bytes& c : *inputs) {
       unsigned char* out = nullptr;
       int outLength = 0;
       if (kChecked) {
-        codec.decode(static_cast<const unsigned char*>(c.data()), static_cast<int>(c.size()), &out, outLength);
+        codec->decode(static_cast<const unsigned char*>(c.data()), static_cast<int>(c.size()), &out, outLength);
       } else {
-        codec.decode(c.data(), &out, outLength);
+        codec->decode(c.data(), &out, outLength);
       }
       benchmark::DoNotOptimize(out);
       std::free(out);
     }
-  }
-  finish(state, *set, compressed);
+    return totalSize(*inputs);
+  };
 }
 
 // The peer does the same work: XOR with the previous frame, then code.
 template <bool kZstd>
-void BM_SweepEncode_By_XorThen(benchmark::State& state, const DataSet* set) {
-  Bytes buf(LZ4_compressBound(2 * 1024 * 1024) + ZSTD_compressBound(2 * 1024 * 1024));
-  Bytes diff, previous;
-  ZSTD_CCtx* ctx = ZSTD_createCCtx();
-  std::size_t compressed = 0;
-  for (auto _ : state) {
-    compressed = 0;
-    previous.clear();
-    for (const Bytes& f : set->frames) {
-      diff.resize(f.size());
-      if (previous.size() != f.size()) previous.assign(f.size(), 0);
-      for (std::size_t i = 0; i < f.size(); ++i) diff[i] = f[i] ^ previous[i];
-      std::copy(f.begin(), f.end(), previous.begin());
+Pass xorThen(const DataSet& set) {
+  auto buf = std::make_shared<Bytes>(LZ4_compressBound(kLargestFrame) + ZSTD_compressBound(kLargestFrame));
+  auto ctx = std::shared_ptr<ZSTD_CCtx>(ZSTD_createCCtx(), ZSTD_freeCCtx);
+  auto diff = std::make_shared<Bytes>();
+  auto previous = std::make_shared<Bytes>();
+  return [buf, ctx, diff, previous, &set] {
+    std::size_t compressed = 0;
+    previous->clear();
+    for (const Bytes& f : set.frames) {
+      diff->resize(f.size());
+      if (previous->size() != f.size()) previous->assign(f.size(), 0);
+      for (std::size_t i = 0; i < f.size(); ++i) (*diff)[i] = f[i] ^ (*previous)[i];
+      std::copy(f.begin(), f.end(), previous->begin());
       if (kZstd) {
-        compressed += ZSTD_compressCCtx(ctx, buf.data(), buf.size(), diff.data(), diff.size(), 1);
+        compressed += ZSTD_compressCCtx(ctx.get(), buf->data(), buf->size(), diff->data(), diff->size(), 1);
       } else {
-        compressed += static_cast<std::size_t>(
-            LZ4_compress_default(reinterpret_cast<const char*>(diff.data()), reinterpret_cast<char*>(buf.data()),
-                                 static_cast<int>(diff.size()), static_cast<int>(buf.size())));
+        compressed += static_cast<std::size_t>(lz4Compress(*diff, *buf));
       }
     }
-  }
-  ZSTD_freeCCtx(ctx);
-  finish(state, *set, compressed);
+    return compressed;
+  };
 }
 
-void BM_SweepDecode_By_Lz4(benchmark::State& state, const DataSet* set) {
-  std::vector<Bytes> inputs;
-  for (const Bytes& d : sweepDifferences(*set)) {
+Pass lz4SweepDecode(const DataSet& set) {
+  auto inputs = std::make_shared<std::vector<Bytes>>();
+  for (const Bytes& d : sweepDifferences(set)) {
     Bytes buf(LZ4_compressBound(static_cast<int>(d.size())));
-    buf.resize(static_cast<std::size_t>(
-        LZ4_compress_default(reinterpret_cast<const char*>(d.data()), reinterpret_cast<char*>(buf.data()),
-                             static_cast<int>(d.size()), static_cast<int>(buf.size()))));
-    inputs.push_back(std::move(buf));
+    buf.resize(static_cast<std::size_t>(lz4Compress(d, buf)));
+    inputs->push_back(std::move(buf));
   }
-  std::size_t compressed = 0;
-  for (const Bytes& c : inputs) compressed += c.size();
-  Bytes out(2 * 1024 * 1024);
-  for (auto _ : state) {
-    for (const Bytes& c : inputs) {
+  auto out = std::make_shared<Bytes>(kLargestFrame);
+  return [inputs, out] {
+    for (const Bytes& c : *inputs) {
       benchmark::DoNotOptimize(LZ4_decompress_safe(reinterpret_cast<const char*>(c.data()),
-                                                   reinterpret_cast<char*>(out.data()), static_cast<int>(c.size()),
-                                                   static_cast<int>(out.size())));
+                                                   reinterpret_cast<char*>(out->data()), static_cast<int>(c.size()),
+                                                   static_cast<int>(out->size())));
     }
-  }
-  finish(state, *set, compressed);
+    return totalSize(*inputs);
+  };
 }
 
-void BM_SweepDecode_By_Zstd1(benchmark::State& state, const DataSet* set) {
-  zstdDecompressAll(state, *set, sweepDifferences(*set));
+Pass zstdSweepDecode(const DataSet& set) { return zstdDecompressOf(sweepDifferences(set)); }
+
+// --- Benchmarks ---------------------------------------------------------
+
+void BM_Codec(benchmark::State& state, const DataSet* set, PassMaker make) {
+  Pass pass = make(*set);
+  std::size_t coded = 0;
+  for (auto _ : state) coded = pass();
+  finish(state, *set, coded);
+}
+
+// Ours and the peer in turn in every iteration, the first one alternating,
+// so that both meet the same load; each side's fastest pass counts.
+void BM_Versus(benchmark::State& state, const DataSet* set, PassMaker ours, PassMaker peer) {
+  Pass passes[2] = {ours(*set), peer(*set)};
+  double best[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  int first = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < 2; ++k) {
+      const int side = first ^ k;
+      const auto start = std::chrono::steady_clock::now();
+      benchmark::DoNotOptimize(passes[side]());
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      best[side] = std::min(best[side], took.count());
+    }
+    first ^= 1;
+  }
+  state.counters["ours_MBps"] = double(set->bytes) / best[0] / 1e6;
+  state.counters["peer_MBps"] = double(set->bytes) / best[1] / 1e6;
+  state.counters["speed"] = best[1] / best[0];
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  struct Single {
+    const char* name;
+    PassMaker make;
+  };
+  const Single frames[] = {
+      {"BM_Compress_By_Huffman/", huffmanCompress},
+      {"BM_Compress_By_Zstd1/", zstdCompress},
+      {"BM_Compress_By_ZlibHuffmanOnly/", zlibHuffmanOnly},
+      {"BM_Compress_By_Lz4/", lz4CompressFrames},
+      {"BM_Uncompress_By_HuffmanChecked/", huffmanUncompress<true>},
+      {"BM_Uncompress_By_HuffmanTrusted/", huffmanUncompress<false>},
+      {"BM_Uncompress_By_Zstd1/", zstdDecompress},
+      {"BM_Uncompress_By_ZlibInflate/", zlibInflate},
+  };
+  const Single sweep[] = {
+      {"BM_SweepEncode_By_RLE/", rleSweepEncode},
+      {"BM_SweepEncode_By_XorThenLz4/", xorThen<false>},
+      {"BM_SweepEncode_By_XorThenZstd1/", xorThen<true>},
+      {"BM_SweepDecode_By_RLEChecked/", rleSweepDecode<true>},
+      {"BM_SweepDecode_By_RLETrusted/", rleSweepDecode<false>},
+      {"BM_SweepDecode_By_Lz4/", lz4SweepDecode},
+      {"BM_SweepDecode_By_Zstd1/", zstdSweepDecode},
+  };
+  struct Versus {
+    const char* name;
+    PassMaker ours;
+    PassMaker peer;
+  };
+  const Versus frameTargets[] = {
+      {"BM_HuffmanCompress_vs_Zstd1/", huffmanCompress, zstdCompress},
+      {"BM_HuffmanUncompressChecked_vs_Zstd1/", huffmanUncompress<true>, zstdDecompress},
+      {"BM_HuffmanUncompressTrusted_vs_Zstd1/", huffmanUncompress<false>, zstdDecompress},
+  };
+  const Versus sweepTargets[] = {
+      {"BM_RLEEncode_vs_XorThenLz4/", rleSweepEncode, xorThen<false>},
+      {"BM_RLEDecodeChecked_vs_Lz4/", rleSweepDecode<true>, lz4SweepDecode},
+      {"BM_RLEDecodeTrusted_vs_Lz4/", rleSweepDecode<false>, lz4SweepDecode},
+  };
   for (auto& [name, set] : dataSets()) {
     const DataSet* s = &set;
-    benchmark::RegisterBenchmark(("BM_Compress_By_Huffman/" + name).c_str(), BM_Compress_By_Huffman, s);
-    benchmark::RegisterBenchmark(("BM_Compress_By_Zstd1/" + name).c_str(), BM_Compress_By_Zstd1, s);
-    benchmark::RegisterBenchmark(("BM_Compress_By_ZlibHuffmanOnly/" + name).c_str(), BM_Compress_By_ZlibHuffmanOnly, s);
-    benchmark::RegisterBenchmark(("BM_Compress_By_Lz4/" + name).c_str(), BM_Compress_By_Lz4, s);
-    benchmark::RegisterBenchmark(("BM_Uncompress_By_HuffmanChecked/" + name).c_str(), BM_Uncompress_By_Huffman<true>,
-                                 s);
-    benchmark::RegisterBenchmark(("BM_Uncompress_By_HuffmanTrusted/" + name).c_str(), BM_Uncompress_By_Huffman<false>,
-                                 s);
-    benchmark::RegisterBenchmark(("BM_Uncompress_By_Zstd1/" + name).c_str(), BM_Uncompress_By_Zstd1, s);
-    benchmark::RegisterBenchmark(("BM_Uncompress_By_ZlibInflate/" + name).c_str(), BM_Uncompress_By_ZlibInflate, s);
-    if (name == "seq") {
-      benchmark::RegisterBenchmark("BM_SweepEncode_By_RLE/seq", BM_SweepEncode_By_RLE, s);
-      benchmark::RegisterBenchmark("BM_SweepEncode_By_XorThenLz4/seq", BM_SweepEncode_By_XorThen<false>, s);
-      benchmark::RegisterBenchmark("BM_SweepEncode_By_XorThenZstd1/seq", BM_SweepEncode_By_XorThen<true>, s);
-      benchmark::RegisterBenchmark("BM_SweepDecode_By_RLEChecked/seq", BM_SweepDecode_By_RLE<true>, s);
-      benchmark::RegisterBenchmark("BM_SweepDecode_By_RLETrusted/seq", BM_SweepDecode_By_RLE<false>, s);
-      benchmark::RegisterBenchmark("BM_SweepDecode_By_Lz4/seq", BM_SweepDecode_By_Lz4, s);
-      benchmark::RegisterBenchmark("BM_SweepDecode_By_Zstd1/seq", BM_SweepDecode_By_Zstd1, s);
+    for (const Single& b : frames) benchmark::RegisterBenchmark((b.name + name).c_str(), BM_Codec, s, b.make);
+    for (const Versus& b : frameTargets) {
+      benchmark::RegisterBenchmark((b.name + name).c_str(), BM_Versus, s, b.ours, b.peer);
+    }
+    if (name != "seq") continue;
+    for (const Single& b : sweep) benchmark::RegisterBenchmark((b.name + name).c_str(), BM_Codec, s, b.make);
+    for (const Versus& b : sweepTargets) {
+      benchmark::RegisterBenchmark((b.name + name).c_str(), BM_Versus, s, b.ours, b.peer);
     }
   }
   benchmark::Initialize(&argc, argv);
