@@ -91,15 +91,21 @@ void HuffmanCompression::countBytes(const unsigned char* in, unsigned int length
       i += run;
       continue;
     }
-    ++counts[0][word & 0xFF];
-    ++counts[1][(word >> 8) & 0xFF];
-    ++counts[2][(word >> 16) & 0xFF];
-    ++counts[3][(word >> 24) & 0xFF];
-    ++counts[0][(word >> 32) & 0xFF];
-    ++counts[1][(word >> 40) & 0xFF];
-    ++counts[2][(word >> 48) & 0xFF];
-    ++counts[3][word >> 56];
-    i += 8;
+    // Not a run: this word and up to three more without looking for one.
+    const unsigned int end = i + 32 <= length ? i + 32 : i + 8;
+    for (;;) {
+      ++counts[0][word & 0xFF];
+      ++counts[1][(word >> 8) & 0xFF];
+      ++counts[2][(word >> 16) & 0xFF];
+      ++counts[3][(word >> 24) & 0xFF];
+      ++counts[0][(word >> 32) & 0xFF];
+      ++counts[1][(word >> 40) & 0xFF];
+      ++counts[2][(word >> 48) & 0xFF];
+      ++counts[3][word >> 56];
+      i += 8;
+      if (i == end) break;
+      std::memcpy(&word, in + i, 8);
+    }
   }
   for (; i < length; ++i) ++counts[0][in[i]];
   for (int v = 0; v < 256; ++v) m_frequency[v] = counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v];
