@@ -870,23 +870,64 @@ void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
     }
   }
   // Further symbols join an entry while their codes end within the prefix
-  // too. Only first symbols and first lengths are read, and those never
-  // change, so the table can be extended in place.
+  // too. The symbols after the first code of v are those of the entry for
+  // w = v shifted past that code, cut to the codes that end before the
+  // zeros shifted in; w ends in more zero bits than v, so taking entries by
+  // falling count of trailing zeros finds w's entry complete. Each entry
+  // keeps the bit position after each of its symbols (one byte each, 0x7F
+  // past the last), which makes the cut a count rather than a walk.
   if (!joinSymbols) return;
-  for (std::uint32_t v = 0; v <= kMask; ++v) {
-    if (metaCount(m_decodeMeta[v]) == 0) continue;
-    std::uint64_t symbols = m_decodeTable[v];
-    unsigned used = m_firstLength[v];
-    unsigned count = 1;
-    while (count < kMaxJoined && used < kBits) {
-      const std::uint32_t w = (v << used) & kMask;
-      if (metaCount(m_decodeMeta[w]) == 0 || used + m_firstLength[w] > kBits) break;
-      symbols |= (m_decodeTable[w] & 0xFF) << (8 * count);  // count below 8
-      used += m_firstLength[w];
+  static_assert(kMaxJoined == 8, "an entry's symbols and their ends fill one 64-bit word each");
+  constexpr std::uint64_t kBytes = 0x0101010101010101ull;
+  constexpr std::uint64_t kAbsent = 0x7F * kBytes;
+  std::uint64_t ends[1u << kBits];
+  // Entry 0 continues into itself, so it is joined code by code.
+  if (metaCount(m_decodeMeta[0]) != 0) {
+    const unsigned first = m_firstLength[0];
+    const std::uint64_t symbol = m_decodeTable[0] & 0xFF;
+    std::uint64_t symbols = 0;
+    std::uint64_t after = kAbsent;
+    unsigned count = 0;
+    unsigned used = 0;
+    while (count < kMaxJoined && used + first <= kBits) {
+      symbols |= symbol << (8 * count);
+      used += first;
+      after = (after & ~(std::uint64_t{0xFF} << (8 * count))) | std::uint64_t{used} << (8 * count);
       ++count;
     }
-    m_decodeTable[v] = symbols;
-    m_decodeMeta[v] = meta(count, used);
+    m_decodeTable[0] = symbols;
+    m_decodeMeta[0] = meta(count, used);
+    ends[0] = after;
+  }
+  for (int zeros = static_cast<int>(kBits) - 1; zeros >= 0; --zeros) {
+    for (std::uint32_t v = 1u << zeros; v <= kMask; v += 2u << zeros) {
+      if (metaCount(m_decodeMeta[v]) == 0) continue;
+      const unsigned first = m_firstLength[v];
+      std::uint64_t symbols = m_decodeTable[v] & 0xFF;
+      std::uint64_t after = kAbsent << 8 | first;
+      unsigned count = 1;
+      unsigned used = first;
+      const std::uint32_t w = (v << first) & kMask;
+      if (first < kBits && metaCount(m_decodeMeta[w]) != 0) {
+        // The codes of w that end within its kBits - first real bits: the
+        // high bit of each byte is set where one does, in a leading run of
+        // bytes; the top byte stands for the cap of kMaxJoined - 1 more.
+        const std::uint64_t fits = ((kBits - first) * kBytes | 0x80 * kBytes) - ends[w];
+        const std::uint64_t stops = (~fits & 0x0080808080808080ull) | 0x8000000000000000ull;
+        const unsigned more = static_cast<unsigned>(__builtin_ctzll(stops)) / 8;
+        if (more != 0) {
+          const std::uint64_t keep = (std::uint64_t{1} << (8 * more)) - 1;
+          symbols |= (m_decodeTable[w] & keep) << 8;
+          const std::uint64_t absent = more + 1 < kMaxJoined ? kAbsent << 8 * (more + 1) : 0;
+          after = absent | ((ends[w] & keep) + first * (kBytes & keep)) << 8 | first;
+          count += more;
+          used = static_cast<unsigned>(after >> (8 * more)) & 0xFF;
+        }
+      }
+      m_decodeTable[v] = symbols;
+      m_decodeMeta[v] = meta(count, used);
+      ends[v] = after;
+    }
   }
 }
 
