@@ -141,16 +141,21 @@ Pass huffmanUncompress(const DataSet& set) {
   };
 }
 
+// Points a zlib stream at all of `in` and all of `out`.
+void aim(z_stream& z, const Bytes& in, Bytes& out) {
+  z.next_in = const_cast<unsigned char*>(in.data());
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+}
+
 std::vector<Bytes> deflated(const DataSet& set) {
   std::vector<Bytes> out;
   for (const Bytes& f : set.frames) {
     z_stream z{};
     deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_HUFFMAN_ONLY);
     Bytes buf(deflateBound(&z, f.size()));
-    z.next_in = const_cast<unsigned char*>(f.data());
-    z.avail_in = static_cast<uInt>(f.size());
-    z.next_out = buf.data();
-    z.avail_out = static_cast<uInt>(buf.size());
+    aim(z, f, buf);
     deflate(&z, Z_FINISH);
     buf.resize(z.total_out);
     deflateEnd(&z);
@@ -170,10 +175,7 @@ Pass zlibHuffmanOnly(const DataSet& set) {
     std::size_t compressed = 0;
     for (const Bytes& f : set.frames) {
       deflateReset(z.get());
-      z->next_in = const_cast<unsigned char*>(f.data());
-      z->avail_in = static_cast<uInt>(f.size());
-      z->next_out = buf->data();
-      z->avail_out = static_cast<uInt>(buf->size());
+      aim(*z, f, *buf);
       deflate(z.get(), Z_FINISH);
       compressed += z->total_out;
     }
@@ -192,10 +194,7 @@ Pass zlibInflate(const DataSet& set) {
   return [inputs, z, buf] {
     for (const Bytes& c : *inputs) {
       inflateReset(z.get());
-      z->next_in = const_cast<unsigned char*>(c.data());
-      z->avail_in = static_cast<uInt>(c.size());
-      z->next_out = buf->data();
-      z->avail_out = static_cast<uInt>(buf->size());
+      aim(*z, c, *buf);
       inflate(z.get(), Z_FINISH);
       benchmark::DoNotOptimize(buf->data());
     }

@@ -238,6 +238,34 @@ void HuffmanCompression::permuteRun(unsigned int* id, int length) {
   }
 }
 
+MOX_ALWAYS_INLINE void HuffmanCompression::reverseIds(int a, int b) {
+  for (; a < b; ++a, --b) std::swap(m_activeId[a], m_activeId[b]);
+}
+
+// In entries lo .. end, sorted: the first whose weight is not above y (end
+// if none is).
+MOX_ALWAYS_INLINE int HuffmanCompression::firstNotAbove(int lo, int end, unsigned int y) const {
+  const unsigned int* w = m_activeWeight;
+  while (lo < end) {
+    const int m = (lo + end) / 2;
+    if (w[m] > y) {
+      lo = m + 1;
+    } else {
+      end = m;
+    }
+  }
+  return lo;
+}
+
+// The run of entries equal to entry mid, within lo .. end.
+MOX_ALWAYS_INLINE void HuffmanCompression::runAround(int mid, int lo, int end, int& first, int& last) const {
+  const unsigned int* w = m_activeWeight;
+  first = mid;
+  while (first > lo && w[first - 1] == w[mid]) --first;
+  last = mid;
+  while (last < end && w[last + 1] == w[mid]) ++last;
+}
+
 // A round's list is the previous round's sorted list with its last two
 // entries merged into one at the end. On a range sorted but for its last
 // entry y, Hoare's partition again follows from the positions: i stops at
@@ -253,13 +281,6 @@ void HuffmanCompression::permuteRun(unsigned int* id, int length) {
 void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
   unsigned int* w = m_activeWeight;
   unsigned int* id = m_activeId;
-  auto reverseIds = [id](int a, int b) {
-    for (; a < b; ++a, --b) {
-      const unsigned int t = id[a];
-      id[a] = id[b];
-      id[b] = t;
-    }
-  };
   while (lo < hi) {
     if (hi == lo + 1) {
       sortTwo(lo);
@@ -273,16 +294,7 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
       // All weights distinct (y too): any sort gives the one descending
       // order, so y is simply inserted.
       const unsigned int y = w[hi];
-      int at = lo;
-      int end = hi - 1;
-      while (at < end) {  // the first entry not above y
-        const int m = (at + end) / 2;
-        if (w[m] > y) {
-          at = m + 1;
-        } else {
-          end = m;
-        }
-      }
+      const int at = firstNotAbove(lo, hi - 1, y);
       if (w[at] != y) {
         const unsigned int yId = id[hi];
         std::memmove(w + at + 1, w + at, sizeof(unsigned int) * (hi - at));
@@ -294,10 +306,8 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
     }
     const int mid = (lo + hi) / 2;
     const unsigned int pivot = w[mid];
-    int first = mid;
-    while (first > lo && w[first - 1] == pivot) --first;
-    int last = mid;
-    while (last < hi - 1 && w[last + 1] == pivot) ++last;
+    int first, last;
+    runAround(mid, lo, hi - 1, first, last);
     const int run = last - first + 1;
     int i, j;
     if (w[hi] < pivot) {
@@ -347,9 +357,6 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
 void HuffmanCompression::displacedTailQuickSortD(int lo, int hi, int p) {
   unsigned int* w = m_activeWeight;
   unsigned int* id = m_activeId;
-  auto reverseIds = [id](int a, int b) {
-    for (; a < b; ++a, --b) std::swap(id[a], id[b]);
-  };
   while (lo < hi) {
     if (p == lo || w[p - 1] >= w[p]) {
       sortedQuickSortD(lo, hi);
@@ -370,17 +377,8 @@ void HuffmanCompression::displacedTailQuickSortD(int lo, int hi, int p) {
     }
     const unsigned int y = w[p];
     if (mid == p) {
-      // The first prefix entry not above y; the prefix ends below y.
-      int q = lo;
-      int end = p - 1;
-      while (q < end) {
-        const int m = (q + end) / 2;
-        if (w[m] > y) {
-          q = m + 1;
-        } else {
-          end = m;
-        }
-      }
+      // The prefix ends below y, so some entry of it is not above y.
+      const int q = firstNotAbove(lo, p - 1, y);
       if (w[q] == y) {
         quickSortD(lo, hi);
         return;
@@ -392,10 +390,8 @@ void HuffmanCompression::displacedTailQuickSortD(int lo, int hi, int p) {
       continue;
     }
     const unsigned int pivot = w[mid];
-    int first = mid;
-    while (first > lo && w[first - 1] == pivot) --first;
-    int last = mid;
-    while (last < p - 1 && w[last + 1] == pivot) ++last;
+    int first, last;
+    runAround(mid, lo, p - 1, first, last);
     if (y < pivot) {
       reverseIds(first, last);
       const int steps = (last - first + 2) / 2;

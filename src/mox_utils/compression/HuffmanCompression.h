@@ -101,6 +101,9 @@ class MOX_API HuffmanCompression {
   static void permuteRun(unsigned int* id, int length);
   void lastDisplacedQuickSortD(int lo, int hi);
   void displacedTailQuickSortD(int lo, int hi, int p);
+  void reverseIds(int a, int b);
+  int firstNotAbove(int lo, int end, unsigned int y) const;
+  void runAround(int mid, int lo, int end, int& first, int& last) const;
   void sortRound(int k, bool sortedBeforeLast);
   void buildCodes();
   std::uint64_t streamBits() const;
