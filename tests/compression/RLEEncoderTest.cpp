@@ -9,14 +9,16 @@
 #include <vector>
 
 #include "compression/TestFrames.h"
+#include "mox_utils/compression/CodecSupport.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
 // A slow second encoder written from the format description: greedy runs,
-// codes written one bit at a time.
-Bytes referenceRuns(const Bytes& diff) {
+// codes written one bit at a time. With `emptyRunAt`, an empty run's code
+// (never valid) precedes the first code from that byte on, or the last one.
+Bytes referenceRuns(const Bytes& diff, std::size_t emptyRunAt = SIZE_MAX) {
   std::vector<bool> bits;
   auto put = [&bits](std::uint32_t code, int width) {
     for (int k = width; k-- > 0;) bits.push_back((code >> k) & 1);
@@ -24,6 +26,10 @@ Bytes referenceRuns(const Bytes& diff) {
   for (std::size_t i = 0; i < diff.size();) {
     std::size_t run = 1;
     while (i + run < diff.size() && run < 1023 && diff[i + run] == diff[i]) ++run;
+    if (emptyRunAt != SIZE_MAX && (i >= emptyRunAt || i + run == diff.size())) {
+      put(0x5A, 19);
+      emptyRunAt = SIZE_MAX;
+    }
     if (run == 1) {
       put(1, 1);
     } else {
@@ -71,6 +77,19 @@ Bytes decoded(RLEEncoder& codec, Bytes in) {
   std::free(out);
   EXPECT_EQ(checked, trusted);
   return checked;
+}
+
+// Runs `check` with the decoder capped at each of its loops in turn (those
+// the processor lacks fall back to the next narrower one), then lifts the
+// cap.
+template <class Check>
+void forEachDecoderLoop(Check check) {
+  using mox::detail::RunDecoderLoop;
+  for (RunDecoderLoop loop : {RunDecoderLoop::kPortable, RunDecoderLoop::kBmi2, RunDecoderLoop::kLattice}) {
+    SCOPED_TRACE("decoder loop " + std::to_string(static_cast<int>(loop)));
+    mox::detail::capRunDecoderLoop(loop);
+    check();
+  }
 }
 
 bool checkedFails(RLEEncoder& codec, const Bytes& in) {
@@ -133,7 +152,7 @@ TEST(RLEEncoderTest, MatchesReferenceAndRoundTrips) {
     RLEEncoder codec;
     const Bytes out = encoded(codec, frame, 0);
     EXPECT_EQ(out, referenceRuns(frame));
-    EXPECT_EQ(decoded(codec, out), frame);
+    forEachDecoderLoop([&] { EXPECT_EQ(decoded(codec, out), frame); });
   }
 }
 
@@ -236,16 +255,21 @@ TEST(RLEEncoderTest, CheckedDecodeRejectsDamage) {
   for (std::size_t cut = 0; cut < big.size(); cut += 97) {
     EXPECT_TRUE(checkedFails(codec, Bytes(big.begin(), big.begin() + cut)));
   }
+  // Every loop must come to the same verdict and output.
   std::mt19937 rng(2);
   for (int k = 0; k < 300; ++k) {
     Bytes damaged = big;
     damaged[4 + rng() % (damaged.size() - 4)] ^= static_cast<unsigned char>(1 + rng() % 255);
-    unsigned char* out = nullptr;
-    int outLength = 0;
-    if (codec.decode(damaged.data(), static_cast<int>(damaged.size()), &out, outLength)) {
-      EXPECT_EQ(outLength, static_cast<int>(frame.size()));
+    std::vector<Bytes> results;
+    forEachDecoderLoop([&] {
+      unsigned char* out = nullptr;
+      int outLength = 0;
+      const bool ok = codec.decode(damaged.data(), static_cast<int>(damaged.size()), &out, outLength);
+      results.push_back(ok ? Bytes(out, out + outLength) : Bytes());
       std::free(out);
-    }
+    });
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0], results[2]);
   }
 }
 
@@ -261,11 +285,11 @@ TEST(RLEEncoderTest, FastAndCarefulLoopsAgree) {
     unsigned maxRun;       // then a run of 2..maxRun bytes (none when 0)
   } mixes[] = {
       {"literals only", 64, 0},        {"seven literals then a run", 7, 3}, {"short runs", 2, 17},
-      {"runs of any length", 9, 1100}, {"five or six literals", 6, 40},
+      {"runs of any length", 9, 1100}, {"five or six literals", 6, 40},     {"long literal stretches", 300, 3},
   };
   std::mt19937 rng(11);
   for (const Mix& m : mixes) {
-    for (std::size_t n : {9u, 23u, 24u, 40u, 1100u, 8184u, 8185u, 8200u, 20000u}) {
+    for (std::size_t n : {9u, 23u, 24u, 40u, 1100u, 8184u, 8185u, 8200u, 20000u, 90000u}) {
       SCOPED_TRACE(std::string(m.name) + " " + std::to_string(n));
       Bytes frame;
       while (frame.size() < n) {
@@ -281,13 +305,22 @@ TEST(RLEEncoderTest, FastAndCarefulLoopsAgree) {
       frame.resize(n);
       RLEEncoder codec;
       const Bytes stream = referenceRuns(frame);
-      EXPECT_EQ(decoded(codec, stream), frame);
       // One byte more expected: the codes end first (the zero bits that
       // pad the last word read as an empty run, or reach past the stream).
       Bytes longer = stream;
       longer[0] = static_cast<unsigned char>(n + 1);
       longer[1] = static_cast<unsigned char>((n + 1) >> 8);
-      EXPECT_TRUE(checkedFails(codec, longer));
+      longer[2] = static_cast<unsigned char>((n + 1) >> 16);
+      // Half the bytes: codes are left over, and no loop may write past n.
+      Bytes shorter = stream;
+      for (int k = 0; k < 4; ++k) shorter[k] = static_cast<unsigned char>((n / 2) >> (8 * k));
+      const Bytes withEmptyRun = referenceRuns(frame, n / 2);
+      forEachDecoderLoop([&] {
+        EXPECT_EQ(decoded(codec, stream), frame);
+        EXPECT_TRUE(checkedFails(codec, longer));
+        EXPECT_TRUE(checkedFails(codec, withEmptyRun));
+        EXPECT_TRUE(checkedFails(codec, shorter));
+      });
     }
   }
   // Runs of 1023 give the fewest bits per byte, which the trusted decoder

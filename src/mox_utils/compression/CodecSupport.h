@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "mox_utils/export.h"
 #include "mox_utils/platform/Mutex.h"
 
 // Hot loops are compiled twice, once for processors with BMI2 (shifts by a
@@ -22,14 +23,23 @@
 #define MOX_ALWAYS_INLINE inline
 #endif
 
-// A condition that nearly always holds: its code is laid out straight on.
+// A condition that nearly always holds (or nearly never): the likely code
+// is laid out straight on.
 #if defined(__GNUC__) || defined(__clang__)
 #define MOX_LIKELY(condition) __builtin_expect(!!(condition), 1)
+#define MOX_UNLIKELY(condition) __builtin_expect(!!(condition), 0)
 #else
 #define MOX_LIKELY(condition) (condition)
+#define MOX_UNLIKELY(condition) (condition)
 #endif
 
 namespace mox::detail {
+
+// The run-length decoder's loops by the instructions they need, widest
+// last. It takes the widest one the processor has, up to a cap that tests
+// lower to reach every loop on one machine; there is no cap by default.
+enum class RunDecoderLoop { kPortable, kBmi2, kLattice };
+MOX_API void capRunDecoderLoop(RunDecoderLoop widest);
 
 inline bool processorHasBmi2() {
 #if MOX_BMI2_DISPATCH

@@ -1,8 +1,10 @@
 #include "mox_utils/compression/RLEEncoder.h"
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -12,6 +14,7 @@
 
 #if MOX_BMI2_DISPATCH
 #include <cpuid.h>
+#include <immintrin.h>
 #endif
 #include "mox_utils/settings/mox_utils.h"
 
@@ -369,12 +372,11 @@ MOX_ALWAYS_INLINE unsigned bitsUsed(unsigned skip) {
 // well-formed stream lacks: the fast loop copies only the words that the
 // output still to come guarantees, the careful loop reads a following word
 // only when the current code reaches into it.
+// Decoding starts at code position `bitpos` with `o` bytes written.
 template <bool kTrusted, bool kBmi2>
 MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                                      std::uint32_t n) {
+                                      std::uint32_t n, std::uint64_t bitpos, std::uint32_t o) {
   auto word = [stream](std::uint64_t q) -> std::uint64_t { return streamWord(stream, q); };
-  std::uint64_t bitpos = 0;
-  std::uint32_t o = 0;
 
   // A step takes the leading literals of a 64-bit window (up to six, one
   // every 9 bits) and, when at most four precede it, the run after them.
@@ -477,7 +479,7 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
 
 template <bool kTrusted>
 bool decodeRunsPlain(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
-  return decodeRunsBody<kTrusted, false>(stream, words, out, n);
+  return decodeRunsBody<kTrusted, false>(stream, words, out, n, 0, 0);
 }
 #if MOX_BMI2_DISPATCH
 bool processorHasLzcnt() {
@@ -494,21 +496,254 @@ bool processorHasMovbe() {
 // values in one (movbe).
 template <bool kTrusted>
 __attribute__((target("bmi,bmi2,lzcnt,movbe"))) bool decodeRunsBmi2(const unsigned char* stream, std::uint64_t words,
-                                                                    unsigned char* out, std::uint32_t n) {
-  return decodeRunsBody<kTrusted, true>(stream, words, out, n);
+                                                                    unsigned char* out, std::uint32_t n,
+                                                                    std::uint64_t bitpos, std::uint32_t o) {
+  return decodeRunsBody<kTrusted, true>(stream, words, out, n, bitpos, o);
+}
+
+// --- Decoding along the literal lattice (AVX-512 with byte permutes) ----
+//
+// A literal's code keeps its start position p modulo 9 and a run's code
+// (19 bits) adds one to it. The codes from one run to the next therefore lie
+// on a lattice p, p + 9, p + 18, ... (slot s of phase f is bit 9s + f), and
+// the next run sits at the first slot whose flag bit is 0. For each of the
+// nine phases a mask marks those slots, built for a whole stretch of stream
+// at once; finding the next run is then a count of trailing zeros, and the
+// literals before it are taken 32 at a time with byte permutes. Each step
+// (one run and the literals before it) thus depends on the previous one
+// only through a shift and a count.
+
+#define MOX_TARGET_LATTICE __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi,bmi2,lzcnt,movbe")))
+
+constexpr unsigned kPhases = 9;
+// The copy's zeroed tail covers the reads of the last steps of a stretch
+// and of the mask build.
+constexpr std::uint64_t kLatticePad = 192;
+// Bits of a stretch that no step starts in: a step reads its run up to 63
+// slots (and 19 bits) ahead, which must lie in the copied words.
+constexpr std::uint64_t kLatticeMargin = 9 * 63 + 27 + 9;
+// One phase's mask for a stretch of kChunkWords words (1821 slots), read
+// eight bytes at a time.
+constexpr std::size_t kMaskBytes = 256;
+// Output room of a step: 64 literal bytes stored, then a run.
+constexpr std::uint32_t kLatticeRoom = 64 + kMaxRun + 16;
+
+// Byte permutes and shifts of 16-bit lanes, one pair for each bit offset
+// r: lane i gathers the two bytes holding bits b..b+8 of its source,
+// b = r + first + 9i, big-endian, and the shift brings bit b to the top of
+// the lane. Each permute is followed by its shifts, so that one address
+// reaches both.
+struct LatticeLanes {
+  struct Offset {
+    unsigned char bytes[64];
+    std::uint16_t shifts[32];
+  } offset[8];
+  explicit constexpr LatticeLanes(unsigned first) : offset{} {
+    for (unsigned r = 0; r < 8; ++r) {
+      for (unsigned i = 0; i < 32; ++i) {
+        const unsigned bit = r + first + 9 * i;
+        offset[r].bytes[2 * i] = static_cast<unsigned char>((bit >> 3) + 1);
+        offset[r].bytes[2 * i + 1] = static_cast<unsigned char>(bit >> 3);
+        offset[r].shifts[i] = static_cast<std::uint16_t>(bit & 7);
+      }
+    }
+  }
+};
+// Slot i's code from bit 9i (masks), and literal i's byte from bit 9i + 1
+// after a flag at bit r (literals).
+alignas(64) constexpr LatticeLanes kSlotLanes(0);
+alignas(64) constexpr LatticeLanes kLiteralLanes(1);
+
+// Masks of `blocks` blocks of 32 slots from the start of a copy: bit s of
+// mask f set when the code at bit 9s + f would be a run.
+MOX_TARGET_LATTICE void buildRunMasks(const unsigned char* copy, std::size_t blocks,
+                                      unsigned char (*masks)[kMaskBytes]) {
+  // The zero-masked forms of the permute and the narrowing: the plain ones
+  // start from an undefined register, which some compilers warn about.
+  const __m512i gather = _mm512_load_si512(kSlotLanes.offset[0].bytes);
+  const __m512i shift = _mm512_load_si512(kSlotLanes.offset[0].shifts);
+  for (std::size_t k = 0; k < blocks; ++k) {
+    // Lane i: slot i's nine bits at the top, phase 0 highest.
+    __m512i v = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, gather, _mm512_loadu_si512(copy + 36 * k));
+    v = _mm512_sllv_epi16(v, shift);
+    for (unsigned f = 0; f < kPhases; ++f) {
+      const __mmask32 runs = _mm512_testn_epi16_mask(v, _mm512_set1_epi16(static_cast<short>(0x8000u >> f)));
+      std::memcpy(masks[f] + 4 * k, &runs, 4);
+    }
+  }
+}
+
+// Bit 0: the mask bit of slot s.
+MOX_ALWAYS_INLINE std::uint64_t maskFrom(const unsigned char* mask, std::uint64_t s) {
+  std::uint64_t w;
+  std::memcpy(&w, mask + (s >> 3), 8);
+  return w >> (s & 7);
+}
+
+// The bytes of the 32 literals whose first flag is at bit p of the copy.
+MOX_TARGET_LATTICE MOX_ALWAYS_INLINE void storeLiterals32(const unsigned char* copy, std::uint64_t p,
+                                                          unsigned char* out) {
+  const LatticeLanes::Offset& lanes = kLiteralLanes.offset[p & 7];
+  __m512i v =
+      _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_load_si512(lanes.bytes), _mm512_loadu_si512(copy + (p >> 3)));
+  v = _mm512_srli_epi16(_mm512_sllv_epi16(v, _mm512_load_si512(lanes.shifts)), 8);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_maskz_cvtepi16_epi8(~__mmask32{0}, v));
+}
+
+template <unsigned F>
+using Phase = std::integral_constant<unsigned, F>;
+
+struct RunsDecoded {
+  std::uint64_t bitpos;  // the next code
+  std::uint32_t o;       // bytes written
+  bool ok;
+};
+
+// Decodes as far as stretches of the stream and room in the output allow;
+// the BMI2 loop ends the stream. Checked mode reads only the `words` words
+// of the stream, trusted mode only those the output still to come
+// guarantees; both reject empty runs.
+template <bool kTrusted>
+MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, std::uint64_t words, unsigned char* out,
+                                                 std::uint32_t n) {
+  alignas(64) unsigned char copy[kChunkWords * 4 + kLatticePad];
+  alignas(64) unsigned char masks[kPhases][kMaskBytes];
+  std::uint64_t bitpos = 0;
+  std::uint32_t o = 0;
+  std::uint32_t empty = 0;  // or of field - 1 over all runs: the top bit marks an empty one
+  const std::uint32_t oLimit = n > kLatticeRoom ? n - kLatticeRoom : 0;
+  while (o < oLimit) {
+    const std::uint64_t first = bitpos >> 5;
+    const std::uint64_t available = (kTrusted ? wordsSurelyThere(bitpos, n - o) : words) - first;
+    const std::uint64_t count = available < kChunkWords ? available : kChunkWords;
+    const std::uint64_t b = bitpos & 31;
+    // Too short a stretch for steps; the bits past it are surely there
+    // only when the output still to come is large.
+    if (32 * count < b + kLatticeMargin + 9 * 64) break;
+    copyWordsBigEndian(copy, stream + 4 * first, count);
+    std::memset(copy + 4 * count, 0, kLatticePad);
+    const std::uint64_t sLimit = (32 * count - kLatticeMargin) / 9;
+    // Steps load masks up to 64 slots past sLimit.
+    buildRunMasks(copy, (sLimit + 64 + 31) / 32 + 1, masks);
+    std::uint64_t s = b / 9;
+    unsigned phase = static_cast<unsigned>(b % 9);
+    // The masks of the next steps' phases are loaded two steps ahead, at
+    // the slot of the step that loads them, so that a step finds its mask
+    // waiting: window[i] from slot base[i] on. An out-of-range base makes
+    // the first steps load their own.
+    std::uint64_t window[3] = {0, 0, 0};
+    std::uint64_t base[3] = {s + 64, s + 64, s + 64};
+    // One step of phase F: the literals up to the next run, then the run.
+    // When the stretch or the output room ends it returns false, with s and
+    // o as they were and `phase` set to F.
+    auto step = [&](auto phaseConstant) MOX_TARGET_LATTICE -> bool {
+      constexpr unsigned F = decltype(phaseConstant)::value;
+      const auto stop = [&phase] {
+        phase = F;
+        return false;
+      };
+      if (s >= sLimit || o >= oLimit) return stop();
+      const std::uint64_t shift = s - base[F % 3];
+      std::uint64_t w = window[F % 3] >> (shift & 63);
+      if (MOX_UNLIKELY((shift > 56) | (w == 0))) {
+        for (;;) {
+          w = maskFrom(masks[F], s);
+          if (w != 0) break;
+          // No run in the 57 slots from s: 48 literals.
+          if (s + 48 >= sLimit || o >= oLimit) return stop();
+          storeLiterals32(copy, 9 * s + F, out + o);
+          storeLiterals32(copy, 9 * (s + 32) + F, out + o + 32);
+          o += 48;
+          s += 48;
+        }
+      }
+      std::memcpy(&window[(F + 2) % 3], masks[(F + 2) % kPhases] + (s >> 3), 8);
+      base[(F + 2) % 3] = s & ~std::uint64_t{7};
+      const unsigned k = static_cast<unsigned>(__builtin_ctzll(w));  // literals before the run
+      const std::uint64_t p = 9 * s + F;
+      storeLiterals32(copy, p, out + o);
+      if (MOX_UNLIKELY(k > 32)) storeLiterals32(copy, p + 9 * 32, out + o + 32);
+      o += k;
+      const std::uint64_t r = p + 9 * k;
+      const std::uint64_t c = loadBE64(copy + (r >> 3)) << (r & 7);
+      const std::uint32_t field = static_cast<std::uint32_t>(c >> 53);
+      empty |= field - 1;
+      const std::uint64_t fill = (c >> 45 & 0xFF) * 0x0101010101010101ull;
+      std::memcpy(out + o, &fill, 8);
+      if (MOX_UNLIKELY(field > 8)) std::memset(out + o, static_cast<unsigned char>(fill), field);
+      o += field;
+      // After a run the lattice moves on by one phase; from phase 8 that
+      // is phase 0 one slot further.
+      s += k + (F == 8 ? 3 : 2);
+      return true;
+    };
+    // Rounds of the nine phases, the first entered at the current one,
+    // until a step cannot be taken.
+    for (bool more = true; more;) {
+      switch (phase) {
+        case 0:
+          if (!(more = step(Phase<0>{}))) break;
+          [[fallthrough]];
+        case 1:
+          if (!(more = step(Phase<1>{}))) break;
+          [[fallthrough]];
+        case 2:
+          if (!(more = step(Phase<2>{}))) break;
+          [[fallthrough]];
+        case 3:
+          if (!(more = step(Phase<3>{}))) break;
+          [[fallthrough]];
+        case 4:
+          if (!(more = step(Phase<4>{}))) break;
+          [[fallthrough]];
+        case 5:
+          if (!(more = step(Phase<5>{}))) break;
+          [[fallthrough]];
+        case 6:
+          if (!(more = step(Phase<6>{}))) break;
+          [[fallthrough]];
+        case 7:
+          if (!(more = step(Phase<7>{}))) break;
+          [[fallthrough]];
+        default:
+          if ((more = step(Phase<8>{}))) phase = 0;
+      }
+    }
+    bitpos = 32 * first + 9 * s + phase;
+  }
+  return {bitpos, o, (empty >> 31) == 0};
+}
+
+bool processorHasLattice() {
+  static const bool has =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+  return has;
 }
 #endif
+
+std::atomic<mox::detail::RunDecoderLoop> widestRunDecoderLoop{mox::detail::RunDecoderLoop::kLattice};
 
 template <bool kTrusted>
 bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n) {
 #if MOX_BMI2_DISPATCH
-  static const bool fast = mox::detail::processorHasBmi2() && processorHasLzcnt() && processorHasMovbe();
-  if (fast) return decodeRunsBmi2<kTrusted>(stream, words, out, n);
+  using mox::detail::RunDecoderLoop;
+  const RunDecoderLoop cap = widestRunDecoderLoop.load(std::memory_order_relaxed);
+  static const bool bmi2 = mox::detail::processorHasBmi2() && processorHasLzcnt() && processorHasMovbe();
+  const bool fast = bmi2 && cap >= RunDecoderLoop::kBmi2;
+  if (fast && cap >= RunDecoderLoop::kLattice && processorHasLattice()) {
+    const RunsDecoded done = decodeRunsLattice<kTrusted>(stream, words, out, n);
+    return done.ok && decodeRunsBmi2<kTrusted>(stream, words, out, n, done.bitpos, done.o);
+  }
+  if (fast) return decodeRunsBmi2<kTrusted>(stream, words, out, n, 0, 0);
 #endif
   return decodeRunsPlain<kTrusted>(stream, words, out, n);
 }
 
 }  // namespace
+
+void mox::detail::capRunDecoderLoop(RunDecoderLoop widest) {
+  widestRunDecoderLoop.store(widest, std::memory_order_relaxed);
+}
 
 RLEEncoder::RLEEncoder() : m_mutex(mox::platform::MutexHandle::create()), m_previousFrame{}, m_previousFrameSize{} {}
 
