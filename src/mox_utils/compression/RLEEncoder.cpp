@@ -529,19 +529,20 @@ constexpr std::size_t kMaskBytes = 256;
 constexpr std::uint32_t kLatticeRoom = 64 + kMaxRun + 16;
 
 // Byte permutes and shifts of 16-bit lanes, one pair for each bit offset
-// r: lane i gathers the two bytes holding bits b..b+8 of its source,
-// b = r + first + 9i, big-endian, and the shift brings bit b to the top of
-// the lane. Each permute is followed by its shifts, so that one address
-// reaches both.
+// r = 0..8: lane i gathers the two bytes holding bits b..b+8 of its source,
+// b = r + 9i, big-endian, and the shift brings bit b to the top of the
+// lane. Offset 0 gives slot i's code (masks); offset r + 1 gives the byte
+// of literal i after a flag at bit r. Each permute is followed by its
+// shifts, so that one address reaches both.
 struct LatticeLanes {
   struct Offset {
     unsigned char bytes[64];
     std::uint16_t shifts[32];
-  } offset[8];
-  explicit constexpr LatticeLanes(unsigned first) : offset{} {
-    for (unsigned r = 0; r < 8; ++r) {
+  } offset[9];
+  constexpr LatticeLanes() : offset{} {
+    for (unsigned r = 0; r < 9; ++r) {
       for (unsigned i = 0; i < 32; ++i) {
-        const unsigned bit = r + first + 9 * i;
+        const unsigned bit = r + 9 * i;
         offset[r].bytes[2 * i] = static_cast<unsigned char>((bit >> 3) + 1);
         offset[r].bytes[2 * i + 1] = static_cast<unsigned char>(bit >> 3);
         offset[r].shifts[i] = static_cast<std::uint16_t>(bit & 7);
@@ -549,10 +550,7 @@ struct LatticeLanes {
     }
   }
 };
-// Slot i's code from bit 9i (masks), and literal i's byte from bit 9i + 1
-// after a flag at bit r (literals).
-alignas(64) constexpr LatticeLanes kSlotLanes(0);
-alignas(64) constexpr LatticeLanes kLiteralLanes(1);
+alignas(64) constexpr LatticeLanes kLatticeLanes{};
 
 // Masks of `blocks` blocks of 32 slots from the start of a copy: bit s of
 // mask f set when the code at bit 9s + f would be a run.
@@ -560,8 +558,8 @@ MOX_TARGET_LATTICE void buildRunMasks(const unsigned char* copy, std::size_t blo
                                       unsigned char (*masks)[kMaskBytes]) {
   // The zero-masked forms of the permute and the narrowing: the plain ones
   // start from an undefined register, which some compilers warn about.
-  const __m512i gather = _mm512_load_si512(kSlotLanes.offset[0].bytes);
-  const __m512i shift = _mm512_load_si512(kSlotLanes.offset[0].shifts);
+  const __m512i gather = _mm512_load_si512(kLatticeLanes.offset[0].bytes);
+  const __m512i shift = _mm512_load_si512(kLatticeLanes.offset[0].shifts);
   for (std::size_t k = 0; k < blocks; ++k) {
     // Lane i: slot i's nine bits at the top, phase 0 highest.
     __m512i v = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, gather, _mm512_loadu_si512(copy + 36 * k));
@@ -583,7 +581,7 @@ MOX_ALWAYS_INLINE std::uint64_t maskFrom(const unsigned char* mask, std::uint64_
 // The bytes of the 32 literals whose first flag is at bit p of the copy.
 MOX_TARGET_LATTICE MOX_ALWAYS_INLINE void storeLiterals32(const unsigned char* copy, std::uint64_t p,
                                                           unsigned char* out) {
-  const LatticeLanes::Offset& lanes = kLiteralLanes.offset[p & 7];
+  const LatticeLanes::Offset& lanes = kLatticeLanes.offset[(p & 7) + 1];
   __m512i v =
       _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_load_si512(lanes.bytes), _mm512_loadu_si512(copy + (p >> 3)));
   v = _mm512_srli_epi16(_mm512_sllv_epi16(v, _mm512_load_si512(lanes.shifts)), 8);
