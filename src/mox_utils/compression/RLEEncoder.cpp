@@ -712,6 +712,8 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
   return {bitpos, o, (empty >> 31) == 0};
 }
 
+// Byte permutes across a whole register (VBMI) came with processors on
+// which 512-bit instructions no longer slow the clock much.
 bool processorHasLattice() {
   static const bool has =
       __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
