@@ -827,15 +827,21 @@ bool HuffmanCompression::loadDictionary(const unsigned char* dictionary, unsigne
   return true;
 }
 
-void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
+bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   constexpr unsigned kBits = kTableBits;
-  constexpr std::uint32_t kMask = (1u << kBits) - 1;
   struct Pending {
     unsigned node;
     std::uint32_t prefix;
     unsigned depth;
   };
+  struct Leaf {
+    std::uint32_t code;
+    unsigned length;
+    unsigned char symbol;
+  };
   Pending stack[2 * kTableBits + 2];
+  Leaf leaves[kMaxTriples + 1];
+  int leafCount = 0;
   int top = 0;
   stack[0] = {static_cast<unsigned>(m_treeEntries / 3 - 1), 0, 0};
   m_minCodeLength = kBits;
@@ -851,10 +857,7 @@ void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
         const std::uint32_t count = 1u << (kBits - depth);
         std::memset(m_firstLength + first, static_cast<int>(depth), count);
         std::memset(m_firstSymbol + first, child & 0xFF, count);
-        if (joinSymbols) {
-          std::fill_n(m_decodeTable + first, count, std::uint64_t{child & 0xFFu});
-          std::fill_n(m_decodeMeta + first, count, meta(1, depth));
-        }
+        leaves[leafCount++] = {prefix, depth, static_cast<unsigned char>(child)};
       } else if (depth == kBits) {
         m_decodeTable[prefix] = child;
         m_decodeMeta[prefix] = meta(0, kBits);
@@ -865,66 +868,68 @@ void HuffmanCompression::buildDecodeTable(bool joinSymbols) {
       }
     }
   }
-  // Further symbols join an entry while their codes end within the prefix
-  // too. The symbols after the first code of v are those of the entry for
-  // w = v shifted past that code, cut to the codes that end before the
-  // zeros shifted in; w ends in more zero bits than v, so taking entries by
-  // falling count of trailing zeros finds w's entry complete. Each entry
-  // keeps the bit position after each of its symbols (one byte each, 0x7F
-  // past the last), which makes the cut a count rather than a walk.
-  if (!joinSymbols) return;
+  if (!joinSymbols) return true;
+  // An entry joins symbols while their codes end within its prefix: the
+  // first code's symbol, then the entry of the prefix's remaining bits, as
+  // if the table were that many bits wide. So the tables of every width up
+  // to kBits - 1 are built first, narrowest first, each entry from one of
+  // a narrower table; a width's entries that a code covers form a range
+  // whose sources form a range too. Beside its symbols, an entry keeps the
+  // bit position after each of them (one byte each, 0x80 and up past the
+  // last), which gives the bits consumed once an entry is cut to eight.
   static_assert(kMaxJoined == 8, "an entry's symbols and their ends fill one 64-bit word each");
   constexpr std::uint64_t kBytes = 0x0101010101010101ull;
-  constexpr std::uint64_t kAbsent = 0x7F * kBytes;
-  std::uint64_t ends[1u << kBits];
-  // Entry 0 continues into itself, so it is joined code by code.
-  if (metaCount(m_decodeMeta[0]) != 0) {
-    const unsigned first = m_firstLength[0];
-    const std::uint64_t symbol = m_decodeTable[0] & 0xFF;
-    std::uint64_t symbols = 0;
-    std::uint64_t after = kAbsent;
-    unsigned count = 0;
-    unsigned used = 0;
-    while (count < kMaxJoined && used + first <= kBits) {
-      symbols |= symbol << (8 * count);
-      used += first;
-      after = (after & ~(std::uint64_t{0xFF} << (8 * count))) | std::uint64_t{used} << (8 * count);
-      ++count;
-    }
-    m_decodeTable[0] = symbols;
-    m_decodeMeta[0] = meta(count, used);
-    ends[0] = after;
-  }
-  for (int zeros = static_cast<int>(kBits) - 1; zeros >= 0; --zeros) {
-    for (std::uint32_t v = 1u << zeros; v <= kMask; v += 2u << zeros) {
-      if (metaCount(m_decodeMeta[v]) == 0) continue;
-      const unsigned first = m_firstLength[v];
-      std::uint64_t symbols = m_decodeTable[v] & 0xFF;
-      std::uint64_t after = kAbsent << 8 | first;
-      unsigned count = 1;
-      unsigned used = first;
-      const std::uint32_t w = (v << first) & kMask;
-      if (first < kBits && metaCount(m_decodeMeta[w]) != 0) {
-        // The codes of w that end within its kBits - first real bits: the
-        // high bit of each byte is set where one does, in a leading run of
-        // bytes; the top byte stands for the cap of kMaxJoined - 1 more.
-        const std::uint64_t fits = ((kBits - first) * kBytes | 0x80 * kBytes) - ends[w];
-        const std::uint64_t stops = (~fits & 0x0080808080808080ull) | 0x8000000000000000ull;
-        const unsigned more = static_cast<unsigned>(__builtin_ctzll(stops)) / 8;
-        if (more != 0) {
-          const std::uint64_t keep = (std::uint64_t{1} << (8 * more)) - 1;
-          symbols |= (m_decodeTable[w] & keep) << 8;
-          const std::uint64_t absent = more + 1 < kMaxJoined ? kAbsent << 8 * (more + 1) : 0;
-          after = absent | ((ends[w] & keep) + first * (kBytes & keep)) << 8 | first;
-          count += more;
-          used = static_cast<unsigned>(after >> (8 * more)) & 0xFF;
-        }
+  constexpr std::uint64_t kAbsent = 0x80 * kBytes;
+  const unsigned widest = kBits - m_minCodeLength;
+  const std::size_t levelEntries = std::size_t{2} << widest;
+  auto* symbolsOf = reinterpret_cast<std::uint64_t*>(scratch(2 * sizeof(std::uint64_t) * levelEntries));
+  if (symbolsOf == nullptr) return false;
+  std::uint64_t* endsOf = symbolsOf + levelEntries;
+  // Width w's table starts at index 2^w - 1; width 0 is one empty entry.
+  symbolsOf[0] = 0;
+  endsOf[0] = kAbsent;
+  for (unsigned width = 1; width <= widest; ++width) {
+    std::uint64_t* const symbols = symbolsOf + (1u << width) - 1;
+    std::uint64_t* const ends = endsOf + (1u << width) - 1;
+    std::fill_n(symbols, 1u << width, 0);
+    std::fill_n(ends, 1u << width, kAbsent);
+    for (int k = 0; k < leafCount; ++k) {
+      const Leaf& leaf = leaves[k];
+      if (leaf.length > width) continue;
+      const unsigned rest = width - leaf.length;
+      const std::uint64_t* const fromSymbols = symbolsOf + (1u << rest) - 1;
+      const std::uint64_t* const fromEnds = endsOf + (1u << rest) - 1;
+      const std::uint32_t first = leaf.code << rest;
+      for (std::uint32_t i = 0; i < (1u << rest); ++i) {
+        symbols[first + i] = fromSymbols[i] << 8 | leaf.symbol;
+        ends[first + i] = (fromEnds[i] + leaf.length * kBytes) << 8 | leaf.length;
       }
-      m_decodeTable[v] = symbols;
-      m_decodeMeta[v] = meta(count, used);
-      ends[v] = after;
     }
   }
+  for (int k = 0; k < leafCount; ++k) {
+    const Leaf& leaf = leaves[k];
+    const unsigned rest = kBits - leaf.length;
+    const std::uint64_t* const fromSymbols = symbolsOf + (1u << rest) - 1;
+    const std::uint64_t* const fromEnds = endsOf + (1u << rest) - 1;
+    const std::uint32_t first = leaf.code << rest;
+    for (std::uint32_t i = 0; i < (1u << rest); ++i) {
+      const std::uint64_t ends = (fromEnds[i] + leaf.length * kBytes) << 8 | leaf.length;
+      const std::uint64_t past = ends & kAbsent;
+      const unsigned count = past ? static_cast<unsigned>(__builtin_ctzll(past)) / 8 : kMaxJoined;
+      m_decodeTable[first + i] = fromSymbols[i] << 8 | leaf.symbol;
+      m_decodeMeta[first + i] = meta(count, static_cast<unsigned>(ends >> (8 * count - 8)) & 0xFF);
+    }
+  }
+  return true;
+}
+
+unsigned char* HuffmanCompression::scratch(std::size_t need) {
+  if (need > m_scratchSize) {
+    std::free(m_scratch);
+    m_scratch = static_cast<unsigned char*>(std::malloc(need));
+    m_scratchSize = m_scratch ? need : 0;
+  }
+  return m_scratch;
 }
 
 namespace {
@@ -1542,13 +1547,7 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
   if (kTrusted) words = std::uint64_t{n} * m_minCodeLength / 32;
   if (words >= kLaneMinWords) {
     room = laneRoom(n, words, m_minCodeLength);
-    const std::size_t need = (kLanes - 1) * room;
-    if (need > m_scratchSize) {
-      std::free(m_scratch);
-      m_scratch = static_cast<unsigned char*>(std::malloc(need));
-      m_scratchSize = m_scratch ? need : 0;
-    }
-    scratch = m_scratch;
+    scratch = this->scratch((kLanes - 1) * room);
   }
 #if MOX_BMI2_DISPATCH
   if (mox::detail::processorHasBmi2()) {
@@ -1568,7 +1567,7 @@ unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned ch
   // the tree's shape stands in for it, with a bit of margin, as it is only
   // an estimate.
   const bool oneCodePerLookup = m_impliedAverage >= kOneCodeMinAverage + 1;
-  buildDecodeTable(!oneCodePerLookup);
+  if (!buildDecodeTable(!oneCodePerLookup)) return 0;
   return decodeStream<true>(in + 6 + 2 * T, 0, out, n, oneCodePerLookup) ? n : 0;
 }
 
@@ -1592,7 +1591,7 @@ bool HuffmanCompression::uncompress(const unsigned char* in, int inLength, unsig
   // Long streams of long codes (on average) go one code per lookup: their
   // table entries would rarely hold two symbols, and it is quicker to build.
   const bool oneCodePerLookup = words >= kLaneMinWords && 32 * words >= std::uint64_t{kOneCodeMinAverage} * n;
-  buildDecodeTable(!oneCodePerLookup);
+  if (!buildDecodeTable(!oneCodePerLookup)) return false;
   // Every code takes at least the shortest length: a bound on n before the
   // allocation.
   if (std::uint64_t{n} * m_minCodeLength > 32 * words) return false;

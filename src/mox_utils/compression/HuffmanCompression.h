@@ -116,7 +116,11 @@ class MOX_API HuffmanCompression {
   bool loadDictionary(const unsigned char* dictionary, unsigned int T);
   // Without joinSymbols only m_firstLength and m_firstSymbol are built,
   // which is all that decoding one code per lookup reads.
-  void buildDecodeTable(bool joinSymbols);
+  // False when the work space for joining symbols cannot be had.
+  bool buildDecodeTable(bool joinSymbols);
+  // The scratch buffer, grown to at least `need` bytes (contents lost);
+  // null when that fails.
+  unsigned char* scratch(std::size_t need);
   template <bool kTrusted>
   bool decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out, std::uint32_t n,
                     bool oneCodePerLookup);
