@@ -29,16 +29,6 @@ constexpr unsigned kStepRoom = 5 * kMaxJoined > kRunRoom ? 5 * kMaxJoined : kRun
 // length with a flag that survives a sum of five lengths.
 constexpr unsigned kNodeLength = 0x80 | 12;
 
-// Decoding table: per prefix, up to eight symbols whose codes together fit
-// into it (first in the low byte), or the tree node reached after the whole
-// prefix; beside it, in a table of its own, the bits consumed (low byte) and
-// the number of symbols (high byte, 0 for a node). The decoding loop shifts
-// its window by that meta entry itself (a shift uses only the low six bits
-// of its count), so the lookup chain is one load between two shifts.
-constexpr std::uint16_t meta(unsigned count, unsigned bits) { return static_cast<std::uint16_t>((count << 8) | bits); }
-inline unsigned metaCount(std::uint32_t m) { return m >> 8; }
-inline unsigned metaBits(std::uint32_t m) { return m & 63; }
-
 }  // namespace
 
 HuffmanCompression::HuffmanCompression() : m_mutex(mox::platform::MutexHandle::create()) {}
@@ -855,14 +845,15 @@ bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
         if (depth < m_minCodeLength) m_minCodeLength = depth;
         const std::uint32_t first = prefix << (kBits - depth);
         const std::uint32_t count = 1u << (kBits - depth);
-        std::memset(m_firstLength + first, static_cast<int>(depth), count);
-        std::memset(m_firstSymbol + first, child & 0xFF, count);
+        std::memset(m_decode.firstLength + first, static_cast<int>(depth), count);
+        std::memset(m_decode.firstSymbol + first, child & 0xFF, count);
         leaves[leafCount++] = {prefix, depth, static_cast<unsigned char>(child)};
       } else if (depth == kBits) {
-        m_decodeTable[prefix] = child;
-        m_decodeMeta[prefix] = meta(0, kBits);
-        m_firstLength[prefix] = static_cast<unsigned char>(kNodeLength);
-        m_firstSymbol[prefix] = static_cast<unsigned char>(child);
+        m_decode.symbols[prefix] = child;
+        m_decode.bits[prefix] = kBits;
+        m_decode.count[prefix] = 0;
+        m_decode.firstLength[prefix] = static_cast<unsigned char>(kNodeLength);
+        m_decode.firstSymbol[prefix] = static_cast<unsigned char>(child);
       } else {
         stack[++top] = {child, prefix, depth};
       }
@@ -916,8 +907,9 @@ bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
       const std::uint64_t ends = (fromEnds[i] + leaf.length * kBytes) << 8 | leaf.length;
       const std::uint64_t past = ends & kAbsent;
       const unsigned count = past ? static_cast<unsigned>(__builtin_ctzll(past)) / 8 : kMaxJoined;
-      m_decodeTable[first + i] = fromSymbols[i] << 8 | leaf.symbol;
-      m_decodeMeta[first + i] = meta(count, static_cast<unsigned>(ends >> (8 * count - 8)) & 0xFF);
+      m_decode.symbols[first + i] = fromSymbols[i] << 8 | leaf.symbol;
+      m_decode.bits[first + i] = static_cast<unsigned char>(ends >> (8 * count - 8));
+      m_decode.count[first + i] = static_cast<unsigned char>(count);
     }
   }
   return true;
@@ -947,14 +939,14 @@ struct RunCode {
   std::uint64_t broadcast = 0;  // its symbol in every byte
   unsigned shift = 0;           // log2 of the code's length
   unsigned minLead = 64;        // 64 (never reached) for no run steps
+  std::uint32_t index = ~0u;    // the table index a run starts with (none)
 };
 constexpr unsigned kRunMinBits = 32;
 
+using DecodeTable = mox::detail::HuffmanDecodeTable;
+
 struct DecodeView {
-  const std::uint64_t* table;
-  const std::uint16_t* meta;
-  const unsigned char* firstLength;
-  const unsigned char* firstSymbol;
+  const DecodeTable* t;
   const std::uint16_t (*child)[2];
   unsigned minCodeLength;
   unsigned maxCodeLength;
@@ -999,12 +991,12 @@ MOX_ALWAYS_INLINE bool walkCode(const DecodeView& v, const unsigned char* stream
 MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                  std::uint64_t& pos, unsigned char* out) {
   const std::uint32_t index = static_cast<std::uint32_t>(streamWindow(stream, pos) >> (64 - kDecodeBits));
-  if (v.firstLength[index] == kNodeLength) {
+  if (v.t->firstLength[index] == kNodeLength) {
     pos += kDecodeBits;
-    return walkCode<false>(v, stream, words, pos, v.firstSymbol[index], out);
+    return walkCode<false>(v, stream, words, pos, v.t->firstSymbol[index], out);
   }
-  *out = v.firstSymbol[index];
-  pos += v.firstLength[index];
+  *out = v.t->firstSymbol[index];
+  pos += v.t->firstLength[index];
   return true;
 }
 
@@ -1018,8 +1010,8 @@ MOX_ALWAYS_INLINE bool decodeOne(const DecodeView& v, const unsigned char* strea
 // comes within three words of its end.
 MOX_ALWAYS_INLINE bool laneStepSingle(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                       std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
-  const unsigned char* const symbol = v.firstSymbol;
-  const unsigned char* const length = v.firstLength;
+  const unsigned char* const symbol = v.t->firstSymbol;
+  const unsigned char* const length = v.t->firstLength;
   unsigned char* const out = outRef;
   std::uint64_t buf = bufRef;
   const std::uint64_t next = streamWindow(stream, bitposRef + 64);
@@ -1065,7 +1057,7 @@ template <bool kTrusted, bool kJoined = true>
 MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                   unsigned char* out, std::uint32_t n, std::uint64_t bitpos, std::uint32_t i) {
   constexpr unsigned kBits = kDecodeBits;
-  const std::uint64_t* table = v.table;
+  const std::uint64_t* table = v.t->symbols;
   auto word = [stream](std::uint64_t q) -> std::uint64_t { return streamWord(stream, q); };
   auto walk = [&](unsigned node) -> bool {
     if (!walkCode<kTrusted>(v, stream, words, bitpos, node, out + i)) return false;
@@ -1102,28 +1094,31 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     const std::uint64_t next = streamWindow(stream, bitpos + 64);
     const std::uint64_t start = bitpos;
     haveWindow = true;
-    const unsigned lead = runLead(v.run, buf);
-    if (lead >= v.run.minLead) {
-      storeRun(v.run, out + i);
-      i += lead >> v.run.shift;
-      bitpos += lead;
-      buf = (buf << lead) | (next >> (64 - lead));
-      continue;
+    if (MOX_UNLIKELY(static_cast<std::uint32_t>(buf >> (64 - kBits)) == v.run.index)) {
+      const unsigned lead = runLead(v.run, buf);
+      if (lead >= v.run.minLead) {
+        storeRun(v.run, out + i);
+        i += lead >> v.run.shift;
+        bitpos += lead;
+        buf = (buf << lead) | (next >> (64 - lead));
+        continue;
+      }
     }
     for (int s = 0; s < 5; ++s) {
       const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
-      const std::uint32_t m = v.meta[index];
+      const unsigned count = v.t->count[index];
+      const unsigned bits = v.t->bits[index];
       const std::uint64_t symbols = table[index];
-      if (metaCount(m) == 0) {
+      if (count == 0) {
         bitpos += kBits;
         if (!walk(symbols & 0xFF)) return false;
         haveWindow = false;
         break;
       }
       storeLE64(out + i, symbols);
-      i += metaCount(m);
-      buf <<= (m & 63);
-      bitpos += metaBits(m);
+      i += count;
+      buf <<= bits;
+      bitpos += bits;
     }
     // 5 to 60 bits consumed when the window is still in use.
     if (haveWindow) buf |= next >> (64 - (bitpos - start));
@@ -1135,18 +1130,18 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
     if (!kTrusted && q >= words) return false;
     std::uint64_t buf = (word(q) << 32) << r;
     std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kBits));
-    if ((v.firstLength[index] & 63) > 32 - r) {
+    if ((v.t->firstLength[index] & 63) > 32 - r) {
       // The code reaches into the next word (zero bits stood in for it).
       if (!kTrusted && q + 1 >= words) return false;
       buf = ((word(q) << 32) | word(q + 1)) << r;
       index = static_cast<std::uint32_t>(buf >> (64 - kBits));
     }
-    if (v.firstLength[index] == kNodeLength) {
+    if (v.t->firstLength[index] == kNodeLength) {
       bitpos += kBits;
-      if (!walk(v.firstSymbol[index])) return false;
+      if (!walk(v.t->firstSymbol[index])) return false;
     } else {
-      out[i++] = v.firstSymbol[index];
-      bitpos += v.firstLength[index];
+      out[i++] = v.t->firstSymbol[index];
+      bitpos += v.t->firstLength[index];
     }
   }
   // Checked mode: the stream ends in the word that holds the last code.
@@ -1201,26 +1196,30 @@ MOX_ALWAYS_INLINE std::uint64_t markedWindow(const unsigned char* stream, std::u
 // the stream.
 MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                 std::uint64_t& bitposRef, unsigned char*& outRef, std::uint64_t& bufRef) {
-  const std::uint64_t* const table = v.table;
-  const std::uint16_t* const metaTable = v.meta;
+  const DecodeTable& t = *v.t;
   unsigned char* out = outRef;
   std::uint64_t buf = bufRef;
   const std::uint64_t next = streamWindow(stream, bitposRef + 63);
-  // The marker (bit 0 at the step's start) ends a run at 63 bits.
-  const unsigned lead = runLead(v.run, buf);
-  if (lead >= v.run.minLead) {
-    storeRun(v.run, out);
-    bitposRef += lead;
-    outRef = out + (lead >> v.run.shift);
-    buf <<= lead;
-    bufRef = (buf & (buf - 1)) | (next >> (63 - lead)) | 1;
-    return true;
+  // A run fills at least the first lookup's prefix: only then is its
+  // length worth counting. The marker (bit 0 at the step's start) ends a
+  // run at 63 bits.
+  if (MOX_UNLIKELY(static_cast<std::uint32_t>(buf >> (64 - kDecodeBits)) == v.run.index)) {
+    const unsigned lead = runLead(v.run, buf);
+    if (lead >= v.run.minLead) {
+      storeRun(v.run, out);
+      bitposRef += lead;
+      outRef = out + (lead >> v.run.shift);
+      buf <<= lead;
+      bufRef = (buf & (buf - 1)) | (next >> (63 - lead)) | 1;
+      return true;
+    }
   }
   for (int s = 0; s < 5; ++s) {
     const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
-    const std::uint32_t m = metaTable[index];
-    const std::uint64_t symbols = table[index];
-    if (!MOX_LIKELY(m >= 256)) {
+    const unsigned count = t.count[index];
+    const unsigned bits = t.bits[index];
+    const std::uint64_t symbols = t.symbols[index];
+    if (!MOX_LIKELY(count != 0)) {
       std::uint64_t bitpos = bitposRef + static_cast<unsigned>(__builtin_ctzll(buf)) + kDecodeBits;
       if (!walkCode<false>(v, stream, words, bitpos, symbols & 0xFF, out)) return false;
       bitposRef = bitpos;
@@ -1230,8 +1229,8 @@ MOX_ALWAYS_INLINE bool laneStep(const DecodeView& v, const unsigned char* stream
       return true;
     }
     storeLE64(out, symbols);
-    out += m >> 8;
-    buf <<= (m & 63);
+    out += count;
+    buf <<= bits;
   }
   const unsigned consumed = static_cast<unsigned>(__builtin_ctzll(buf));  // 5 to 60
   bitposRef += consumed;
@@ -1300,19 +1299,18 @@ MOX_ALWAYS_INLINE void laneRecord(const DecodeView& v, const unsigned char* stre
   }
   const std::uint64_t buf = streamWindow(stream, lane.bitpos);
   const std::uint32_t index = static_cast<std::uint32_t>(buf >> (64 - kDecodeBits));
-  const std::uint32_t m = v.meta[index];
-  if (m < 256) {
+  if (v.t->count[index] == 0) {
     std::uint64_t pos = lane.bitpos + kDecodeBits;
-    if (!walkCode<false>(v, stream, words, pos, v.table[index] & 0xFF, lane.out)) {
+    if (!walkCode<false>(v, stream, words, pos, v.t->symbols[index] & 0xFF, lane.out)) {
       lane.stop = 0;  // the lane ends where this lookup starts
       return;
     }
     lane.bitpos = pos;
     ++lane.out;
   } else {
-    storeLE64(lane.out, v.table[index]);
-    lane.out += metaCount(m);
-    lane.bitpos += metaBits(m);
+    storeLE64(lane.out, v.t->symbols[index]);
+    lane.out += v.t->count[index];
+    lane.bitpos += v.t->bits[index];
   }
 }
 
@@ -1521,24 +1519,24 @@ std::size_t laneRoom(std::uint32_t n, std::uint64_t words, unsigned minCodeLengt
 template <bool kTrusted>
 bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                       std::uint32_t n, bool oneCodePerLookup) {
-  DecodeView view{m_decodeTable, m_decodeMeta,    m_firstLength,   m_firstSymbol,
-                  m_child,       m_minCodeLength, m_maxCodeLength, RunCode{}};
+  DecodeView view{&m_decode, m_child, m_minCodeLength, m_maxCodeLength, RunCode{}};
   // Run steps for a code of one or two bits, a symbol 0 first (black).
   if (!oneCodePerLookup && m_minCodeLength <= 2) {
     const unsigned length = m_minCodeLength;
     int chosen = -1;
     for (std::uint32_t code = 0; code < (1u << length); ++code) {
       const std::uint32_t index = code << (kDecodeBits - length);
-      if (m_firstLength[index] != length) continue;
-      if (chosen < 0 || m_firstSymbol[index] == 0) chosen = static_cast<int>(code);
+      if (m_decode.firstLength[index] != length) continue;
+      if (chosen < 0 || m_decode.firstSymbol[index] == 0) chosen = static_cast<int>(code);
     }
     if (chosen >= 0) {
       const std::uint64_t repeated = length == 1 ? ~std::uint64_t{0} : 0x5555555555555555u;
       view.run.pattern = static_cast<std::uint64_t>(chosen) * repeated;
-      view.run.broadcast = m_firstSymbol[static_cast<std::uint32_t>(chosen) << (kDecodeBits - length)] *
+      view.run.broadcast = m_decode.firstSymbol[static_cast<std::uint32_t>(chosen) << (kDecodeBits - length)] *
                            std::uint64_t{0x0101010101010101u};
       view.run.shift = length - 1;
       view.run.minLead = kRunMinBits;
+      view.run.index = static_cast<std::uint32_t>(view.run.pattern >> (64 - kDecodeBits));
     }
   }
   unsigned char* scratch = nullptr;

@@ -26,6 +26,25 @@
 #include "mox_utils/export.h"
 #include "mox_utils/platform/Mutex.h"
 
+namespace mox::detail {
+
+// The decoding tables per 12-bit prefix of the stream, together so that the
+// decoder reaches them all from one base register: up to eight symbols whose
+// codes together fit into the prefix (first in the low byte), or the tree
+// node reached after the whole prefix; the bits those codes take and their
+// number (0 for a node); and for decoding one code per lookup, the first
+// code's length and symbol (or the node reached).
+struct HuffmanDecodeTable {
+  static constexpr unsigned kBits = 12;
+  std::uint64_t symbols[1u << kBits];
+  unsigned char bits[1u << kBits];
+  unsigned char count[1u << kBits];
+  unsigned char firstLength[1u << kBits];
+  unsigned char firstSymbol[1u << kBits];
+};
+
+}  // namespace mox::detail
+
 class MOX_API HuffmanCompression {
  public:
   HuffmanCompression();
@@ -85,7 +104,7 @@ class MOX_API HuffmanCompression {
   static constexpr int kMaxEntries = 3 * kMaxTriples;
   static constexpr unsigned kFirstInternalId = 1000;
   static constexpr unsigned kPadSymbol = 256;
-  static constexpr int kTableBits = 12;
+  static constexpr int kTableBits = mox::detail::HuffmanDecodeTable::kBits;
   // Average code length (bits) from which long streams are decoded one code
   // per table lookup (for a trusted buffer: as the tree's shape implies).
   static constexpr unsigned kOneCodeMinAverage = 6;
@@ -114,8 +133,8 @@ class MOX_API HuffmanCompression {
   // Reads and checks the dictionary at in + 6 (T entries) and builds the
   // decoding tables; false when it is not a tree of the expected shape.
   bool loadDictionary(const unsigned char* dictionary, unsigned int T);
-  // Without joinSymbols only m_firstLength and m_firstSymbol are built,
-  // which is all that decoding one code per lookup reads.
+  // Without joinSymbols only the first lengths and symbols are built, which
+  // is all that decoding one code per lookup reads.
   // False when the work space for joining symbols cannot be had.
   bool buildDecodeTable(bool joinSymbols);
   // The scratch buffer, grown to at least `need` bytes (contents lost);
@@ -142,16 +161,9 @@ class MOX_API HuffmanCompression {
   unsigned char m_codeLength[256];
   unsigned int m_maxCodeLength;
   // Decoding: each node's two children (a leaf is 0x8000 | byte, an internal
-  // node its triple index), per 12-bit prefix of the stream up to eight
-  // symbols (or the node reached), their count and bits, and the length of
-  // the first code.
+  // node its triple index), and the tables per prefix.
   std::uint16_t m_child[kMaxTriples][2];
-  std::uint64_t m_decodeTable[1u << kTableBits];
-  std::uint16_t m_decodeMeta[1u << kTableBits];
-  unsigned char m_firstLength[1u << kTableBits];
-  // The first symbol per prefix, or the node reached: with m_firstLength
-  // all that decoding one code per lookup reads.
-  unsigned char m_firstSymbol[1u << kTableBits];
+  mox::detail::HuffmanDecodeTable m_decode;
   unsigned int m_minCodeLength;  // up to kTableBits: what the table resolves
   double m_impliedAverage = 0;   // code length, from the tree's shape alone
   // Output of the decoders that start inside the stream (malloc block).
