@@ -1160,13 +1160,20 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
 // segment k-1 (always on true boundaries) goes on one code at a time, and
 // so visits every code boundary, until it stands where lane k started a
 // lookup; from that lookup on, lane k's output is right and is moved into
-// place. Whenever that fails (no common position among the records, a
-// lane stopped by a code running past the stream, more symbols than n),
-// the decoder that is known to be right simply goes on alone to the end,
-// so the result and every check are those of the single decoder.
+// place. A lane may stay off the true boundaries for long (a run of a
+// symbol whose code is its own shifted copy, such as 11, keeps it off), so
+// beyond its first lookups a lane also records where it stands every
+// kCheckpointSteps steps, and the decoder that is right goes on (with
+// whole steps while far from one) to those. Whenever that fails (no common
+// position among the records, a lane stopped by a code running past the
+// stream, more symbols than n), the decoder that is known to be right
+// simply goes on alone to the end, so the result and every check are those
+// of the single decoder.
 constexpr int kLanes = HuffmanCompression::kDecodeLanes;
 static_assert(kLanes == 4, "the interleaved loop is written out for four lanes");
-constexpr int kRecords = 64;
+constexpr int kFirstRecords = 64;
+constexpr int kRecords = 256;
+constexpr std::uint64_t kCheckpointSteps = 128;
 
 struct Lane {
   std::uint64_t first;  // the bit position the lane started at
@@ -1179,6 +1186,13 @@ struct Lane {
   std::uint64_t recordBit[kRecords];
   std::uint32_t recordCount[kRecords];  // symbols written before that lookup
 };
+
+// Records that a step of the lane starts at bitpos, with the output at out.
+MOX_ALWAYS_INLINE void checkpoint(Lane& lane, std::uint64_t bitpos, const unsigned char* out) {
+  if (lane.records == kRecords) return;
+  lane.recordBit[lane.records] = bitpos;
+  lane.recordCount[lane.records++] = static_cast<std::uint32_t>(out - lane.begin);
+}
 
 // The window of a lane that joins symbols: the 63 bits from bitpos, with a
 // 1 below them. Shifting moves that marker up by the bits consumed, which
@@ -1271,7 +1285,12 @@ MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream,
   std::uint64_t bitpos = lane.bitpos;
   unsigned char* out = lane.out;
   std::uint64_t buf = laneWindow<kSingle>(stream, bitpos);
+  std::uint64_t untilCheckpoint = 0;
   while (bitpos < lane.stop && lane.end - out >= kStepRoom) {
+    if (untilCheckpoint-- == 0) {
+      checkpoint(lane, bitpos, out);
+      untilCheckpoint = kCheckpointSteps - 1;
+    }
     if (!laneStepOf<kSingle>(v, stream, words, bitpos, out, buf)) break;
   }
   lane.bitpos = bitpos;
@@ -1279,11 +1298,11 @@ MOX_ALWAYS_INLINE void laneRun(const DecodeView& v, const unsigned char* stream,
 }
 
 // One of a lane's first lookups, its start recorded; nothing once the lane
-// has made kRecords of them or has no room. The lanes take turns, so that
+// has made kFirstRecords of them or has no room. The lanes take turns, so that
 // their dependency chains overlap here too.
 template <bool kSingle>
 MOX_ALWAYS_INLINE void laneRecord(const DecodeView& v, const unsigned char* stream, std::uint64_t words, Lane& lane) {
-  if (lane.records == kRecords || !laneHasRoom(lane)) return;
+  if (lane.records == kFirstRecords || !laneHasRoom(lane)) return;
   const int r = lane.records++;
   lane.recordBit[r] = lane.bitpos;
   lane.recordCount[r] = static_cast<std::uint32_t>(lane.out - lane.begin);
@@ -1314,18 +1333,44 @@ MOX_ALWAYS_INLINE void laneRecord(const DecodeView& v, const unsigned char* stre
   }
 }
 
-// Goes on from a true code boundary (pos, symbol g) one code at a time until
-// pos is where the lane started a recorded lookup; that record's index, or
-// -1 when pos passes the last record (pos and g then stand on a code
-// boundary still).
+// A decoder of its own (no records) from pos, symbol g, to write into out
+// up to n symbols and to start steps below stop.
+MOX_ALWAYS_INLINE Lane aloneFrom(std::uint64_t pos, unsigned char* out, std::uint32_t g, std::uint32_t n,
+                                 std::uint64_t stop) {
+  Lane alone;
+  alone.first = alone.bitpos = pos;
+  alone.begin = alone.out = out + g;
+  alone.end = out + n;
+  alone.stop = stop;
+  alone.records = kRecords;
+  return alone;
+}
+
+// Goes on from a true code boundary (pos, symbol g) until pos is where the
+// lane started a recorded lookup or step: one code at a time near a
+// record, so as to visit every code boundary, and in whole steps while
+// none of them can pass the next record. That record's index, or -1 when
+// pos passes the last record (pos and g then stand on a code boundary
+// still).
+template <bool kSingle>
 MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                std::uint64_t& pos, unsigned char* out, std::uint32_t& g, std::uint32_t n,
                                const Lane& lane) {
+  const std::uint64_t maxBits = stepBits(v);
   int j = 0;
   for (;;) {
     while (j < lane.records && lane.recordBit[j] < pos) ++j;
     if (j == lane.records) return -1;
     if (lane.recordBit[j] == pos) return j;
+    if (lane.recordBit[j] - pos > 2 * maxBits) {
+      Lane alone = aloneFrom(pos, out, g, n, lane.recordBit[j] - maxBits);
+      laneRun<kSingle>(v, stream, words, alone);
+      if (alone.bitpos != pos) {
+        pos = alone.bitpos;
+        g = static_cast<std::uint32_t>(alone.out - out);
+        continue;
+      }
+    }
     if (g >= n || (pos >> 5) + 3 > words) return -1;
     std::uint64_t next = pos;
     if (!decodeOne(v, stream, words, next, out + g)) return -1;
@@ -1374,9 +1419,10 @@ MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stre
   };
   bool ok = true;
   for (;;) {
-    std::uint64_t chunk = steps(0);
-    for (int k = 1; k < kCount; ++k) chunk = std::min(chunk, steps(k));
+    std::uint64_t chunk = kCheckpointSteps;
+    for (int k = 0; k < kCount; ++k) chunk = std::min(chunk, steps(k));
     if (chunk == 0) break;
+    for (int k = 0; k < kCount; ++k) checkpoint(*active[k], bitpos[k], out[k]);
     do {
       ok = stepLanes<kSingle>(view, stream, words, bitpos, out, buf, std::make_integer_sequence<int, kCount>());
     } while (--chunk != 0 && ok);
@@ -1410,7 +1456,7 @@ MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stre
     lane.out = lane.begin;
     lane.records = 0;
   }
-  for (int r = 0; r < kRecords; ++r) {
+  for (int r = 0; r < kFirstRecords; ++r) {
     for (int k = 1; k < kLanes; ++k) laneRecord<kSingle>(v, stream, words, lanes[k]);
   }
   // The lanes with room together, until one of them has none: segments
@@ -1443,7 +1489,7 @@ MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stre
   g = static_cast<std::uint32_t>(lanes[0].out - out);
   for (int k = 1; k < kLanes; ++k) {
     const Lane& lane = lanes[k];
-    const int j = syncWith(v, stream, words, pos, out, g, n, lane);
+    const int j = syncWith<kSingle>(v, stream, words, pos, out, g, n, lane);
     if (j >= 0) {
       const std::uint32_t from = lane.recordCount[j];
       const std::uint32_t count = static_cast<std::uint32_t>(lane.out - lane.begin) - from;
@@ -1454,10 +1500,7 @@ MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stre
     } else {
       // No common position: this segment by the decoder that is right,
       // up to the next lane's start or this lane's stop.
-      Lane alone = lanes[0];
-      alone.bitpos = pos;
-      alone.out = out + g;
-      alone.stop = k + 1 < kLanes ? lanes[k + 1].first : lane.stop;
+      Lane alone = aloneFrom(pos, out, g, n, k + 1 < kLanes ? lanes[k + 1].first : lane.stop);
       laneRun<kSingle>(v, stream, words, alone);
       pos = alone.bitpos;
       g = static_cast<std::uint32_t>(alone.out - out);
