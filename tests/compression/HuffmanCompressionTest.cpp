@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "compression/TestFrames.h"
+#include "mox_utils/compression/CodecSupport.h"
 
 namespace {
 
@@ -241,6 +242,10 @@ TEST(HuffmanCompressionTest, MatchesReferenceAndRoundTrips) {
     const Bytes out = compressed(codec, input);
     EXPECT_EQ(out, ReferenceHuffman::compress(input));
     EXPECT_EQ(restored(codec, out), input);
+    // The decoding table built without vector registers too.
+    mox::detail::capTableJoin(mox::detail::TableJoin::kPortable);
+    EXPECT_EQ(restored(codec, out), input);
+    mox::detail::capTableJoin(mox::detail::TableJoin::kVector);
   }
 }
 

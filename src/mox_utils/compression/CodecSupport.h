@@ -12,14 +12,19 @@
 #include "mox_utils/platform/Mutex.h"
 
 // Hot loops are compiled twice, once for processors with BMI2 (shifts by a
-// register without flag updates), and chosen at run time.
+// register without flag updates) or AVX2 (four 64-bit lanes), and chosen at
+// run time.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MOX_BMI2_DISPATCH 1
 #define MOX_TARGET_BMI2 __attribute__((target("bmi,bmi2")))
+#define MOX_AVX2_DISPATCH 1
+#define MOX_TARGET_AVX2 __attribute__((target("avx2")))
 #define MOX_ALWAYS_INLINE __attribute__((always_inline)) inline
 #else
 #define MOX_BMI2_DISPATCH 0
 #define MOX_TARGET_BMI2
+#define MOX_AVX2_DISPATCH 0
+#define MOX_TARGET_AVX2
 #define MOX_ALWAYS_INLINE inline
 #endif
 
@@ -35,11 +40,26 @@
 
 namespace mox::detail {
 
+// How the Huffman decoder builds its table of joined symbols: in vector
+// registers where the processor has them (the default), or portably, which
+// tests choose to reach both on one machine.
+enum class TableJoin { kPortable, kVector };
+MOX_API void capTableJoin(TableJoin widest);
+
 // The run-length decoder's loops by the instructions they need, widest
 // last. It takes the widest one the processor has, up to a cap that tests
 // lower to reach every loop on one machine; there is no cap by default.
 enum class RunDecoderLoop { kPortable, kBmi2, kLattice };
 MOX_API void capRunDecoderLoop(RunDecoderLoop widest);
+
+inline bool processorHasAvx2() {
+#if MOX_AVX2_DISPATCH
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+#else
+  return false;
+#endif
+}
 
 inline bool processorHasBmi2() {
 #if MOX_BMI2_DISPATCH

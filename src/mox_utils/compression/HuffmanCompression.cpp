@@ -1,6 +1,7 @@
 #include "mox_utils/compression/HuffmanCompression.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -817,17 +818,140 @@ bool HuffmanCompression::loadDictionary(const unsigned char* dictionary, unsigne
   return true;
 }
 
+namespace {
+
+using mox::detail::TableJoin;
+std::atomic<TableJoin> widestTableJoin{TableJoin::kVector};
+
+// Joined entries of a wider table from those of a narrower one (see
+// buildDecodeTable): each code's symbol and length before the entries of
+// a range. Width w's table starts at index 2^w - 1 of the work arrays.
+constexpr std::uint64_t kEndBytes = 0x0101010101010101ull;
+constexpr std::uint64_t kEndAbsent = 0x80 * kEndBytes;
+
+// A code that the decoding table resolves.
+struct Leaf {
+  std::uint32_t code;
+  unsigned length;
+  unsigned char symbol;
+};
+
+struct JoinWork {
+  std::uint64_t* symbols;
+  std::uint64_t* ends;
+};
+
+MOX_ALWAYS_INLINE void joinOne(const JoinWork& w, std::uint32_t to, std::uint32_t from, unsigned symbol,
+                               unsigned length) {
+  w.symbols[to] = w.symbols[from] << 8 | symbol;
+  w.ends[to] = (w.ends[from] + length * kEndBytes) << 8 | length;
+}
+
+// The same into the decoding table, cut to eight symbols: the symbols are
+// the bytes of an entry's ends below 0x80, and the bits the last of them.
+MOX_ALWAYS_INLINE void finishOne(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, std::uint32_t to,
+                                 std::uint32_t from, unsigned symbol, unsigned length) {
+  const std::uint64_t ends = (w.ends[from] + length * kEndBytes) << 8 | length;
+  const unsigned n = static_cast<unsigned>((((~ends & kEndAbsent) >> 7) * kEndBytes) >> 56);
+  t.symbols[to] = w.symbols[from] << 8 | symbol;
+  t.bits[to] = static_cast<unsigned char>(ends >> (8 * n - 8));
+  t.count[to] = static_cast<unsigned char>(n);
+}
+
+// The table of the given width from the narrower ones; kVector: with the
+// step of four entries below, where the caller compiled it.
+template <bool kVector, typename Step>
+MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const Leaf* leaves, int leafCount, unsigned width, Step step4) {
+  const std::uint32_t base = (1u << width) - 1;
+  std::fill_n(w.symbols + base, 1u << width, 0);
+  std::fill_n(w.ends + base, 1u << width, kEndAbsent);
+  for (int k = 0; k < leafCount; ++k) {
+    const Leaf& leaf = leaves[k];
+    if (leaf.length > width) continue;
+    const unsigned rest = width - leaf.length;
+    const std::uint32_t to = base + (leaf.code << rest);
+    const std::uint32_t from = (1u << rest) - 1;
+    std::uint32_t i = 0;
+    if (kVector) {
+      for (; i + 4 <= (1u << rest); i += 4) step4(to + i, from + i, leaf.symbol, leaf.length);
+    }
+    for (; i < (1u << rest); ++i) joinOne(w, to + i, from + i, leaf.symbol, leaf.length);
+  }
+}
+
+template <bool kVector, typename Step>
+MOX_ALWAYS_INLINE void finishTable(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
+                                   int leafCount, Step step4) {
+  for (int k = 0; k < leafCount; ++k) {
+    const Leaf& leaf = leaves[k];
+    const unsigned rest = mox::detail::HuffmanDecodeTable::kBits - leaf.length;
+    const std::uint32_t to = leaf.code << rest;
+    const std::uint32_t from = (1u << rest) - 1;
+    std::uint32_t i = 0;
+    if (kVector) {
+      for (; i + 4 <= (1u << rest); i += 4) step4(to + i, from + i, leaf.symbol, leaf.length);
+    }
+    for (; i < (1u << rest); ++i) finishOne(t, w, to + i, from + i, leaf.symbol, leaf.length);
+  }
+}
+
+void joinTables(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves, int leafCount,
+                unsigned widest) {
+  auto none = [](std::uint32_t, std::uint32_t, unsigned, unsigned) {};
+  for (unsigned width = 1; width <= widest; ++width) joinWidth<false>(w, leaves, leafCount, width, none);
+  finishTable<false>(t, w, leaves, leafCount, none);
+}
+
+#if MOX_AVX2_DISPATCH
+// Four entries at a time, in 256-bit registers.
+using Words4 = std::uint64_t __attribute__((vector_size(32)));
+using Bytes32 = unsigned char __attribute__((vector_size(32)));
+using Bytes4 = unsigned char __attribute__((vector_size(4)));
+
+MOX_TARGET_AVX2 MOX_ALWAYS_INLINE Words4 load4(const std::uint64_t* p) {
+  Words4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+MOX_TARGET_AVX2 MOX_ALWAYS_INLINE void store4(std::uint64_t* p, Words4 v) { std::memcpy(p, &v, sizeof v); }
+// The low byte of each of four words.
+MOX_TARGET_AVX2 MOX_ALWAYS_INLINE void storeLowBytes4(unsigned char* p, Words4 v) {
+  const Bytes32 bytes = reinterpret_cast<Bytes32>(v);
+  const Bytes4 low = __builtin_shufflevector(bytes, bytes, 0, 8, 16, 24);
+  std::memcpy(p, &low, sizeof low);
+}
+
+MOX_TARGET_AVX2 void joinTablesAvx2(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
+                                    int leafCount, unsigned widest) {
+  auto join4 = [&w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) MOX_TARGET_AVX2 {
+    store4(w.symbols + to, load4(w.symbols + from) << 8 | symbol);
+    store4(w.ends + to, (load4(w.ends + from) + length * kEndBytes) << 8 | length);
+  };
+  for (unsigned width = 1; width <= widest; ++width) joinWidth<true>(w, leaves, leafCount, width, join4);
+  auto finish4 = [&t, &w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) MOX_TARGET_AVX2 {
+    const Words4 ends = (load4(w.ends + from) + length * kEndBytes) << 8 | length;
+    // The bytes below 0x80, counted by adding their flags across the word.
+    Words4 n = (~ends & kEndAbsent) >> 7;
+    n += n >> 32;
+    n += n >> 16;
+    n += n >> 8;
+    n &= 0xF;
+    store4(t.symbols + to, load4(w.symbols + from) << 8 | symbol);
+    storeLowBytes4(t.bits + to, ends >> (8 * n - 8));
+    storeLowBytes4(t.count + to, n);
+  };
+  finishTable<true>(t, w, leaves, leafCount, finish4);
+}
+#endif
+
+}  // namespace
+
 bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   constexpr unsigned kBits = kTableBits;
   struct Pending {
     unsigned node;
     std::uint32_t prefix;
     unsigned depth;
-  };
-  struct Leaf {
-    std::uint32_t code;
-    unsigned length;
-    unsigned char symbol;
   };
   Pending stack[2 * kTableBits + 2];
   Leaf leaves[kMaxTriples + 1];
@@ -869,51 +993,26 @@ bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   // bit position after each of them (one byte each, 0x80 and up past the
   // last), which gives the bits consumed once an entry is cut to eight.
   static_assert(kMaxJoined == 8, "an entry's symbols and their ends fill one 64-bit word each");
-  constexpr std::uint64_t kBytes = 0x0101010101010101ull;
-  constexpr std::uint64_t kAbsent = 0x80 * kBytes;
   const unsigned widest = kBits - m_minCodeLength;
   const std::size_t levelEntries = std::size_t{2} << widest;
   auto* symbolsOf = reinterpret_cast<std::uint64_t*>(scratch(2 * sizeof(std::uint64_t) * levelEntries));
   if (symbolsOf == nullptr) return false;
   std::uint64_t* endsOf = symbolsOf + levelEntries;
-  // Width w's table starts at index 2^w - 1; width 0 is one empty entry.
+  const JoinWork work{symbolsOf, endsOf};
+  // Width 0 is one entry without symbols.
   symbolsOf[0] = 0;
-  endsOf[0] = kAbsent;
-  for (unsigned width = 1; width <= widest; ++width) {
-    std::uint64_t* const symbols = symbolsOf + (1u << width) - 1;
-    std::uint64_t* const ends = endsOf + (1u << width) - 1;
-    std::fill_n(symbols, 1u << width, 0);
-    std::fill_n(ends, 1u << width, kAbsent);
-    for (int k = 0; k < leafCount; ++k) {
-      const Leaf& leaf = leaves[k];
-      if (leaf.length > width) continue;
-      const unsigned rest = width - leaf.length;
-      const std::uint64_t* const fromSymbols = symbolsOf + (1u << rest) - 1;
-      const std::uint64_t* const fromEnds = endsOf + (1u << rest) - 1;
-      const std::uint32_t first = leaf.code << rest;
-      for (std::uint32_t i = 0; i < (1u << rest); ++i) {
-        symbols[first + i] = fromSymbols[i] << 8 | leaf.symbol;
-        ends[first + i] = (fromEnds[i] + leaf.length * kBytes) << 8 | leaf.length;
-      }
-    }
+  endsOf[0] = kEndAbsent;
+#if MOX_AVX2_DISPATCH
+  if (mox::detail::processorHasAvx2() && widestTableJoin.load(std::memory_order_relaxed) == TableJoin::kVector) {
+    joinTablesAvx2(m_decode, work, leaves, leafCount, widest);
+    return true;
   }
-  for (int k = 0; k < leafCount; ++k) {
-    const Leaf& leaf = leaves[k];
-    const unsigned rest = kBits - leaf.length;
-    const std::uint64_t* const fromSymbols = symbolsOf + (1u << rest) - 1;
-    const std::uint64_t* const fromEnds = endsOf + (1u << rest) - 1;
-    const std::uint32_t first = leaf.code << rest;
-    for (std::uint32_t i = 0; i < (1u << rest); ++i) {
-      const std::uint64_t ends = (fromEnds[i] + leaf.length * kBytes) << 8 | leaf.length;
-      const std::uint64_t past = ends & kAbsent;
-      const unsigned count = past ? static_cast<unsigned>(__builtin_ctzll(past)) / 8 : kMaxJoined;
-      m_decode.symbols[first + i] = fromSymbols[i] << 8 | leaf.symbol;
-      m_decode.bits[first + i] = static_cast<unsigned char>(ends >> (8 * count - 8));
-      m_decode.count[first + i] = static_cast<unsigned char>(count);
-    }
-  }
+#endif
+  joinTables(m_decode, work, leaves, leafCount, widest);
   return true;
 }
+
+void mox::detail::capTableJoin(TableJoin widest) { widestTableJoin.store(widest, std::memory_order_relaxed); }
 
 unsigned char* HuffmanCompression::scratch(std::size_t need) {
   if (need > m_scratchSize) {
