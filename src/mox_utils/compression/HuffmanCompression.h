@@ -16,8 +16,8 @@
 // Thread-safety: each call holds the instance's mutex for its whole
 // duration, so one instance may serve several threads. Every instance has its
 // own work tables (about 60 KB inside the object, and a scratch buffer for
-// decoding long streams that grows with the largest one seen), so different
-// instances run concurrently.
+// building the decoding table and decoding long streams that grows with the
+// largest one seen), so different instances run concurrently.
 #pragma once
 
 #include <cstddef>
@@ -166,7 +166,8 @@ class MOX_API HuffmanCompression {
   mox::detail::HuffmanDecodeTable m_decode;
   unsigned int m_minCodeLength;  // up to kTableBits: what the table resolves
   double m_impliedAverage = 0;   // code length, from the tree's shape alone
-  // Output of the decoders that start inside the stream (malloc block).
+  // Output of the decoders that start inside the stream, or the tables of
+  // every width while the decoding table is built (malloc block).
   unsigned char* m_scratch = nullptr;
   std::size_t m_scratchSize = 0;
 };
