@@ -28,7 +28,7 @@ constexpr unsigned kRunRoom = 64;
 constexpr unsigned kStepRoom = 5 * kMaxJoined > kRunRoom ? 5 * kMaxJoined : kRunRoom;
 // First length of a prefix that ends inside a longer code: the prefix's
 // length with a flag that survives a sum of five lengths.
-constexpr unsigned kNodeLength = 0x80 | 12;
+constexpr unsigned kNodeLength = 0x80 | mox::detail::HuffmanDecodeTable::kBits;
 
 }  // namespace
 
@@ -1025,7 +1025,7 @@ unsigned char* HuffmanCompression::scratch(std::size_t need) {
 
 namespace {
 
-constexpr unsigned kDecodeBits = 12;
+constexpr unsigned kDecodeBits = mox::detail::HuffmanDecodeTable::kBits;
 
 // Frames with large black areas hold long runs of one byte, whose code is
 // then the shortest (one or two bits). A lookup yields at most eight of
