@@ -571,6 +571,21 @@ MOX_TARGET_LATTICE void buildRunMasks(const unsigned char* copy, std::size_t blo
   }
 }
 
+// Copies `count` stream words as big-endian bytes, 16 words at a time.
+MOX_TARGET_LATTICE void copyWordsBigEndian512(unsigned char* to, const unsigned char* from, std::uint64_t count) {
+  // Byte order within each 128-bit quarter: the bytes of each word reversed.
+  const __m512i swap = _mm512_set4_epi32(0x0C0D0E0F, 0x08090A0B, 0x04050607, 0x00010203);
+  std::uint64_t k = 0;
+  for (; k + 16 <= count; k += 16) {
+    _mm512_storeu_si512(to + 4 * k, _mm512_shuffle_epi8(_mm512_loadu_si512(from + 4 * k), swap));
+  }
+  if (k < count) {
+    // The last words through a mask, which reads nothing past them.
+    const __mmask64 tail = (~__mmask64{0}) >> (64 - 4 * (count - k));
+    _mm512_mask_storeu_epi8(to + 4 * k, tail, _mm512_shuffle_epi8(_mm512_maskz_loadu_epi8(tail, from + 4 * k), swap));
+  }
+}
+
 // Bit 0: the mask bit of slot s.
 MOX_ALWAYS_INLINE std::uint64_t maskFrom(const unsigned char* mask, std::uint64_t s) {
   std::uint64_t w;
@@ -618,7 +633,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
     // Too short a stretch for steps; the bits past it are surely there
     // only when the output still to come is large.
     if (32 * count < b + kLatticeMargin + 9 * 64) break;
-    copyWordsBigEndian(copy, stream + 4 * first, count);
+    copyWordsBigEndian512(copy, stream + 4 * first, count);
     std::memset(copy + 4 * count, 0, kLatticePad);
     const std::uint64_t sLimit = (32 * count - kLatticeMargin) / 9;
     // Steps load masks up to 64 slots past sLimit.
