@@ -82,15 +82,19 @@ void kelLogRepository::openSession() {
 
   reopenStandard(m_stdout, true);
   reopenStandard(m_stderr, false);
+  // Writers look at a file's stream without the file lock to skip lines
+  // nobody would see, so the new file is opened before the old one is
+  // swapped out: a stream that was open never reads as null in between.
   for (auto& entry : m_openFiles) {
     LogFile& file = *entry.second;
     const bool actionLog = isActionLog(file.name);
-    std::FILE* old = file.stream.load();
-    if (old != nullptr && actionLog) writeActionFooter(old);
-    closeFile(file);
-    openFile(file);
-    std::FILE* fresh = file.stream.load();
+    std::FILE* fresh = mox::platform::openFile(m_sessionDirectory + file.name, "w+");
     if (fresh != nullptr && actionLog) writeActionHeader(fresh);
+    std::FILE* old = file.stream.exchange(fresh);
+    if (old != nullptr) {
+      if (actionLog) writeActionFooter(old);
+      std::fclose(old);
+    }
   }
 }
 
