@@ -1259,22 +1259,31 @@ MOX_ALWAYS_INLINE bool decodeBody(const DecodeView& v, const unsigned char* stre
 // segment k-1 (always on true boundaries) goes on one code at a time, and
 // so visits every code boundary, until it stands where lane k started a
 // lookup; from that lookup on, lane k's output is right and is moved into
-// place. A lane may stay off the true boundaries for long (a run of a
+// place. A lane may stay off the true boundaries for longer (a run of a
 // symbol whose code is its own shifted copy, such as 11, keeps it off), so
-// beyond its first lookups a lane also records where it stands every
-// kCheckpointSteps steps, and the decoder that is right goes on (with
-// whole steps while far from one) to those. Whenever that fails (no common
+// beyond its first lookups a lane also records where it stands at the start
+// of its first kEarlyCheckpoints steps and then at spacings that double up
+// to kCheckpointSteps steps, and the decoder that is right goes on (with
+// whole steps while far from one) to those. Most lanes meet the right
+// decoder within their first few lookups; the dense early checkpoints keep
+// one that takes a little longer from costing the right decoder, alone,
+// a whole spacing of steps. Whenever that fails (no common
 // position among the records, a lane stopped by a code running past the
 // stream, more symbols than n), the decoder that is known to be right
 // simply goes on alone to the end, so the result and every check are those
 // of the single decoder.
 constexpr int kLanes = HuffmanCompression::kDecodeLanes;
 static_assert(kLanes == 4, "the interleaved loop is written out for four lanes");
-constexpr int kFirstRecords = 64;
+constexpr int kFirstRecords = 16;
+constexpr int kEarlyCheckpoints = 4;
+constexpr std::uint64_t kCheckpointSteps = 128;
+// Spacings of 2, 4, ... steps between the early checkpoints and
+// kCheckpointSteps.
+constexpr int kDoublings = 6;
+static_assert(std::uint64_t{2} << kDoublings == kCheckpointSteps, "the doublings end at the full spacing");
 // The shortest part of a trusted stream that a pass after the first takes.
 constexpr std::uint64_t kLaterPassMinWords = 256;
 constexpr int kRecords = 256;
-constexpr std::uint64_t kCheckpointSteps = 128;
 
 struct Lane {
   std::uint64_t first;  // the bit position the lane started at
@@ -1493,12 +1502,14 @@ MOX_ALWAYS_INLINE bool stepLanes(const DecodeView& v, const unsigned char* strea
 
 // Steps of `count` lanes, all with room, taken in turn (their dependency
 // chains overlap), in chunks of steps that every lane has room for at
-// stepBits() bits and kStepRoom bytes a step. Returns when a lane has no
-// room left; false when a code ran past the stream. The cursors live in
-// locals, so that stores to the output cannot be taken to change them.
+// stepBits() bits and kStepRoom bytes a step, each chunk after a checkpoint
+// of every lane; `chunks` counts the pass's chunks so far, which set the
+// spacing. Returns when a lane has no room left; false when a code ran past
+// the stream. The cursors live in locals, so that stores to the output
+// cannot be taken to change them.
 template <bool kSingle, int kCount>
 MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                  Lane* const* active) {
+                                  Lane* const* active, int& chunks) {
   const DecodeView view = v;
   std::uint64_t bitpos[kCount], buf[kCount], stop[kCount];
   unsigned char* out[kCount];
@@ -1521,6 +1532,12 @@ MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stre
   bool ok = true;
   for (;;) {
     std::uint64_t chunk = kCheckpointSteps;
+    if (chunks < kEarlyCheckpoints) {
+      chunk = 1;
+    } else if (chunks < kEarlyCheckpoints + kDoublings) {
+      chunk = std::uint64_t{2} << (chunks - kEarlyCheckpoints);
+    }
+    ++chunks;
     for (int k = 0; k < kCount; ++k) chunk = std::min(chunk, steps(k));
     if (chunk == 0) break;
     for (int k = 0; k < kCount; ++k) checkpoint(*active[k], bitpos[k], out[k]);
@@ -1560,6 +1577,7 @@ MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stre
   for (int r = 0; r < kFirstRecords; ++r) {
     for (int k = 1; k < kLanes; ++k) laneRecord<kSingle>(v, stream, words, lanes[k]);
   }
+  int chunks = 0;
   // The lanes with room together, until one of them has none: segments
   // differ in how many symbols they hold. Then the others again, fewer.
   for (;;) {
@@ -1570,11 +1588,11 @@ MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stre
     }
     bool ok = true;
     if (count == 4) {
-      ok = interleave<kSingle, 4>(v, stream, words, active);
+      ok = interleave<kSingle, 4>(v, stream, words, active, chunks);
     } else if (count == 3) {
-      ok = interleave<kSingle, 3>(v, stream, words, active);
+      ok = interleave<kSingle, 3>(v, stream, words, active, chunks);
     } else if (count == 2) {
-      ok = interleave<kSingle, 2>(v, stream, words, active);
+      ok = interleave<kSingle, 2>(v, stream, words, active, chunks);
     } else {
       if (count == 1) laneRun<kSingle>(v, stream, words, *active[0]);
       break;
