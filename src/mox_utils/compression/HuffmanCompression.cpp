@@ -823,9 +823,9 @@ namespace {
 using mox::detail::TableJoin;
 std::atomic<TableJoin> widestTableJoin{TableJoin::kVector};
 
-// Joined entries of a wider table from those of a narrower one (see
-// buildDecodeTable): each code's symbol and length before the entries of
-// a range. Width w's table starts at index 2^w - 1 of the work arrays.
+// An entry's ends: the bit position after each of its symbols, one byte
+// each, 0x80 and up for the symbols it lacks (adding lengths keeps those
+// bytes at 0x80 and up).
 constexpr std::uint64_t kEndBytes = 0x0101010101010101ull;
 constexpr std::uint64_t kEndAbsent = 0x80 * kEndBytes;
 
@@ -836,6 +836,9 @@ struct Leaf {
   unsigned char symbol;
 };
 
+// Joined entries of a wider table from those of a narrower one (see
+// buildDecodeTable): each code's symbol and length before the entries of
+// a range. Width w's table starts at index 2^w - 1 of the work arrays.
 struct JoinWork {
   std::uint64_t* symbols;
   std::uint64_t* ends;
@@ -858,13 +861,13 @@ MOX_ALWAYS_INLINE void finishOne(mox::detail::HuffmanDecodeTable& t, const JoinW
   t.count[to] = static_cast<unsigned char>(n);
 }
 
-// The table of the given width from the narrower ones; kVector: with the
-// step of four entries below, where the caller compiled it.
-template <bool kVector, typename Step>
-MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const Leaf* leaves, int leafCount, unsigned width, Step step4) {
-  const std::uint32_t base = (1u << width) - 1;
-  std::fill_n(w.symbols + base, 1u << width, 0);
-  std::fill_n(w.ends + base, 1u << width, kEndAbsent);
+// For every code of at most `width` bits, its range of a table that wide
+// (from `base`) and the range of the table of the remaining bits that the
+// entries continue into (from 2^rest - 1): step1 joins one entry, step4
+// (kVector) four at a time.
+template <bool kVector, typename Step4, typename Step1>
+MOX_ALWAYS_INLINE void joinRanges(const Leaf* leaves, int leafCount, unsigned width, std::uint32_t base, Step4 step4,
+                                  Step1 step1) {
   for (int k = 0; k < leafCount; ++k) {
     const Leaf& leaf = leaves[k];
     if (leaf.length > width) continue;
@@ -875,24 +878,30 @@ MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const Leaf* leaves, int leaf
     if (kVector) {
       for (; i + 4 <= (1u << rest); i += 4) step4(to + i, from + i, leaf.symbol, leaf.length);
     }
-    for (; i < (1u << rest); ++i) joinOne(w, to + i, from + i, leaf.symbol, leaf.length);
+    for (; i < (1u << rest); ++i) step1(to + i, from + i, leaf.symbol, leaf.length);
   }
 }
 
+// The work table of the given width from the narrower ones.
+template <bool kVector, typename Step>
+MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const Leaf* leaves, int leafCount, unsigned width, Step step4) {
+  const std::uint32_t base = (1u << width) - 1;
+  std::fill_n(w.symbols + base, 1u << width, 0);
+  std::fill_n(w.ends + base, 1u << width, kEndAbsent);
+  joinRanges<kVector>(leaves, leafCount, width, base, step4,
+                      [&w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
+                        joinOne(w, to, from, symbol, length);
+                      });
+}
+
+// The decoding table, the widest, from the work tables.
 template <bool kVector, typename Step>
 MOX_ALWAYS_INLINE void finishTable(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
                                    int leafCount, Step step4) {
-  for (int k = 0; k < leafCount; ++k) {
-    const Leaf& leaf = leaves[k];
-    const unsigned rest = mox::detail::HuffmanDecodeTable::kBits - leaf.length;
-    const std::uint32_t to = leaf.code << rest;
-    const std::uint32_t from = (1u << rest) - 1;
-    std::uint32_t i = 0;
-    if (kVector) {
-      for (; i + 4 <= (1u << rest); i += 4) step4(to + i, from + i, leaf.symbol, leaf.length);
-    }
-    for (; i < (1u << rest); ++i) finishOne(t, w, to + i, from + i, leaf.symbol, leaf.length);
-  }
+  joinRanges<kVector>(leaves, leafCount, mox::detail::HuffmanDecodeTable::kBits, 0, step4,
+                      [&t, &w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
+                        finishOne(t, w, to, from, symbol, length);
+                      });
 }
 
 void joinTables(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves, int leafCount,
