@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -317,6 +318,49 @@ TEST_F(RegistryTest, DamagedOrUnreachableHiveFailsCleanly) {
   setHivePath("/nonexistent-dir-for-mox/hive.sqlite");
   EXPECT_EQ(regCreateKeyEx(currentUserKey(), L"X", kKeyAllAccess, &key, nullptr), kErrorBadDb);
   EXPECT_EQ(key, nullptr);
+}
+
+// Processes that open a new hive file at the same moment all get it: one
+// creates it, the others wait for it and then write to it.
+TEST_F(RegistryTest, ProcessesOpeningANewHiveTogetherAllGetIt) {
+  constexpr int kRounds = 25;
+  constexpr int kProcesses = 4;
+  const std::string file = hiveFile() + ".new";
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((file + suffix).c_str());
+    // The children start together when the parent closes the pipe.
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        ::close(start[1]);
+        char byte;
+        if (::read(start[0], &byte, 1) != 0) ::_exit(2);
+        setHivePath(file);
+        HKEY key = nullptr;
+        if (regCreateKeyEx(currentUserKey(), L"Race", kKeyAllAccess, &key, nullptr) != kErrorSuccess) ::_exit(1);
+        const DWORD value = static_cast<DWORD>(p);
+        const std::wstring name = L"p" + std::to_wstring(p);
+        const LONG rc = regSetValueEx(key, name.c_str(), kRegDword, reinterpret_cast<const BYTE*>(&value), 4);
+        ::_exit(rc == kErrorSuccess ? 0 : 1);
+      }
+      children.push_back(pid);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    int opened = 0;
+    for (pid_t pid : children) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+      opened += WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    EXPECT_EQ(opened, kProcesses);
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((file + suffix).c_str());
 }
 
 TEST(RegistryPathTest, DefaultHiveLivesInTheAccountsHome) {

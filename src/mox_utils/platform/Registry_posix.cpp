@@ -139,9 +139,18 @@ std::shared_ptr<Hive> Hive::open(const std::string& path, LONG* error) {
   // WAL: readers never block the writer and a crash never leaves half a
   // transaction. synchronous=NORMAL: a power cut may lose the last changes,
   // but never consistency; a process crash loses nothing committed.
+  // Switching a new file to WAL needs it to itself, and SQLite reports a
+  // process that opens it at the same moment busy at once, without the busy
+  // handler: that wait is done here, a millisecond at a time.
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(hive->m_db, "PRAGMA journal_mode=WAL", -1, &stmt, nullptr) != SQLITE_OK) return nullptr;
-  const unsigned char* mode = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_text(stmt, 0) : nullptr;
+  int rc = sqlite3_step(stmt);
+  for (int waited = 0; rc == SQLITE_BUSY && waited < kHiveBusyTimeoutMs; ++waited) {
+    sqlite3_reset(stmt);
+    sqlite3_sleep(1);
+    rc = sqlite3_step(stmt);
+  }
+  const unsigned char* mode = rc == SQLITE_ROW ? sqlite3_column_text(stmt, 0) : nullptr;
   const bool wal = mode != nullptr && sqlite3_stricmp(reinterpret_cast<const char*>(mode), "wal") == 0;
   sqlite3_finalize(stmt);
   if (!wal || !hive->exec("PRAGMA synchronous=NORMAL")) return nullptr;
