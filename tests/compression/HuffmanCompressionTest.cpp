@@ -492,6 +492,32 @@ TEST(HuffmanCompressionTest, RunsAndShortCodesMatchTheReference) {
 
 namespace {
 
+// Every assignment of counts 1 .. 6 to six byte values: small lists in
+// which equal weights meet in every arrangement, merged weights join runs
+// of every length, and runs are read while heavier and lighter than the
+// merged weight.
+TEST(HuffmanCompressionTest, EverySmallCountVectorMatchesTheReference) {
+  HuffmanCompression codec;
+  constexpr int kValues = 6;
+  constexpr int kMaxCount = 6;
+  int counts[kValues] = {};
+  int mismatches = 0;
+  for (int vector = 0; vector < 46656; ++vector) {  // kMaxCount ^ kValues
+    int rest = vector;
+    Bytes input;
+    for (int v = 0; v < kValues; ++v) {
+      counts[v] = 1 + rest % kMaxCount;
+      rest /= kMaxCount;
+      input.insert(input.end(), counts[v], static_cast<unsigned char>(40 * v));
+    }
+    if (compressed(codec, input) != ReferenceHuffman::compress(input) && ++mismatches <= 3) {
+      ADD_FAILURE() << "counts " << counts[0] << " " << counts[1] << " " << counts[2] << " " << counts[3] << " "
+                    << counts[4] << " " << counts[5];
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
 // Counts drawn from a few values, so that merged weights keep landing on
 // runs of equal weights of every length, over alphabets up to the full 256.
 TEST(HuffmanCompressionTest, CountsWithManyTiesMatchTheReference) {

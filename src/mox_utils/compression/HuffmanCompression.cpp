@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -434,21 +435,141 @@ void HuffmanCompression::sortRound(int k, bool sortedBeforeLast) {
   for (int x = from; x <= k - 1; ++x) equalBefore[x] = equalBefore[x - 1] + (w[x - 1] == w[x] ? 1 : 0);
 }
 
+// Most rounds need no partitioning at all. Let y be the round's merged
+// weight. If y differs from every weight of the sorted part and no run of
+// equal weights lighter than y is longer than four, the scheme above ends
+// in a fixed arrangement: each run heavier than y gets the permutation of a
+// sorted range (permuteRun), y follows them, and each lighter run moves one
+// place down with a fixed permutation of its length (kLighterRunOrder). If y
+// equals a run's weight, it joins that run at its end and the joined run
+// gets the sorted-range permutation. (Checked against the partition scheme
+// on every list of up to 20 entries and on millions of random lists of up
+// to 256; longer lighter runs next to other runs do not follow the rule.)
+//
+// Merged weights never decrease from round to round, so a run is heavier
+// than y for its first rounds and lighter for the rest: since its ids were
+// last written out it has had a permutations of the first kind and then b
+// of the second, a and b found from the rounds' weights. Ids are written
+// out only when the run is read (the last two entries), joined, or the
+// round is emulated.
+namespace {
+constexpr int kMaxLighterRun = 4;
+// New position x of a lighter run takes the id from old position [x].
+constexpr unsigned char kLighterRunOrder[kMaxLighterRun + 1][kMaxLighterRun] = {
+    {0}, {0}, {1, 0}, {2, 0, 1}, {3, 2, 0, 1}};
+constexpr int kLighterRunPeriod[kMaxLighterRun + 1] = {1, 1, 2, 3, 4};
+}  // namespace
+
+// Whether some run in entries from .. last is longer than kMaxLighterRun.
+bool HuffmanCompression::hasLongRun(int from, int last) const {
+  const unsigned int* w = m_activeWeight;
+  unsigned int found = 0;  // not a bool, so that the loop vectorises
+  for (int x = from; x + kMaxLighterRun <= last; ++x) found |= w[x] == w[x + kMaxLighterRun] ? 1u : 0u;
+  return found != 0;
+}
+
+bool HuffmanCompression::closedFormRound(int k, int round) {
+  unsigned int* w = m_activeWeight;
+  unsigned int* id = m_activeId;
+  const int last = k - 2;  // the sorted part is 0 .. last, y is at k - 1
+  const unsigned int y = w[k - 1];
+  if (y < m_roundWeight[round - 1]) return false;  // not a Huffman merge order
+  // The first entry not above y, without a branch per step: the search
+  // path depends on the data and would be mispredicted half of the time.
+  const unsigned int* base = w;
+  for (int n = k - 1; n > 1;) {
+    const int half = n / 2;
+    base = base[half - 1] > y ? base + half : base;
+    n -= half;
+  }
+  const int at = static_cast<int>(base - w) + (k - 1 >= 1 && base[0] > y ? 1 : 0);
+  int from = at;  // where y goes
+  while (from <= last && w[from] == y) ++from;
+  if (hasLongRun(from, last)) return false;
+  m_roundWeight[round] = y;
+  if (from > at) writeRun(at, from - 1, round - 1);
+  const unsigned int yId = id[k - 1];
+  const std::size_t moved = static_cast<std::size_t>(last - from + 1);
+  std::memmove(w + from + 1, w + from, sizeof(unsigned int) * moved);
+  std::memmove(id + from + 1, id + from, sizeof(unsigned int) * moved);
+  std::memmove(m_runStamp + from + 1, m_runStamp + from, sizeof(m_runStamp[0]) * moved);
+  w[from] = y;
+  id[from] = yId;
+  if (from > at) {
+    permuteRun(id + at, from - at + 1);
+    std::fill(m_runStamp + at, m_runStamp + from + 1, static_cast<std::uint16_t>(round));
+  }
+  return true;
+}
+
+// Brings the ids of the run first .. last up to date with `round`.
+void HuffmanCompression::writeRun(int first, int last, int round) {
+  const int length = last - first + 1;
+  const int since = m_runStamp[first];
+  if (length == 1 || since == round) return;
+  const unsigned int v = m_activeWeight[first];
+  unsigned int* const from = m_roundWeight + since + 1;
+  const int heavier = static_cast<int>(std::lower_bound(from, m_roundWeight + round + 1, v) - from);
+  unsigned int* id = m_activeId + first;
+  if (heavier % 2 != 0) permuteRun(id, length);
+  const int lighter = round - since - heavier;
+  if (lighter != 0) {
+    // A run longer than kMaxLighterRun below y sends its round to the
+    // emulation, which writes every run out first.
+    assert(length <= kMaxLighterRun);
+    const unsigned char* order = kLighterRunOrder[length];
+    for (int n = lighter % kLighterRunPeriod[length]; n > 0; --n) {
+      unsigned int old[kMaxLighterRun];
+      std::copy(id, id + length, old);
+      for (int x = 0; x < length; ++x) id[x] = old[order[x]];
+    }
+  }
+  std::fill(m_runStamp + first, m_runStamp + last + 1, static_cast<std::uint16_t>(round));
+}
+
+void HuffmanCompression::writeRunEndingAt(int last, int round) {
+  int first = last;
+  while (first > 0 && m_activeWeight[first - 1] == m_activeWeight[last]) --first;
+  writeRun(first, last, round);
+}
+
+// Every run of entries 0 .. last.
+void HuffmanCompression::writeRuns(int last, int round) {
+  for (int b = last; b >= 0;) {
+    int a = b;
+    while (a > 0 && m_activeWeight[a - 1] == m_activeWeight[b]) --a;
+    writeRun(a, b, round);
+    b = a - 1;
+  }
+}
+
 void HuffmanCompression::buildByteTree() {
   int k = m_activeCount;
   unsigned int nextId = kFirstInternalId;
   m_treeEntries = 0;
+  m_roundWeight[0] = 0;
   // After the first round the list is the previous sorted list with its
-  // last two entries merged at the end: sorted but for that entry.
-  bool sortedBeforeLast = false;
-  while (k > 1) {
-    sortRound(k, sortedBeforeLast);
-    sortedBeforeLast = true;
+  // last two entries merged at the end: sorted but for that entry. The
+  // counts of equal neighbours carry over only from an emulated round.
+  bool emulatedBefore = false;
+  for (int round = 0; k > 1; ++round) {
+    if (round > 0 && closedFormRound(k, round)) {
+      emulatedBefore = false;
+    } else {
+      if (round > 0) writeRuns(k - 2, round - 1);
+      m_roundWeight[round] = round > 0 ? m_activeWeight[k - 1] : 0;
+      sortRound(k, emulatedBefore);
+      std::fill(m_runStamp, m_runStamp + k, static_cast<std::uint16_t>(round));
+      emulatedBefore = true;
+    }
+    writeRunEndingAt(k - 1, round);
+    if (m_activeWeight[k - 2] != m_activeWeight[k - 1]) writeRunEndingAt(k - 2, round);
     m_tree[m_treeEntries++] = nextId;
     m_tree[m_treeEntries++] = m_activeId[k - 2];
     m_tree[m_treeEntries++] = m_activeId[k - 1];
     m_activeWeight[k - 2] += m_activeWeight[k - 1];
     m_activeId[k - 2] = nextId++;
+    m_runStamp[k - 2] = static_cast<std::uint16_t>(round);
     --k;
   }
 }

@@ -124,6 +124,11 @@ class MOX_API HuffmanCompression {
   int firstNotAbove(int lo, int end, unsigned int y) const;
   void runAround(int mid, int lo, int end, int& first, int& last) const;
   void sortRound(int k, bool sortedBeforeLast);
+  bool closedFormRound(int k, int round);
+  bool hasLongRun(int from, int last) const;
+  void writeRun(int first, int last, int round);
+  void writeRunEndingAt(int last, int round);
+  void writeRuns(int last, int round);
   void buildCodes();
   std::uint64_t streamBits() const;
   void writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const;
@@ -154,6 +159,10 @@ class MOX_API HuffmanCompression {
   // Equal neighbours before each position: in a range being sorted, and in
   // the sorted part of a round's list.
   int m_roundEqualBefore[258];
+  // Rounds in closed form: the merged weight of each round, and for each
+  // entry the round up to which its run's ids are written out.
+  unsigned int m_roundWeight[kMaxTriples + 1];
+  std::uint16_t m_runStamp[257];
   unsigned int m_tree[kMaxEntries];
   int m_treeEntries;
   unsigned char m_visits[kMaxTriples];
