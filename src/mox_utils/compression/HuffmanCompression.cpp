@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cassert>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -402,145 +401,219 @@ void HuffmanCompression::displacedTailQuickSortD(int lo, int hi, int p) {
   }
 }
 
-// The counts of equal neighbours of a round's sorted prefix are those of
-// the previous round's result: sorting inserts the merged weight y after
-// every weight not below it and leaves the weights before it in place, so
-// only the counts from there on are refreshed.
-void HuffmanCompression::sortRound(int k, bool sortedBeforeLast) {
-  unsigned int* w = m_activeWeight;
-  int* equalBefore = m_roundEqualBefore;
-  int from = 1;
-  if (k >= 3 && (sortedBeforeLast || isNonIncreasing(0, k - 2))) {
-    if (!sortedBeforeLast) {
-      equalBefore[0] = 0;
-      for (int x = 1; x <= k - 2; ++x) equalBefore[x] = equalBefore[x - 1] + (w[x - 1] == w[x] ? 1 : 0);
-    }
-    const unsigned int y = w[k - 1];
-    int at = 0;
-    int end = k - 1;
-    while (at < end) {  // the first weight below y
-      const int m = (at + end) / 2;
-      if (w[m] >= y) {
-        at = m + 1;
-      } else {
-        end = m;
-      }
-    }
+// A round's list is sorted but for its last entry, except in the first
+// round; the counts of equal neighbours are those of the sorted part.
+void HuffmanCompression::sortRound(int k) {
+  if (k >= 3 && isNonIncreasing(0, k - 2)) {
+    int* equalBefore = m_roundEqualBefore;
+    const unsigned int* w = m_activeWeight;
+    equalBefore[0] = 0;
+    for (int x = 1; x <= k - 2; ++x) equalBefore[x] = equalBefore[x - 1] + (w[x - 1] == w[x] ? 1 : 0);
     lastDisplacedQuickSortD(0, k - 1);
-    from = at > 1 ? at : 1;
   } else {
     quickSortD(0, k - 1);
   }
-  equalBefore[0] = 0;
-  for (int x = from; x <= k - 1; ++x) equalBefore[x] = equalBefore[x - 1] + (w[x - 1] == w[x] ? 1 : 0);
 }
 
 // Most rounds need no partitioning at all. Let y be the round's merged
-// weight. If y differs from every weight of the sorted part and no run of
-// equal weights lighter than y is longer than four, the scheme above ends
-// in a fixed arrangement: each run heavier than y gets the permutation of a
-// sorted range (permuteRun), y follows them, and each lighter run moves one
-// place down with a fixed permutation of its length (kLighterRunOrder). If y
-// equals a run's weight, it joins that run at its end and the joined run
-// gets the sorted-range permutation. (Checked against the partition scheme
-// on every list of up to 20 entries and on millions of random lists of up
-// to 256; longer lighter runs next to other runs do not follow the rule.)
+// weight. If y differs from every weight of the sorted part, the scheme
+// above ends in a fixed arrangement: each run of equal weights heavier than
+// y gets the permutation of a sorted range (permuteRun), y follows them, and
+// each lighter run moves one place down with a fixed permutation of its
+// length (the one a run gets with a heavier entry after it). If y equals a
+// run's weight, it joins that run at its end and the joined run gets the
+// sorted-range permutation. This holds as long as every lighter run of L > 4
+// entries has L - 4 single entries just above it; otherwise the run's
+// partitions reach into the runs above it and the round is emulated. (All
+// checked against the partition scheme on every list of up to 22 entries
+// and on millions of random lists of up to 256.)
 //
 // Merged weights never decrease from round to round, so a run is heavier
 // than y for its first rounds and lighter for the rest: since its ids were
 // last written out it has had a permutations of the first kind and then b
 // of the second, a and b found from the rounds' weights. Ids are written
-// out only when the run is read (the last two entries), joined, or the
+// out only when the run is read (the two lightest entries), joined, or the
 // round is emulated.
+//
+// Such rounds keep the sorted list lightest first in m_up*: the two
+// lightest entries leave by moving its start on, and y goes in by moving
+// whichever side of its place is shorter. Runs keep their heaviest-first
+// order in mind: a run stored at first .. last has its entry x (heaviest
+// first) at last - x.
 namespace {
-constexpr int kMaxLighterRun = 4;
-// New position x of a lighter run takes the id from old position [x].
-constexpr unsigned char kLighterRunOrder[kMaxLighterRun + 1][kMaxLighterRun] = {
-    {0}, {0}, {1, 0}, {2, 0, 1}, {3, 2, 0, 1}};
-constexpr int kLighterRunPeriod[kMaxLighterRun + 1] = {1, 1, 2, 3, 4};
+constexpr int kFreeRun = 4;  // runs up to this long follow the rule anywhere
+// For lighter runs up to kFreeRun long, new position x takes the id from
+// old position [x].
+constexpr unsigned char kLighterRunOrder[kFreeRun + 1][kFreeRun] = {{0}, {0}, {1, 0}, {2, 0, 1}, {3, 2, 0, 1}};
+constexpr int kLighterRunPeriod[kFreeRun + 1] = {1, 1, 2, 3, 4};
+constexpr int kUpStart = 257;  // room below for a round moving entries down
 }  // namespace
 
-// Whether some run in entries from .. last is longer than kMaxLighterRun.
-bool HuffmanCompression::hasLongRun(int from, int last) const {
-  const unsigned int* w = m_activeWeight;
-  unsigned int found = 0;  // not a bool, so that the loop vectorises
-  for (int x = from; x + kMaxLighterRun <= last; ++x) found |= w[x] == w[x + kMaxLighterRun] ? 1u : 0u;
-  return found != 0;
+// The run starting at `first`: its last entry.
+MOX_ALWAYS_INLINE int HuffmanCompression::upRunLast(int first) const {
+  int last = first;
+  while (last + 1 < m_upEnd && m_upWeight[last + 1] == m_upWeight[first]) ++last;
+  return last;
 }
 
-bool HuffmanCompression::closedFormRound(int k, int round) {
-  unsigned int* w = m_activeWeight;
-  unsigned int* id = m_activeId;
-  const int last = k - 2;  // the sorted part is 0 .. last, y is at k - 1
-  const unsigned int y = w[k - 1];
+// The lightest weight of a run longer than kFreeRun without enough single
+// entries above it (UINT_MAX if none): rounds with a heavier y are emulated.
+void HuffmanCompression::findLongRuns() {
+  const unsigned int* w = m_upWeight;
+  const int end = m_upEnd;
+  unsigned int any = 0;  // not a bool, so that the loop vectorises
+  for (int x = m_upFirst; x + kFreeRun < end; ++x) any |= w[x] == w[x + kFreeRun] ? 1u : 0u;
+  m_longRuns = any != 0;
+  m_longRunWeight = UINT_MAX;
+  for (int x = m_upFirst; m_longRuns && x + kFreeRun < end; ++x) {
+    if (w[x] != w[x + kFreeRun]) continue;
+    const int last = upRunLast(x);  // x is the run's first entry
+    const int above = last - x + 1 - kFreeRun;
+    bool single = true;
+    for (int a = last + 1; a <= last + above && a + 1 < end; ++a) single = single && w[a] != w[a + 1];
+    if (!single) m_longRunWeight = std::min(m_longRunWeight, w[x]);
+    x = last;
+  }
+}
+
+// Brings the ids of the run first .. last up to date with `round`.
+MOX_ALWAYS_INLINE void HuffmanCompression::writeUpRun(int first, int last, int round) {
+  if (first != last && m_upStamp[first] != round) writeStaleRun(first, last, round);
+}
+
+// A long run's permutation as a lighter run, applied `rounds` times: found
+// by sorting the run with a heavier entry after it (in m_active*, free
+// between emulated rounds), then applied along its cycles.
+void HuffmanCompression::applyLighterRounds(unsigned int* ids, int length, int rounds) {
+  for (int x = 0; x < length; ++x) {
+    m_activeWeight[x] = 1;
+    m_activeId[x] = static_cast<unsigned int>(x);
+  }
+  m_activeWeight[length] = 2;
+  m_activeId[length] = static_cast<unsigned int>(length);
+  quickSortD(0, length);
+  const unsigned int* order = m_activeId + 1;  // new x takes old order[x]
+  unsigned int old[257];
+  std::copy(ids, ids + length, old);
+  bool seen[257] = {};
+  int cycle[257];
+  for (int start = 0; start < length; ++start) {
+    if (seen[start]) continue;
+    int size = 0;
+    for (int x = start; !seen[x]; x = static_cast<int>(order[x])) {
+      seen[x] = true;
+      cycle[size++] = x;
+    }
+    for (int i = 0; i < size; ++i) ids[cycle[i]] = old[cycle[(i + rounds) % size]];
+  }
+}
+
+void HuffmanCompression::writeStaleRun(int first, int last, int round) {
+  const int length = last - first + 1;
+  const int since = m_upStamp[first];
+  const unsigned int v = m_upWeight[first];
+  unsigned int* const from = m_roundWeight + since + 1;
+  const int heavier = static_cast<int>(std::lower_bound(from, m_roundWeight + round + 1, v) - from);
+  const int lighter = round - since - heavier;
+  unsigned int ids[257];
+  for (int x = 0; x < length; ++x) ids[x] = m_upId[last - x];
+  if (heavier % 2 != 0) permuteRun(ids, length);
+  if (lighter != 0 && length <= kFreeRun) {
+    const unsigned char* order = kLighterRunOrder[length];
+    for (int n = lighter % kLighterRunPeriod[length]; n > 0; --n) {
+      unsigned int old[kFreeRun];
+      std::copy(ids, ids + length, old);
+      for (int x = 0; x < length; ++x) ids[x] = old[order[x]];
+    }
+  } else if (lighter != 0) {
+    applyLighterRounds(ids, length, lighter);
+  }
+  for (int x = 0; x < length; ++x) m_upId[last - x] = ids[x];
+  std::fill(m_upStamp + first, m_upStamp + last + 1, static_cast<std::uint16_t>(round));
+}
+
+bool HuffmanCompression::closedFormRound(int round, unsigned int y, unsigned int yId) {
+  unsigned int* w = m_upWeight;
+  unsigned int* id = m_upId;
   if (y < m_roundWeight[round - 1]) return false;  // not a Huffman merge order
-  // The first entry not above y, without a branch per step: the search
-  // path depends on the data and would be mispredicted half of the time.
-  const unsigned int* base = w;
-  for (int n = k - 1; n > 1;) {
+  if (y > m_longRunWeight) return false;           // a long run lighter than y
+  const int first = m_upFirst;
+  const int end = m_upEnd;
+  // The first entry not lighter than y, without a branch per step: the
+  // search path depends on the data and would be mispredicted half of the
+  // time.
+  const unsigned int* base = w + first;
+  for (int n = end - first; n > 1;) {
     const int half = n / 2;
-    base = base[half - 1] > y ? base + half : base;
+    base = base[half - 1] < y ? base + half : base;
     n -= half;
   }
-  const int at = static_cast<int>(base - w) + (k - 1 >= 1 && base[0] > y ? 1 : 0);
-  int from = at;  // where y goes
-  while (from <= last && w[from] == y) ++from;
-  if (hasLongRun(from, last)) return false;
+  const int q = static_cast<int>(base - w) + (base[0] < y ? 1 : 0);
   m_roundWeight[round] = y;
-  if (from > at) writeRun(at, from - 1, round - 1);
-  const unsigned int yId = id[k - 1];
-  const std::size_t moved = static_cast<std::size_t>(last - from + 1);
-  std::memmove(w + from + 1, w + from, sizeof(unsigned int) * moved);
-  std::memmove(id + from + 1, id + from, sizeof(unsigned int) * moved);
-  std::memmove(m_runStamp + from + 1, m_runStamp + from, sizeof(m_runStamp[0]) * moved);
-  w[from] = y;
-  id[from] = yId;
-  if (from > at) {
-    permuteRun(id + at, from - at + 1);
-    std::fill(m_runStamp + at, m_runStamp + from + 1, static_cast<std::uint16_t>(round));
+  int runLast = q - 1;  // the run of weight y, if any: q .. runLast
+  while (runLast + 1 < end && w[runLast + 1] == y) ++runLast;
+  if (runLast >= q) writeUpRun(q, runLast, round - 1);
+  int at;
+  if (q - first < end - q) {
+    const std::size_t moved = static_cast<std::size_t>(q - first);
+    std::memmove(w + first - 1, w + first, sizeof(unsigned int) * moved);
+    std::memmove(id + first - 1, id + first, sizeof(unsigned int) * moved);
+    std::memmove(m_upStamp + first - 1, m_upStamp + first, sizeof(m_upStamp[0]) * moved);
+    --m_upFirst;
+    at = q - 1;
+  } else {
+    const std::size_t moved = static_cast<std::size_t>(end - q);
+    std::memmove(w + q + 1, w + q, sizeof(unsigned int) * moved);
+    std::memmove(id + q + 1, id + q, sizeof(unsigned int) * moved);
+    std::memmove(m_upStamp + q + 1, m_upStamp + q, sizeof(m_upStamp[0]) * moved);
+    ++m_upEnd;
+    ++runLast;
+    at = q;
+  }
+  w[at] = y;
+  id[at] = yId;
+  m_upStamp[at] = static_cast<std::uint16_t>(round);
+  if (runLast > at) {
+    const int length = runLast - at + 1;
+    unsigned int heaviestFirst[257];
+    for (int x = 0; x < length; ++x) heaviestFirst[x] = id[runLast - x];
+    permuteRun(heaviestFirst, length);
+    for (int x = 0; x < length; ++x) id[runLast - x] = heaviestFirst[x];
+    std::fill(m_upStamp + at, m_upStamp + runLast + 1, static_cast<std::uint16_t>(round));
+    // A new long run, or a new pair above one.
+    if (length > kFreeRun || m_longRuns) findLongRuns();
   }
   return true;
 }
 
-// Brings the ids of the run first .. last up to date with `round`.
-void HuffmanCompression::writeRun(int first, int last, int round) {
-  const int length = last - first + 1;
-  const int since = m_runStamp[first];
-  if (length == 1 || since == round) return;
-  const unsigned int v = m_activeWeight[first];
-  unsigned int* const from = m_roundWeight + since + 1;
-  const int heavier = static_cast<int>(std::lower_bound(from, m_roundWeight + round + 1, v) - from);
-  unsigned int* id = m_activeId + first;
-  if (heavier % 2 != 0) permuteRun(id, length);
-  const int lighter = round - since - heavier;
-  if (lighter != 0) {
-    // A run longer than kMaxLighterRun below y sends its round to the
-    // emulation, which writes every run out first.
-    assert(length <= kMaxLighterRun);
-    const unsigned char* order = kLighterRunOrder[length];
-    for (int n = lighter % kLighterRunPeriod[length]; n > 0; --n) {
-      unsigned int old[kMaxLighterRun];
-      std::copy(id, id + length, old);
-      for (int x = 0; x < length; ++x) id[x] = old[order[x]];
+// The round by the partition scheme, on the list heaviest first in
+// m_active*: the list as the previous round left it (every run written
+// out) with the merged entry at its end, or the unsorted first list.
+void HuffmanCompression::emulateRound(int k, int round, unsigned int y, unsigned int yId) {
+  if (round > 0) {
+    for (int x = m_upFirst; x < m_upEnd;) {
+      const int last = upRunLast(x);
+      writeUpRun(x, last, round - 1);
+      x = last + 1;
     }
+    const int sorted = m_upEnd - m_upFirst;
+    for (int p = 0; p < sorted; ++p) {
+      m_activeWeight[p] = m_upWeight[m_upEnd - 1 - p];
+      m_activeId[p] = m_upId[m_upEnd - 1 - p];
+    }
+    m_activeWeight[sorted] = y;
+    m_activeId[sorted] = yId;
+    m_roundWeight[round] = y;
   }
-  std::fill(m_runStamp + first, m_runStamp + last + 1, static_cast<std::uint16_t>(round));
-}
-
-void HuffmanCompression::writeRunEndingAt(int last, int round) {
-  int first = last;
-  while (first > 0 && m_activeWeight[first - 1] == m_activeWeight[last]) --first;
-  writeRun(first, last, round);
-}
-
-// Every run of entries 0 .. last.
-void HuffmanCompression::writeRuns(int last, int round) {
-  for (int b = last; b >= 0;) {
-    int a = b;
-    while (a > 0 && m_activeWeight[a - 1] == m_activeWeight[b]) --a;
-    writeRun(a, b, round);
-    b = a - 1;
+  sortRound(k);
+  m_upFirst = kUpStart;
+  m_upEnd = kUpStart + k;
+  for (int x = 0; x < k; ++x) {
+    m_upWeight[kUpStart + x] = m_activeWeight[k - 1 - x];
+    m_upId[kUpStart + x] = m_activeId[k - 1 - x];
   }
+  std::fill(m_upStamp + m_upFirst, m_upStamp + m_upEnd, static_cast<std::uint16_t>(round));
+  findLongRuns();
 }
 
 void HuffmanCompression::buildByteTree() {
@@ -548,28 +621,27 @@ void HuffmanCompression::buildByteTree() {
   unsigned int nextId = kFirstInternalId;
   m_treeEntries = 0;
   m_roundWeight[0] = 0;
-  // After the first round the list is the previous sorted list with its
-  // last two entries merged at the end: sorted but for that entry. The
-  // counts of equal neighbours carry over only from an emulated round.
-  bool emulatedBefore = false;
+  unsigned int y = 0;  // the merged entry of the round before
+  unsigned int yId = 0;
   for (int round = 0; k > 1; ++round) {
-    if (round > 0 && closedFormRound(k, round)) {
-      emulatedBefore = false;
-    } else {
-      if (round > 0) writeRuns(k - 2, round - 1);
-      m_roundWeight[round] = round > 0 ? m_activeWeight[k - 1] : 0;
-      sortRound(k, emulatedBefore);
-      std::fill(m_runStamp, m_runStamp + k, static_cast<std::uint16_t>(round));
-      emulatedBefore = true;
+    if (round == 0 || !closedFormRound(round, y, yId)) emulateRound(k, round, y, yId);
+    // The two lightest entries: the second child, then the first.
+    const int lightest = m_upFirst;
+    int runLast = upRunLast(lightest);
+    writeUpRun(lightest, runLast, round);
+    bool longRun = runLast - lightest >= kFreeRun;
+    if (runLast == lightest) {
+      runLast = upRunLast(lightest + 1);
+      writeUpRun(lightest + 1, runLast, round);
+      longRun = runLast - lightest - 1 >= kFreeRun;
     }
-    writeRunEndingAt(k - 1, round);
-    if (m_activeWeight[k - 2] != m_activeWeight[k - 1]) writeRunEndingAt(k - 2, round);
     m_tree[m_treeEntries++] = nextId;
-    m_tree[m_treeEntries++] = m_activeId[k - 2];
-    m_tree[m_treeEntries++] = m_activeId[k - 1];
-    m_activeWeight[k - 2] += m_activeWeight[k - 1];
-    m_activeId[k - 2] = nextId++;
-    m_runStamp[k - 2] = static_cast<std::uint16_t>(round);
+    m_tree[m_treeEntries++] = m_upId[lightest + 1];
+    m_tree[m_treeEntries++] = m_upId[lightest];
+    y = m_upWeight[lightest] + m_upWeight[lightest + 1];
+    yId = nextId++;
+    m_upFirst += 2;
+    if (longRun) findLongRuns();
     --k;
   }
 }

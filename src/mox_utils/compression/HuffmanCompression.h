@@ -123,12 +123,14 @@ class MOX_API HuffmanCompression {
   void reverseIds(int a, int b);
   int firstNotAbove(int lo, int end, unsigned int y) const;
   void runAround(int mid, int lo, int end, int& first, int& last) const;
-  void sortRound(int k, bool sortedBeforeLast);
-  bool closedFormRound(int k, int round);
-  bool hasLongRun(int from, int last) const;
-  void writeRun(int first, int last, int round);
-  void writeRunEndingAt(int last, int round);
-  void writeRuns(int last, int round);
+  void sortRound(int k);
+  void emulateRound(int k, int round, unsigned int y, unsigned int yId);
+  bool closedFormRound(int round, unsigned int y, unsigned int yId);
+  void findLongRuns();
+  void writeUpRun(int first, int last, int round);
+  void writeStaleRun(int first, int last, int round);
+  void applyLighterRounds(unsigned int* ids, int length, int rounds);
+  int upRunLast(int first) const;
   void buildCodes();
   std::uint64_t streamBits() const;
   void writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const;
@@ -159,10 +161,19 @@ class MOX_API HuffmanCompression {
   // Equal neighbours before each position: in a range being sorted, and in
   // the sorted part of a round's list.
   int m_roundEqualBefore[258];
-  // Rounds in closed form: the merged weight of each round, and for each
-  // entry the round up to which its run's ids are written out.
+  // Rounds in closed form: the sorted list lightest first in entries
+  // m_upFirst .. m_upEnd - 1, and for each entry the round up to which its
+  // run's ids are written out; the merged weight of each round; the
+  // lightest weight of a run whose length rules out the closed form.
+  static constexpr int kUpEntries = 3 * 257;
+  unsigned int m_upWeight[kUpEntries];
+  unsigned int m_upId[kUpEntries];
+  std::uint16_t m_upStamp[kUpEntries];
+  int m_upFirst;
+  int m_upEnd;
   unsigned int m_roundWeight[kMaxTriples + 1];
-  std::uint16_t m_runStamp[257];
+  unsigned int m_longRunWeight;
+  bool m_longRuns;  // whether some run is longer than the closed form's free length
   unsigned int m_tree[kMaxEntries];
   int m_treeEntries;
   unsigned char m_visits[kMaxTriples];
