@@ -282,6 +282,65 @@ TEST(HuffmanCompressionTest, FastAndCarefulLoopsAgree) {
   }
 }
 
+// Codes of up to 16 bits are packed in vectors where the processor can,
+// four codes to a lane and the lanes' bits gathered into 64-bit slots. The
+// inputs put every kind of slot in front of it: quads of the full 64 bits
+// on slot boundaries and one bit off them (240 values with 16-bit codes,
+// rare ones first), many quads in one slot (runs of a 1-bit code), quads ending
+// exactly on boundaries (4- and 8-bit codes), mixed lengths, and sizes on
+// either side of the smallest input that the vector loop takes at all.
+TEST(HuffmanCompressionTest, VectorAndPortablePackersAgree) {
+  std::mt19937 rng(31);
+  auto longCodes = [](bool misaligned) {
+    Bytes out;
+    if (misaligned) out.push_back(0);
+    for (int v = 8; v < 256; ++v) out.push_back(static_cast<unsigned char>(v));  // 16-bit codes
+    for (int v = 0; v < 8; ++v) out.insert(out.end(), 240u << (8 - v), static_cast<unsigned char>(v));
+    return out;
+  };
+  auto uniform = [&rng](std::size_t n, unsigned values) {
+    Bytes out(n);
+    for (auto& b : out) b = static_cast<unsigned char>(rng() % values);
+    return out;
+  };
+  // Half of the bytes 0 (a 1-bit code), in runs of up to 200.
+  auto runsOfZero = [&rng]() {
+    Bytes out;
+    while (out.size() < 50000) {
+      out.insert(out.end(), rng() % 200, 0);
+      for (unsigned k = rng() % 200; k > 0; --k) out.push_back(static_cast<unsigned char>(1 + rng() % 255));
+    }
+    return out;
+  };
+  struct Case {
+    std::string name;
+    Bytes input;
+  };
+  std::vector<Case> cases = {
+      {"16-bit codes on slot boundaries", longCodes(false)},
+      {"16-bit codes one bit off", longCodes(true)},
+      {"runs of a 1-bit code", runsOfZero()},
+      {"4-bit codes", uniform(50000, 16)},
+      {"8-bit codes", uniform(50000, 256)},
+  };
+  Bytes mixed = longCodes(false);
+  std::shuffle(mixed.begin(), mixed.end(), rng);
+  cases.push_back({"mixed lengths", mixed});
+  for (std::size_t n : {1215u, 1216u, 1217u, 1279u, 1280u, 1281u})
+    cases.push_back({"size " + std::to_string(n), uniform(n, 256)});
+
+  HuffmanCompression codec;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    mox::detail::capCodePacker(mox::detail::CodePacker::kPortable);
+    const Bytes portable = compressed(codec, c.input);
+    mox::detail::capCodePacker(mox::detail::CodePacker::kVector);
+    const Bytes vector = compressed(codec, c.input);
+    EXPECT_EQ(vector, portable);
+    EXPECT_EQ(vector, ReferenceHuffman::compress(c.input));
+  }
+}
+
 TEST(HuffmanCompressionTest, AllValuesMakeTheLargestDictionary) {
   Bytes input;
   for (int v = 0; v < 256; ++v) input.insert(input.end(), v + 1, static_cast<unsigned char>(v));

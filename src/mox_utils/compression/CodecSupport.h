@@ -52,9 +52,26 @@ MOX_API void capTableJoin(TableJoin widest);
 enum class RunDecoderLoop { kPortable, kBmi2, kLattice };
 MOX_API void capRunDecoderLoop(RunDecoderLoop widest);
 
+// How the Huffman coder packs codes of up to 16 bits: in 512-bit vectors
+// where the processor has them (the default), or with the 64-bit bit
+// buffer alone, which tests choose to reach both on one machine.
+enum class CodePacker { kPortable, kVector };
+MOX_API void capCodePacker(CodePacker widest);
+
 inline bool processorHasAvx2() {
 #if MOX_AVX2_DISPATCH
   static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+#else
+  return false;
+#endif
+}
+
+// AVX-512 with byte and word permutes (VBMI).
+inline bool processorHasAvx512Vbmi() {
+#if MOX_AVX2_DISPATCH
+  static const bool has =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
   return has;
 #else
   return false;

@@ -9,6 +9,10 @@
 
 #include "mox_utils/compression/CodecSupport.h"
 
+#if MOX_AVX2_DISPATCH
+#include <immintrin.h>
+#endif
+
 using mox::detail::loadLE16;
 using mox::detail::loadLE32;
 using mox::detail::storeLE16;
@@ -709,6 +713,8 @@ struct PackTable {
 class LeftWriter {
  public:
   explicit LeftWriter(unsigned char* out) : m_out(out) {}
+  // Goes on from `count` (below 32) bits at the top of `acc`.
+  LeftWriter(unsigned char* out, std::uint64_t acc, unsigned count) : m_out(out), m_acc(acc), m_count(count) {}
   // The code's bits and count; pending plus `bits` must stay below 64.
   MOX_ALWAYS_INLINE void add(std::uint64_t left, unsigned bits) {
     m_acc |= left >> m_count;
@@ -814,6 +820,15 @@ void buildRunTable(const PackTable& t, RunTable& runs) {
 // code has at least one bit.
 constexpr unsigned kTailCodes = 64;
 
+// One code at a time with exact stores, to the end of the stream.
+MOX_ALWAYS_INLINE void packTail(const PackTable& t, const unsigned char* in, unsigned int length, LeftWriter& writer) {
+  for (unsigned int i = 0; i < length; ++i) {
+    writer.add(t.left[in[i]], t.length[in[i]]);
+    writer.flushExact();
+  }
+  writer.finish();
+}
+
 template <int kGroup, bool kChecked, bool kRuns>
 MOX_ALWAYS_INLINE void packBody(const PackTable& t, const unsigned char* in, unsigned int length, unsigned char* out) {
   LeftWriter writer(out);
@@ -837,11 +852,7 @@ MOX_ALWAYS_INLINE void packBody(const PackTable& t, const unsigned char* in, uns
   } else {
     for (; i < fastEnd; i += kGroup) packGroup<kGroup, kChecked>(t, in + i, writer);
   }
-  for (; i < length; ++i) {
-    writer.add(t.left[in[i]], t.length[in[i]]);
-    writer.flushExact();
-  }
-  writer.finish();
+  packTail(t, in + i, length - i, writer);
 }
 template <int kGroup, bool kChecked>
 void packPlain(const PackTable& t, const unsigned char* in, unsigned int length, unsigned char* out) {
@@ -854,14 +865,202 @@ MOX_TARGET_BMI2 void packBmi2(const PackTable& t, const unsigned char* in, unsig
 }
 #endif
 
+#if MOX_AVX2_DISPATCH
+// --- Codes of up to 16 bits, packed in 512-bit vectors -----------------
+//
+// Sixty-four bytes at a time: their codes and lengths come from tables held
+// in registers (word and byte permutes), neighbouring codes are joined into
+// pairs and then quads of at most 64 bits, and a prefix sum of the quads'
+// lengths gives their bit offsets. A quad at offset o lands in the 64-bit
+// slot o / 64, shifted right by o % 64, and the bits that do not fit spill
+// into the next slot. Offsets grow by at most 64 from quad to quad, so the
+// quads of one slot are neighbours: a segmented scan ors them together
+// into the slot's last quad, and compressing those lanes gives the slots in
+// order, each completed by the spill of the slot before. The bit buffer
+// between blocks is one partly filled slot.
+#define MOX_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+// GCC 12 takes the undefined pass-through operand inside the plain forms of
+// these intrinsics for an uninitialised read once they are inlined.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+constexpr unsigned kVectorCodeBits = 16;
+constexpr double kVectorMinAverage = 3.0;
+// The codes after the vector loop: their bits (at least one each) cover
+// the two slot vectors that each block stores, only partly completed.
+constexpr unsigned kVectorTailCodes = 2 * 512 + 128;
+
+struct VectorCodeTables {
+  __m512i code[8];    // 16-bit codes, right-aligned
+  __m512i length[4];  // bytes
+};
+
+// 32 codes (indices in 16-bit lanes) as 8 left-aligned quads and their lengths.
+MOX_TARGET_VBMI MOX_ALWAYS_INLINE void vectorQuads(const VectorCodeTables& t, __m512i index, __m512i length,
+                                                   __m512i& left, __m512i& bits) {
+  const __mmask32 bit6 = _mm512_test_epi16_mask(index, _mm512_set1_epi16(64));
+  const __mmask32 bit7 = _mm512_test_epi16_mask(index, _mm512_set1_epi16(128));
+  const __m512i low = _mm512_mask_blend_epi16(bit6, _mm512_permutex2var_epi16(t.code[0], index, t.code[1]),
+                                              _mm512_permutex2var_epi16(t.code[2], index, t.code[3]));
+  const __m512i high = _mm512_mask_blend_epi16(bit6, _mm512_permutex2var_epi16(t.code[4], index, t.code[5]),
+                                               _mm512_permutex2var_epi16(t.code[6], index, t.code[7]));
+  const __m512i code = _mm512_mask_blend_epi16(bit7, low, high);
+  // The first code of a pair (or quad) is in the low half of its lane.
+  const __m512i low16 = _mm512_set1_epi32(0xFFFF);
+  const __m512i pair = _mm512_or_si512(_mm512_sllv_epi32(_mm512_and_si512(code, low16), _mm512_srli_epi32(length, 16)),
+                                       _mm512_srli_epi32(code, 16));
+  const __m512i pairBits = _mm512_add_epi32(_mm512_and_si512(length, low16), _mm512_srli_epi32(length, 16));
+  const __m512i low32 = _mm512_set1_epi64(0xFFFFFFFF);
+  const __m512i quad = _mm512_or_si512(
+      _mm512_sllv_epi64(_mm512_and_si512(pair, low32), _mm512_srli_epi64(pairBits, 32)), _mm512_srli_epi64(pair, 32));
+  bits = _mm512_add_epi64(_mm512_and_si512(pairBits, low32), _mm512_srli_epi64(pairBits, 32));
+  left = _mm512_sllv_epi64(quad, _mm512_sub_epi64(_mm512_set1_epi64(64), bits));
+}
+
+// Lane k of x, lanes k - d below (lanes under d get fill).
+MOX_TARGET_VBMI MOX_ALWAYS_INLINE __m512i lanesUp(__m512i x, __m512i fill, int d) {
+  switch (d) {
+    case 1:
+      return _mm512_alignr_epi64(x, fill, 7);
+    case 2:
+      return _mm512_alignr_epi64(x, fill, 6);
+    default:
+      return _mm512_alignr_epi64(x, fill, 4);
+  }
+}
+
+MOX_TARGET_VBMI MOX_ALWAYS_INLINE __m512i inclusiveSum(__m512i x) {
+  const __m512i zero = _mm512_setzero_si512();
+  x = _mm512_add_epi64(x, lanesUp(x, zero, 1));
+  x = _mm512_add_epi64(x, lanesUp(x, zero, 2));
+  return _mm512_add_epi64(x, lanesUp(x, zero, 4));
+}
+
+// Ors each lane's value into the lanes above it with the same slot.
+MOX_TARGET_VBMI MOX_ALWAYS_INLINE __m512i orWithinSlots(__m512i part, __m512i slot) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i none = _mm512_set1_epi64(-1);
+  for (int d = 1; d <= 4; d *= 2) {
+    const __mmask8 same = _mm512_cmpeq_epi64_mask(lanesUp(slot, none, d), slot);
+    part = _mm512_mask_or_epi64(part, same, part, lanesUp(part, zero, d));
+  }
+  return part;
+}
+
+MOX_TARGET_VBMI MOX_ALWAYS_INLINE std::uint64_t lastLane(__m512i x) {
+  return static_cast<std::uint64_t>(_mm_extract_epi64(_mm512_extracti32x4_epi32(x, 3), 1));
+}
+
+MOX_TARGET_VBMI void packVector(const PackTable& t, const unsigned char* in, unsigned int length, unsigned char* out) {
+  alignas(64) std::uint16_t codes[256];
+  alignas(64) unsigned char lengths[256];
+  for (unsigned v = 0; v < 256; ++v) {
+    codes[v] = static_cast<std::uint16_t>(t.length[v] ? t.left[v] >> (64 - t.length[v]) : 0);
+    lengths[v] = t.length[v];
+  }
+  VectorCodeTables tables;
+  for (int k = 0; k < 8; ++k) tables.code[k] = _mm512_load_si512(codes + 32 * k);
+  for (int k = 0; k < 4; ++k) tables.length[k] = _mm512_load_si512(lengths + 64 * k);
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+  const __m512i top = _mm512_set1_epi64(7);
+  std::uint64_t acc = 0;  // the partly filled slot, bits at the top
+  unsigned count = 0;     // its bits, below 64
+  unsigned int i = 0;
+  for (; i + 64 + kVectorTailCodes <= length; i += 64) {
+    const __m512i index = _mm512_loadu_si512(in + i);
+    const __mmask64 bit7 = _mm512_test_epi8_mask(index, _mm512_set1_epi8(static_cast<char>(0x80)));
+    const __m512i bits =
+        _mm512_mask_blend_epi8(bit7, _mm512_permutex2var_epi8(tables.length[0], index, tables.length[1]),
+                               _mm512_permutex2var_epi8(tables.length[2], index, tables.length[3]));
+    __m512i quadA, bitsA, quadB, bitsB;  // quads 0-7 and 8-15
+    vectorQuads(tables, _mm512_cvtepu8_epi16(_mm512_castsi512_si256(index)),
+                _mm512_cvtepu8_epi16(_mm512_castsi512_si256(bits)), quadA, bitsA);
+    vectorQuads(tables, _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(index, 1)),
+                _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(bits, 1)), quadB, bitsB);
+    const __m512i endA = inclusiveSum(bitsA);
+    const __m512i endB = _mm512_add_epi64(inclusiveSum(bitsB), _mm512_permutexvar_epi64(top, endA));
+    const __m512i start = _mm512_set1_epi64(count);
+    const __m512i offsetA = _mm512_add_epi64(_mm512_sub_epi64(endA, bitsA), start);
+    const __m512i offsetB = _mm512_add_epi64(_mm512_sub_epi64(endB, bitsB), start);
+    const __m512i slotA = _mm512_srli_epi64(offsetA, 6);
+    const __m512i slotB = _mm512_srli_epi64(offsetB, 6);
+    const __m512i shiftA = _mm512_and_si512(offsetA, _mm512_set1_epi64(63));
+    const __m512i shiftB = _mm512_and_si512(offsetB, _mm512_set1_epi64(63));
+    // A shift by 64 gives zero: a quad at a slot's start spills nothing.
+    const __m512i spillA = _mm512_sllv_epi64(quadA, _mm512_sub_epi64(_mm512_set1_epi64(64), shiftA));
+    const __m512i spillB = _mm512_sllv_epi64(quadB, _mm512_sub_epi64(_mm512_set1_epi64(64), shiftB));
+    const __m512i partA = orWithinSlots(_mm512_srlv_epi64(quadA, shiftA), slotA);
+    __m512i partB = orWithinSlots(_mm512_srlv_epi64(quadB, shiftB), slotB);
+    partB = _mm512_mask_or_epi64(partB, _mm512_cmpeq_epi64_mask(slotB, _mm512_permutexvar_epi64(top, slotA)), partB,
+                                 _mm512_permutexvar_epi64(top, partA));
+    const __mmask8 lastA = _mm512_cmpneq_epi64_mask(slotA, _mm512_alignr_epi64(slotB, slotA, 1));
+    const __mmask8 lastB = _mm512_cmpneq_epi64_mask(slotB, _mm512_alignr_epi64(_mm512_set1_epi64(-1), slotB, 1));
+    const unsigned slotsA = static_cast<unsigned>(__builtin_popcount(lastA));
+    const unsigned slots = slotsA + static_cast<unsigned>(__builtin_popcount(lastB));
+    // The slots in order: those of A's lanes, then those of B's.
+    const __m512i skip = _mm512_set1_epi64(8 - slotsA);
+    const __m512i join0 = _mm512_mask_add_epi64(lane, static_cast<__mmask8>(0xFFu << slotsA), lane, skip);
+    const __m512i join1 = _mm512_add_epi64(lane, skip);
+    const __m512i partsA = _mm512_maskz_compress_epi64(lastA, partA);
+    const __m512i partsB = _mm512_maskz_compress_epi64(lastB, partB);
+    const __m512i spillsA = _mm512_maskz_compress_epi64(lastA, spillA);
+    const __m512i spillsB = _mm512_maskz_compress_epi64(lastB, spillB);
+    const __m512i spills0 = _mm512_permutex2var_epi64(spillsA, join0, spillsB);
+    const __m512i spills1 = _mm512_permutex2var_epi64(spillsB, join1, zero);
+    const __m512i slots0 = _mm512_or_si512(_mm512_permutex2var_epi64(partsA, join0, partsB),
+                                           _mm512_alignr_epi64(spills0, _mm512_set1_epi64(acc), 7));
+    const __m512i slots1 =
+        _mm512_or_si512(_mm512_permutex2var_epi64(partsB, join1, zero), _mm512_alignr_epi64(spills1, spills0, 7));
+    // Each slot as two words, the high one first.
+    _mm512_storeu_si512(out, _mm512_rol_epi64(slots0, 32));
+    _mm512_storeu_si512(out + 64, _mm512_rol_epi64(slots1, 32));
+    const std::uint64_t end = count + lastLane(endB);
+    const unsigned completed = static_cast<unsigned>(end >> 6);
+    if (completed == slots) {
+      acc = lastLane(spillB);  // only the last quad reaches the new slot
+    } else {
+      const __m512i pick = _mm512_permutex2var_epi64(slots0, _mm512_set1_epi64(completed), slots1);
+      acc = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(pick)));
+    }
+    count = static_cast<unsigned>(end & 63);
+    out += 8 * completed;
+  }
+  if (count >= 32) {
+    storeLE32(out, static_cast<std::uint32_t>(acc >> 32));
+    out += 4;
+    acc <<= 32;
+    count -= 32;
+  }
+  LeftWriter writer(out, acc, count);
+  packTail(t, in + i, length - i, writer);
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
 using PackFunction = void (*)(const PackTable&, const unsigned char*, unsigned int, unsigned char*);
 
+std::atomic<mox::detail::CodePacker> widestCodePacker{mox::detail::CodePacker::kVector};
+
 // The packer for codes of at most maxLength (up to 32) bits averaging
-// `average`: quads where four codes usually fit into 32 bits (a quad that
+// `average`: vectors where the processor has them and every code fits a
+// quad into 64 bits; else quads where four codes usually fit into 32 bits (a quad that
 // does not costs a mispredicted branch, still less than the second flush
 // of pairs), pairs otherwise, unchecked where the longest code lets every
 // group fit.
 PackFunction choosePacker(unsigned maxLength, double average) {
+#if MOX_AVX2_DISPATCH
+  // Below three bits a code, most bytes lie in runs of one value, which the
+  // quads' run shortcut packs eight at a time.
+  if (maxLength <= kVectorCodeBits && average >= kVectorMinAverage && mox::detail::processorHasAvx512Vbmi() &&
+      widestCodePacker.load(std::memory_order_relaxed) == mox::detail::CodePacker::kVector) {
+    return packVector;
+  }
+#endif
   const bool quads = average <= 7.0;
   const bool fits = maxLength <= (quads ? 8u : 16u);
 #if MOX_BMI2_DISPATCH
@@ -875,6 +1074,8 @@ PackFunction choosePacker(unsigned maxLength, double average) {
 }
 
 }  // namespace
+
+void mox::detail::capCodePacker(CodePacker widest) { widestCodePacker.store(widest, std::memory_order_relaxed); }
 
 void HuffmanCompression::writeStream(const unsigned char* in, unsigned int length, unsigned char* out) const {
   if (m_maxCodeLength <= 32) {

@@ -729,11 +729,6 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
 
 // Byte permutes across a whole register (VBMI) came with processors on
 // which 512-bit instructions no longer slow the clock much.
-bool processorHasLattice() {
-  static const bool has =
-      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-  return has;
-}
 #endif
 
 std::atomic<mox::detail::RunDecoderLoop> widestRunDecoderLoop{mox::detail::RunDecoderLoop::kLattice};
@@ -745,7 +740,7 @@ bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char*
   const RunDecoderLoop cap = widestRunDecoderLoop.load(std::memory_order_relaxed);
   static const bool bmi2 = mox::detail::processorHasBmi2() && processorHasLzcnt() && processorHasMovbe();
   const bool fast = bmi2 && cap >= RunDecoderLoop::kBmi2;
-  if (fast && cap >= RunDecoderLoop::kLattice && processorHasLattice()) {
+  if (fast && cap >= RunDecoderLoop::kLattice && mox::detail::processorHasAvx512Vbmi()) {
     const RunsDecoded done = decodeRunsLattice<kTrusted>(stream, words, out, n);
     return done.ok && decodeRunsBmi2<kTrusted>(stream, words, out, n, done.bitpos, done.o);
   }
