@@ -55,7 +55,6 @@ HuffmanCompression::~HuffmanCompression() {
 
 void HuffmanCompression::initArrays() {
   std::memset(m_frequency, 0, sizeof m_frequency);
-  std::memset(m_visits, 2, sizeof m_visits);
   std::memset(m_code, 0, sizeof m_code);
   std::memset(m_codeLength, 0, sizeof m_codeLength);
   m_activeCount = 0;
@@ -650,39 +649,31 @@ void HuffmanCompression::buildByteTree() {
   }
 }
 
-// Depth first from the root, second child before first; a branch appends its
-// bit (1 for the second child) at the low end of the code.
+// From the root down: a branch appends its bit (1 for the second child) at
+// the low end of the code. A triple's children were made before it, so
+// going through the triples from the last (the root) to the first meets
+// every node after its parent, without a stack or visit counts.
 void HuffmanCompression::buildCodes() {
-  struct Frame {
-    int triple;
-    std::uint64_t code;
-    unsigned depth;
-  };
-  Frame stack[kMaxTriples + 1];
-  int top = 0;
   m_maxCodeLength = 0;
-  if (m_treeEntries == 0) return;
-  stack[0] = {m_treeEntries / 3 - 1, 0, 0};
-  while (top >= 0) {
-    Frame& f = stack[top];
-    unsigned char& visits = m_visits[f.triple];
-    if (visits == 0) {
-      --top;
-      continue;
-    }
-    const unsigned bit = visits == 2 ? 1 : 0;
-    --visits;
-    const unsigned int child = m_tree[3 * f.triple + 1 + bit];
-    const std::uint64_t code = (f.code << 1) | bit;
-    const unsigned depth = f.depth + 1;
-    if (child <= kPadSymbol) {
+  const int triples = m_treeEntries / 3;
+  if (triples == 0) return;
+  std::uint64_t nodeCode[kMaxTriples];
+  unsigned nodeDepth[kMaxTriples];
+  nodeCode[triples - 1] = 0;
+  nodeDepth[triples - 1] = 0;
+  for (int t = triples - 1; t >= 0; --t) {
+    const std::uint64_t code = nodeCode[t] << 1;
+    const unsigned depth = nodeDepth[t] + 1;
+    for (unsigned bit = 0; bit < 2; ++bit) {
+      const unsigned int child = m_tree[3 * t + 1 + bit];
       if (child < kPadSymbol) {
-        m_code[child] = code;
+        m_code[child] = code | bit;
         m_codeLength[child] = static_cast<unsigned char>(depth);
-        if (depth > m_maxCodeLength) m_maxCodeLength = depth;
+        m_maxCodeLength = std::max(m_maxCodeLength, depth);
+      } else if (child > kPadSymbol) {
+        nodeCode[child - kFirstInternalId] = code | bit;
+        nodeDepth[child - kFirstInternalId] = depth;
       }
-    } else {
-      stack[++top] = {static_cast<int>(child - kFirstInternalId), code, depth};
     }
   }
 }

@@ -176,7 +176,6 @@ class MOX_API HuffmanCompression {
   bool m_longRuns;  // whether some run is longer than the closed form's free length
   unsigned int m_tree[kMaxEntries];
   int m_treeEntries;
-  unsigned char m_visits[kMaxTriples];
   std::uint64_t m_code[256];
   unsigned char m_codeLength[256];
   unsigned int m_maxCodeLength;
