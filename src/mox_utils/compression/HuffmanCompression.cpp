@@ -406,8 +406,8 @@ void HuffmanCompression::displacedTailQuickSortD(int lo, int hi, int p) {
 
 // A round's list is sorted but for its last entry, except in the first
 // round; the counts of equal neighbours are those of the sorted part.
-void HuffmanCompression::sortRound(int k) {
-  if (k >= 3 && isNonIncreasing(0, k - 2)) {
+void HuffmanCompression::sortRound(int k, bool sortedBeforeLast) {
+  if (k >= 3 && (sortedBeforeLast || isNonIncreasing(0, k - 2))) {
     int* equalBefore = m_roundEqualBefore;
     const unsigned int* w = m_activeWeight;
     equalBefore[0] = 0;
@@ -450,6 +450,7 @@ constexpr int kFreeRun = 4;  // runs up to this long follow the rule anywhere
 constexpr unsigned char kLighterRunOrder[kFreeRun + 1][kFreeRun] = {{0}, {0}, {1, 0}, {2, 0, 1}, {3, 2, 0, 1}};
 constexpr int kLighterRunPeriod[kFreeRun + 1] = {1, 1, 2, 3, 4};
 constexpr int kUpStart = 257;  // room below for a round moving entries down
+constexpr int kFindBlock = 32;
 }  // namespace
 
 // The run starting at `first`: its last entry.
@@ -463,19 +464,30 @@ MOX_ALWAYS_INLINE int HuffmanCompression::upRunLast(int first) const {
 // entries above it (UINT_MAX if none): rounds with a heavier y are emulated.
 void HuffmanCompression::findLongRuns() {
   const unsigned int* w = m_upWeight;
-  const int end = m_upEnd;
-  unsigned int any = 0;  // not a bool, so that the loop vectorises
-  for (int x = m_upFirst; x + kFreeRun < end; ++x) any |= w[x] == w[x + kFreeRun] ? 1u : 0u;
-  m_longRuns = any != 0;
+  const int end = m_upEnd - kFreeRun;  // a long run starts before this
+  m_longRuns = false;
   m_longRunWeight = UINT_MAX;
-  for (int x = m_upFirst; m_longRuns && x + kFreeRun < end; ++x) {
-    if (w[x] != w[x + kFreeRun]) continue;
+  for (int x = m_upFirst; x < end;) {
+    // Blocks without the start of a long run (nearly all) in one test.
+    if (x + kFindBlock <= end) {
+      unsigned int any = 0;  // not a bool, so that the loop vectorises
+      for (int a = x; a < x + kFindBlock; ++a) any |= w[a] == w[a + kFreeRun] ? 1u : 0u;
+      if (any == 0) {
+        x += kFindBlock;
+        continue;
+      }
+    }
+    if (w[x] != w[x + kFreeRun]) {
+      ++x;
+      continue;
+    }
+    m_longRuns = true;
     const int last = upRunLast(x);  // x is the run's first entry
     const int above = last - x + 1 - kFreeRun;
     bool single = true;
-    for (int a = last + 1; a <= last + above && a + 1 < end; ++a) single = single && w[a] != w[a + 1];
+    for (int a = last + 1; a <= last + above && a + 1 < m_upEnd; ++a) single = single && w[a] != w[a + 1];
     if (!single) m_longRunWeight = std::min(m_longRunWeight, w[x]);
-    x = last;
+    x = last + 1;
   }
 }
 
@@ -594,10 +606,11 @@ bool HuffmanCompression::closedFormRound(int round, unsigned int y, unsigned int
 // out) with the merged entry at its end, or the unsorted first list.
 void HuffmanCompression::emulateRound(int k, int round, unsigned int y, unsigned int yId) {
   if (round > 0) {
-    for (int x = m_upFirst; x < m_upEnd;) {
+    for (int x = m_upFirst; x + 1 < m_upEnd; ++x) {
+      if (m_upWeight[x] != m_upWeight[x + 1]) continue;
       const int last = upRunLast(x);
       writeUpRun(x, last, round - 1);
-      x = last + 1;
+      x = last;
     }
     const int sorted = m_upEnd - m_upFirst;
     for (int p = 0; p < sorted; ++p) {
@@ -608,7 +621,7 @@ void HuffmanCompression::emulateRound(int k, int round, unsigned int y, unsigned
     m_activeId[sorted] = yId;
     m_roundWeight[round] = y;
   }
-  sortRound(k);
+  sortRound(k, round > 0);
   m_upFirst = kUpStart;
   m_upEnd = kUpStart + k;
   for (int x = 0; x < k; ++x) {

@@ -123,7 +123,7 @@ class MOX_API HuffmanCompression {
   void reverseIds(int a, int b);
   int firstNotAbove(int lo, int end, unsigned int y) const;
   void runAround(int mid, int lo, int end, int& first, int& last) const;
-  void sortRound(int k);
+  void sortRound(int k, bool sortedBeforeLast);
   void emulateRound(int k, int round, unsigned int y, unsigned int yId);
   bool closedFormRound(int round, unsigned int y, unsigned int yId);
   void findLongRuns();
