@@ -560,7 +560,7 @@ bool HuffmanCompression::closedFormRound(int round, unsigned int y, unsigned int
   const unsigned int* base = w + first;
   for (int n = end - first; n > 1;) {
     const int half = n / 2;
-    base = base[half - 1] < y ? base + half : base;
+    base += half & -static_cast<int>(base[half - 1] < y);  // no branch: the compiler keeps a mask
     n -= half;
   }
   const int q = static_cast<int>(base - w) + (base[0] < y ? 1 : 0);
