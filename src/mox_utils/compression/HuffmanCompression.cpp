@@ -878,10 +878,10 @@ MOX_TARGET_BMI2 void packBmi2(const PackTable& t, const unsigned char* in, unsig
 // lengths gives their bit offsets. A quad at offset o lands in the 64-bit
 // slot o / 64, shifted right by o % 64, and the bits that do not fit spill
 // into the next slot. Offsets grow by at most 64 from quad to quad, so the
-// quads of one slot are neighbours: a segmented scan ors them together
-// into the slot's last quad, and compressing those lanes gives the slots in
-// order, each completed by the spill of the slot before. The bit buffer
-// between blocks is one partly filled slot.
+// quads of one slot are neighbours, and a running sum of the shifted quads
+// taken at each slot's last quad gives the slots in order, each completed
+// by the spill of the slot before. The bit buffer between blocks is one
+// partly filled slot.
 #define MOX_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 // GCC 12 takes the undefined pass-through operand inside the plain forms of
 // these intrinsics for an uninitialised read once they are inlined.
@@ -942,17 +942,6 @@ MOX_TARGET_VBMI MOX_ALWAYS_INLINE __m512i inclusiveSum(__m512i x) {
   return _mm512_add_epi64(x, lanesUp(x, zero, 4));
 }
 
-// Ors each lane's value into the lanes above it with the same slot.
-MOX_TARGET_VBMI MOX_ALWAYS_INLINE __m512i orWithinSlots(__m512i part, __m512i slot) {
-  const __m512i zero = _mm512_setzero_si512();
-  const __m512i none = _mm512_set1_epi64(-1);
-  for (int d = 1; d <= 4; d *= 2) {
-    const __mmask8 same = _mm512_cmpeq_epi64_mask(lanesUp(slot, none, d), slot);
-    part = _mm512_mask_or_epi64(part, same, part, lanesUp(part, zero, d));
-  }
-  return part;
-}
-
 MOX_TARGET_VBMI MOX_ALWAYS_INLINE std::uint64_t lastLane(__m512i x) {
   return static_cast<std::uint64_t>(_mm_extract_epi64(_mm512_extracti32x4_epi32(x, 3), 1));
 }
@@ -996,10 +985,12 @@ MOX_TARGET_VBMI void packVector(const PackTable& t, const unsigned char* in, uns
     // A shift by 64 gives zero: a quad at a slot's start spills nothing.
     const __m512i spillA = _mm512_sllv_epi64(quadA, _mm512_sub_epi64(_mm512_set1_epi64(64), shiftA));
     const __m512i spillB = _mm512_sllv_epi64(quadB, _mm512_sub_epi64(_mm512_set1_epi64(64), shiftB));
-    const __m512i partA = orWithinSlots(_mm512_srlv_epi64(quadA, shiftA), slotA);
-    __m512i partB = orWithinSlots(_mm512_srlv_epi64(quadB, shiftB), slotB);
-    partB = _mm512_mask_or_epi64(partB, _mm512_cmpeq_epi64_mask(slotB, _mm512_permutexvar_epi64(top, slotA)), partB,
-                                 _mm512_permutexvar_epi64(top, partA));
+    // The quads in one slot fill disjoint bits, so or-ing them is adding
+    // them: the running sum over the block at a slot's last quad, less that
+    // at the slot before, is the slot (exactly, modulo 2^64).
+    const __m512i sumA = inclusiveSum(_mm512_srlv_epi64(quadA, shiftA));
+    const __m512i sumB =
+        _mm512_add_epi64(inclusiveSum(_mm512_srlv_epi64(quadB, shiftB)), _mm512_permutexvar_epi64(top, sumA));
     const __mmask8 lastA = _mm512_cmpneq_epi64_mask(slotA, _mm512_alignr_epi64(slotB, slotA, 1));
     const __mmask8 lastB = _mm512_cmpneq_epi64_mask(slotB, _mm512_alignr_epi64(_mm512_set1_epi64(-1), slotB, 1));
     const unsigned slotsA = static_cast<unsigned>(__builtin_popcount(lastA));
@@ -1008,16 +999,18 @@ MOX_TARGET_VBMI void packVector(const PackTable& t, const unsigned char* in, uns
     const __m512i skip = _mm512_set1_epi64(8 - slotsA);
     const __m512i join0 = _mm512_mask_add_epi64(lane, static_cast<__mmask8>(0xFFu << slotsA), lane, skip);
     const __m512i join1 = _mm512_add_epi64(lane, skip);
-    const __m512i partsA = _mm512_maskz_compress_epi64(lastA, partA);
-    const __m512i partsB = _mm512_maskz_compress_epi64(lastB, partB);
+    const __m512i sumsA = _mm512_maskz_compress_epi64(lastA, sumA);
+    const __m512i sumsB = _mm512_maskz_compress_epi64(lastB, sumB);
     const __m512i spillsA = _mm512_maskz_compress_epi64(lastA, spillA);
     const __m512i spillsB = _mm512_maskz_compress_epi64(lastB, spillB);
+    const __m512i ends0 = _mm512_permutex2var_epi64(sumsA, join0, sumsB);
+    const __m512i ends1 = _mm512_permutex2var_epi64(sumsB, join1, zero);
     const __m512i spills0 = _mm512_permutex2var_epi64(spillsA, join0, spillsB);
     const __m512i spills1 = _mm512_permutex2var_epi64(spillsB, join1, zero);
-    const __m512i slots0 = _mm512_or_si512(_mm512_permutex2var_epi64(partsA, join0, partsB),
-                                           _mm512_alignr_epi64(spills0, _mm512_set1_epi64(acc), 7));
-    const __m512i slots1 =
-        _mm512_or_si512(_mm512_permutex2var_epi64(partsB, join1, zero), _mm512_alignr_epi64(spills1, spills0, 7));
+    const __m512i slots0 = _mm512_add_epi64(_mm512_sub_epi64(ends0, _mm512_alignr_epi64(ends0, zero, 7)),
+                                            _mm512_alignr_epi64(spills0, _mm512_set1_epi64(acc), 7));
+    const __m512i slots1 = _mm512_add_epi64(_mm512_sub_epi64(ends1, _mm512_alignr_epi64(ends1, ends0, 7)),
+                                            _mm512_alignr_epi64(spills1, spills0, 7));
     // Each slot as two words, the high one first.
     _mm512_storeu_si512(out, _mm512_rol_epi64(slots0, 32));
     _mm512_storeu_si512(out + 64, _mm512_rol_epi64(slots1, 32));
