@@ -704,6 +704,7 @@ namespace {
 struct PackTable {
   std::uint64_t left[256];
   unsigned char length[256];
+  std::size_t streamBytes;  // the whole stream's, for stores ahead of the codes
 };
 
 // Collects codes at the top of a 64-bit accumulator: adding one is a shift
@@ -892,9 +893,10 @@ MOX_TARGET_BMI2 void packBmi2(const PackTable& t, const unsigned char* in, unsig
 
 constexpr unsigned kVectorCodeBits = 16;
 constexpr double kVectorMinAverage = 3.0;
-// The codes after the vector loop: their bits (at least one each) cover
-// the two slot vectors that each block stores, only partly completed.
-constexpr unsigned kVectorTailCodes = 2 * 512 + 128;
+// Each block stores two vectors of slots from the current one on, most of
+// them not yet complete; the loop stops before these stores would leave
+// the stream.
+constexpr std::size_t kVectorStoreBytes = 128;
 
 struct VectorCodeTables {
   __m512i code[8];    // 16-bit codes, right-aligned
@@ -962,7 +964,9 @@ MOX_TARGET_VBMI void packVector(const PackTable& t, const unsigned char* in, uns
   std::uint64_t acc = 0;  // the partly filled slot, bits at the top
   unsigned count = 0;     // its bits, below 64
   unsigned int i = 0;
-  for (; i + 64 + kVectorTailCodes <= length; i += 64) {
+  const unsigned char* const storesEnd =
+      t.streamBytes >= kVectorStoreBytes ? out + (t.streamBytes - kVectorStoreBytes) : out;
+  for (; i + 64 <= length && out < storesEnd; i += 64) {
     const __m512i index = _mm512_loadu_si512(in + i);
     const __mmask64 bit7 = _mm512_test_epi8_mask(index, _mm512_set1_epi8(static_cast<char>(0x80)));
     const __m512i bits =
@@ -1082,7 +1086,9 @@ void HuffmanCompression::writeStream(const unsigned char* in, unsigned int lengt
       table.left[v] = bits ? m_code[v] << (64 - bits) : 0;
       table.length[v] = static_cast<unsigned char>(bits);
     }
-    const double average = length ? double(streamBits()) / length : 0.0;
+    const std::uint64_t bits = streamBits();
+    table.streamBytes = static_cast<std::size_t>((bits + 31) / 32 * 4);
+    const double average = length ? double(bits) / length : 0.0;
     return choosePacker(m_maxCodeLength, average)(table, in, length, out);
   }
   mox::detail::WordWriter writer(out);
