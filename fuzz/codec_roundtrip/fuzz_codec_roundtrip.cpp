@@ -1,7 +1,8 @@
-// Both encoders on arbitrary frames: every Huffman buffer must restore
-// exactly with both decoders, and every run-length frame must decode to its
-// difference with the channel's previous frame. The first byte picks how the
-// rest is cut into frames (and their channels) for the run-length coder.
+// Both encoders on arbitrary frames: every Huffman buffer must be the same
+// packed with or without vectors and restore exactly with both decoders,
+// and every run-length frame must decode to its difference with the
+// channel's previous frame. The first byte picks how the rest is cut into
+// frames (and their channels) for the run-length coder.
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "mox_utils/compression.h"
+#include "mox_utils/compression/CodecSupport.h"
 
 namespace {
 
@@ -21,6 +23,14 @@ void huffmanRoundTrip(const std::uint8_t* data, std::size_t size) {
   unsigned char* packed = nullptr;
   int packedLength = 0;
   check(codec.compress(data, static_cast<int>(size), &packed, packedLength));
+  // Packed without vectors, the same bytes.
+  mox::detail::capCodePacker(mox::detail::CodePacker::kPortable);
+  unsigned char* portable = nullptr;
+  int portableLength = 0;
+  check(codec.compress(data, static_cast<int>(size), &portable, portableLength));
+  mox::detail::capCodePacker(mox::detail::CodePacker::kVector);
+  check(portableLength == packedLength && std::memcmp(portable, packed, static_cast<std::size_t>(packedLength)) == 0);
+  std::free(portable);
   for (int checked = 0; checked < 2; ++checked) {
     unsigned char* out = nullptr;
     int outLength = 0;
