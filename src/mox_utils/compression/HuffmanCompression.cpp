@@ -428,8 +428,9 @@ void HuffmanCompression::sortRound(int k, bool sortedBeforeLast) {
 // sorted-range permutation. This holds as long as every lighter run of L > 4
 // entries has L - 4 single entries just above it; otherwise the run's
 // partitions reach into the runs above it and the round is emulated. (All
-// checked against the partition scheme on every list of up to 22 entries
-// and on millions of random lists of up to 256.)
+// checked against the partition scheme on every list of up to 18 entries,
+// of up to 22 with runs of up to ten, and on millions of random lists of up
+// to 256.)
 //
 // Merged weights never decrease from round to round, so a run is heavier
 // than y for its first rounds and lighter for the rest: since its ids were
@@ -550,7 +551,7 @@ void HuffmanCompression::writeStaleRun(int first, int last, int round) {
 bool HuffmanCompression::closedFormRound(int round, unsigned int y, unsigned int yId) {
   unsigned int* w = m_upWeight;
   unsigned int* id = m_upId;
-  if (y < m_roundWeight[round - 1]) return false;  // not a Huffman merge order
+  if (y < m_roundWeight[round - 1]) return false;  // the runs' round counts need this order
   if (y > m_longRunWeight) return false;           // a long run lighter than y
   const int first = m_upFirst;
   const int end = m_upEnd;
