@@ -126,6 +126,7 @@ void HuffmanCompression::buildArrays() {
 // unless the first is heavier. Ranges of two are common in every partition
 // below, and are done in place of a call.
 MOX_ALWAYS_INLINE void HuffmanCompression::sortTwo(int lo) {
+  if (outsideRegion(lo, lo + 1)) return;
   unsigned int* w = m_activeWeight;
   unsigned int* id = m_activeId;
   if (w[lo + 1] >= w[lo]) {
@@ -142,6 +143,7 @@ MOX_ALWAYS_INLINE void HuffmanCompression::sortTwo(int lo) {
 // equivalent shortcut.
 void HuffmanCompression::quickSortD(int lo, int hi) {
   for (;;) {
+    if (outsideRegion(lo, hi)) return;
     if (hi == lo + 1) {
       sortTwo(lo);
       return;
@@ -197,6 +199,7 @@ bool HuffmanCompression::isNonIncreasing(int lo, int hi) const {
 // then the same on its first and its last floor(L/2) entries (an
 // involution). Runs are found by a scan, not by the partitions.
 void HuffmanCompression::sortedQuickSortD(int lo, int hi) {
+  if (outsideRegion(lo, hi)) return;
   const unsigned int* w = m_activeWeight;
   int a = lo;
   while (a < hi) {
@@ -276,6 +279,7 @@ void HuffmanCompression::lastDisplacedQuickSortD(int lo, int hi) {
   unsigned int* w = m_activeWeight;
   unsigned int* id = m_activeId;
   while (lo < hi) {
+    if (outsideRegion(lo, hi)) return;
     if (hi == lo + 1) {
       sortTwo(lo);
       return;
@@ -352,6 +356,7 @@ void HuffmanCompression::displacedTailQuickSortD(int lo, int hi, int p) {
   unsigned int* w = m_activeWeight;
   unsigned int* id = m_activeId;
   while (lo < hi) {
+    if (outsideRegion(lo, hi)) return;
     if (p == lo || w[p - 1] >= w[p]) {
       sortedQuickSortD(lo, hi);
       return;
@@ -549,10 +554,83 @@ void HuffmanCompression::writeStaleRun(int first, int last, int round) {
 }
 
 bool HuffmanCompression::closedFormRound(int round, unsigned int y, unsigned int yId) {
+  if (y < m_roundWeight[round - 1]) return false;  // the runs' round counts need this order
+  if (y > m_longRunWeight) return regionRound(round, y, yId);
+  applyClosedForm(round, y, yId);
+  return true;
+}
+
+// Outside the runs around a long run that lacks single entries above it
+// (the long run, and the runs that overlap the entries its length asks to
+// be single), the closed form still holds: checked like the rule itself.
+// So such a round is emulated only in the partitions that reach those
+// runs' places, and their ids are taken from there.
+bool HuffmanCompression::regionRound(int round, unsigned int y, unsigned int yId) {
+  const unsigned int* w = m_upWeight;
+  const int first = m_upFirst;
+  const int end = m_upEnd;
+  int regionFirst = end;
+  int regionLast = -1;
+  for (int x = first; x + kFreeRun < end; ++x) {
+    if (w[x] != w[x + kFreeRun]) continue;
+    const int last = upRunLast(x);
+    if (w[x] < y) {
+      const int reach = std::min(last + (last - x + 1 - kFreeRun), end - 1);
+      bool single = true;
+      for (int a = last + 1; a <= reach; ++a) single = single && (a + 1 >= end || w[a] != w[a + 1]);
+      if (!single) {
+        regionFirst = std::min(regionFirst, x);
+        regionLast = std::max(regionLast, upRunLast(reach));
+      }
+    }
+    x = last;
+  }
+  if (regionLast < 0) {  // the long runs found before have shrunk since
+    findLongRuns();
+    applyClosedForm(round, y, yId);
+    return true;
+  }
+  for (int x = regionFirst; x <= regionLast;) {
+    const int last = upRunLast(x);
+    writeUpRun(x, last, round - 1);
+    x = last + 1;
+  }
+  // The list heaviest first, the merged entry at its end, as for a whole
+  // emulated round; only the region's ids are current.
+  const int sorted = end - first;
+  for (int p = 0; p < sorted; ++p) {
+    m_activeWeight[p] = w[end - 1 - p];
+    m_activeId[p] = m_upId[end - 1 - p];
+  }
+  m_activeWeight[sorted] = y;
+  m_activeId[sorted] = yId;
+  // The region's places before the round and after it: it moves one place
+  // down at most.
+  m_regionLo = end - 1 - regionLast;
+  m_regionHi = end - regionFirst;
+  sortRound(sorted + 1, true);
+  const int placesLo = m_regionLo;
+  const int placesHi = m_regionHi;
+  m_regionLo = 0;
+  m_regionHi = INT_MAX;
+  const unsigned int lightest = w[regionFirst];
+  const unsigned int heaviest = w[regionLast];
+  applyClosedForm(round, y, yId);
+  // The region's runs are those of its weights (and y, if it went among
+  // them: the emulated places are all exact).
+  for (int p = placesLo; p <= placesHi; ++p) {
+    const unsigned int v = m_activeWeight[p];
+    if (v < lightest || v > heaviest) continue;
+    const int u = m_upEnd - 1 - p;
+    m_upId[u] = m_activeId[p];
+    m_upStamp[u] = static_cast<std::uint16_t>(round);
+  }
+  return true;
+}
+
+void HuffmanCompression::applyClosedForm(int round, unsigned int y, unsigned int yId) {
   unsigned int* w = m_upWeight;
   unsigned int* id = m_upId;
-  if (y < m_roundWeight[round - 1]) return false;  // the runs' round counts need this order
-  if (y > m_longRunWeight) return false;           // a long run lighter than y
   const int first = m_upFirst;
   const int end = m_upEnd;
   // The first entry not lighter than y, without a branch per step: the
@@ -599,7 +677,6 @@ bool HuffmanCompression::closedFormRound(int round, unsigned int y, unsigned int
     // A new long run, or a new pair above one.
     if (length > kFreeRun || m_longRuns) findLongRuns();
   }
-  return true;
 }
 
 // The round by the partition scheme, on the list heaviest first in

@@ -20,6 +20,7 @@
 // largest one seen), so different instances run concurrently.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -126,6 +127,11 @@ class MOX_API HuffmanCompression {
   void sortRound(int k, bool sortedBeforeLast);
   void emulateRound(int k, int round, unsigned int y, unsigned int yId);
   bool closedFormRound(int round, unsigned int y, unsigned int yId);
+  bool regionRound(int round, unsigned int y, unsigned int yId);
+  void applyClosedForm(int round, unsigned int y, unsigned int yId);
+  // Whether entries lo .. hi lie outside the places that an emulation is
+  // limited to (none by default).
+  bool outsideRegion(int lo, int hi) const { return hi < m_regionLo || lo > m_regionHi; }
   void findLongRuns();
   void writeUpRun(int first, int last, int round);
   void writeStaleRun(int first, int last, int round);
@@ -173,7 +179,9 @@ class MOX_API HuffmanCompression {
   int m_upEnd;
   unsigned int m_roundWeight[kMaxTriples + 1];
   unsigned int m_longRunWeight;
-  bool m_longRuns;  // whether some run is longer than the closed form's free length
+  bool m_longRuns;
+  int m_regionLo = 0;
+  int m_regionHi = INT_MAX;  // whether some run is longer than the closed form's free length
   unsigned int m_tree[kMaxEntries];
   int m_treeEntries;
   std::uint64_t m_code[256];
