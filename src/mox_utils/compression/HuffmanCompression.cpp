@@ -595,15 +595,9 @@ bool HuffmanCompression::regionRound(int round, unsigned int y, unsigned int yId
     writeUpRun(x, last, round - 1);
     x = last + 1;
   }
-  // The list heaviest first, the merged entry at its end, as for a whole
-  // emulated round; only the region's ids are current.
-  const int sorted = end - first;
-  for (int p = 0; p < sorted; ++p) {
-    m_activeWeight[p] = w[end - 1 - p];
-    m_activeId[p] = m_upId[end - 1 - p];
-  }
-  m_activeWeight[sorted] = y;
-  m_activeId[sorted] = yId;
+  // The list as for a whole emulated round; only the region's ids are
+  // current.
+  const int sorted = listHeaviestFirst(y, yId);
   // The region's places before the round and after it: it moves one place
   // down at most.
   m_regionLo = end - 1 - regionLast;
@@ -679,6 +673,19 @@ void HuffmanCompression::applyClosedForm(int round, unsigned int y, unsigned int
   }
 }
 
+// The sorted list into m_active*, heaviest first, with the merged entry y
+// after it; returns the length of the sorted part.
+int HuffmanCompression::listHeaviestFirst(unsigned int y, unsigned int yId) {
+  const int sorted = m_upEnd - m_upFirst;
+  for (int p = 0; p < sorted; ++p) {
+    m_activeWeight[p] = m_upWeight[m_upEnd - 1 - p];
+    m_activeId[p] = m_upId[m_upEnd - 1 - p];
+  }
+  m_activeWeight[sorted] = y;
+  m_activeId[sorted] = yId;
+  return sorted;
+}
+
 // The round by the partition scheme, on the list heaviest first in
 // m_active*: the list as the previous round left it (every run written
 // out) with the merged entry at its end, or the unsorted first list.
@@ -690,13 +697,7 @@ void HuffmanCompression::emulateRound(int k, int round, unsigned int y, unsigned
       writeUpRun(x, last, round - 1);
       x = last;
     }
-    const int sorted = m_upEnd - m_upFirst;
-    for (int p = 0; p < sorted; ++p) {
-      m_activeWeight[p] = m_upWeight[m_upEnd - 1 - p];
-      m_activeId[p] = m_upId[m_upEnd - 1 - p];
-    }
-    m_activeWeight[sorted] = y;
-    m_activeId[sorted] = yId;
+    listHeaviestFirst(y, yId);
     m_roundWeight[round] = y;
   }
   sortRound(k, round > 0);

@@ -129,6 +129,7 @@ class MOX_API HuffmanCompression {
   bool closedFormRound(int round, unsigned int y, unsigned int yId);
   bool regionRound(int round, unsigned int y, unsigned int yId);
   void applyClosedForm(int round, unsigned int y, unsigned int yId);
+  int listHeaviestFirst(unsigned int y, unsigned int yId);
   // Whether entries lo .. hi lie outside the places that an emulation is
   // limited to (none by default).
   bool outsideRegion(int lo, int hi) const { return hi < m_regionLo || lo > m_regionHi; }
