@@ -502,10 +502,21 @@ MOX_ALWAYS_INLINE void HuffmanCompression::writeUpRun(int first, int last, int r
   if (first != last && m_upStamp[first] != round) writeStaleRun(first, last, round);
 }
 
-// A long run's permutation as a lighter run, applied `rounds` times: found
-// by sorting the run with a heavier entry after it (in m_active*, free
-// between emulated rounds), then applied along its cycles.
+// A run's permutation as a lighter run, applied `rounds` times to its ids
+// (heaviest first). Up to kFreeRun entries it is tabled; a longer run's is
+// found by sorting the run with a heavier entry after it (in m_active*,
+// which no round is using when runs are written out), then applied along
+// its cycles.
 void HuffmanCompression::applyLighterRounds(unsigned int* ids, int length, int rounds) {
+  if (length <= kFreeRun) {
+    const unsigned char* order = kLighterRunOrder[length];
+    for (int n = rounds % kLighterRunPeriod[length]; n > 0; --n) {
+      unsigned int old[kFreeRun];
+      std::copy(ids, ids + length, old);
+      for (int x = 0; x < length; ++x) ids[x] = old[order[x]];
+    }
+    return;
+  }
   for (int x = 0; x < length; ++x) {
     m_activeWeight[x] = 1;
     m_activeId[x] = static_cast<unsigned int>(x);
@@ -539,16 +550,7 @@ void HuffmanCompression::writeStaleRun(int first, int last, int round) {
   unsigned int ids[257];
   for (int x = 0; x < length; ++x) ids[x] = m_upId[last - x];
   if (heavier % 2 != 0) permuteRun(ids, length);
-  if (lighter != 0 && length <= kFreeRun) {
-    const unsigned char* order = kLighterRunOrder[length];
-    for (int n = lighter % kLighterRunPeriod[length]; n > 0; --n) {
-      unsigned int old[kFreeRun];
-      std::copy(ids, ids + length, old);
-      for (int x = 0; x < length; ++x) ids[x] = old[order[x]];
-    }
-  } else if (lighter != 0) {
-    applyLighterRounds(ids, length, lighter);
-  }
+  if (lighter != 0) applyLighterRounds(ids, length, lighter);
   for (int x = 0; x < length; ++x) m_upId[last - x] = ids[x];
   std::fill(m_upStamp + first, m_upStamp + last + 1, static_cast<std::uint16_t>(round));
 }
@@ -603,20 +605,27 @@ bool HuffmanCompression::regionRound(int round, unsigned int y, unsigned int yId
   m_regionLo = end - 1 - regionLast;
   m_regionHi = end - regionFirst;
   sortRound(sorted + 1, true);
-  const int placesLo = m_regionLo;
-  const int placesHi = m_regionHi;
-  m_regionLo = 0;
-  m_regionHi = INT_MAX;
+  // The region's runs are those of its weights (and y, if it went among
+  // them: the emulated places are all exact). Kept before the closed form
+  // runs, which may write runs out through m_active*.
   const unsigned int lightest = w[regionFirst];
   const unsigned int heaviest = w[regionLast];
+  const int placesLo = m_regionLo;
+  const int places = m_regionHi - m_regionLo + 1;
+  unsigned int placeId[258];
+  bool placeInRegion[258];
+  for (int k = 0; k < places; ++k) {
+    const unsigned int v = m_activeWeight[placesLo + k];
+    placeInRegion[k] = v >= lightest && v <= heaviest;
+    placeId[k] = m_activeId[placesLo + k];
+  }
+  m_regionLo = 0;
+  m_regionHi = INT_MAX;
   applyClosedForm(round, y, yId);
-  // The region's runs are those of its weights (and y, if it went among
-  // them: the emulated places are all exact).
-  for (int p = placesLo; p <= placesHi; ++p) {
-    const unsigned int v = m_activeWeight[p];
-    if (v < lightest || v > heaviest) continue;
-    const int u = m_upEnd - 1 - p;
-    m_upId[u] = m_activeId[p];
+  for (int k = 0; k < places; ++k) {
+    if (!placeInRegion[k]) continue;
+    const int u = m_upEnd - 1 - (placesLo + k);
+    m_upId[u] = placeId[k];
     m_upStamp[u] = static_cast<std::uint16_t>(round);
   }
   return true;
