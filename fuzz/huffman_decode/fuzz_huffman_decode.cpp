@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int wideLength = 0;
   int portableLength = 0;
   using mox::detail::TableJoin;
-  mox::detail::capTableJoin(TableJoin::kVector);
+  mox::detail::capTableJoin(TableJoin::kWide);
   const bool wideOk = decode(in, size, &wide, &wideLength);
   mox::detail::capTableJoin(TableJoin::kPortable);
   const bool portableOk = decode(in, size, &portable, &portableLength);

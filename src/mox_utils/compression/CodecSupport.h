@@ -40,10 +40,10 @@
 
 namespace mox::detail {
 
-// How the Huffman decoder builds its table of joined symbols: in vector
-// registers where the processor has them (the default), or portably, which
-// tests choose to reach both on one machine.
-enum class TableJoin { kPortable, kVector };
+// How the Huffman decoder builds its table of joined symbols: in the widest
+// vector registers the processor has (512 bits, else 256; the default), or
+// portably. Tests lower the cap to reach every way on one machine.
+enum class TableJoin { kPortable, kVector, kWide };
 MOX_API void capTableJoin(TableJoin widest);
 
 // The run-length decoder's loops by the instructions they need, widest
@@ -61,6 +61,16 @@ MOX_API void capCodePacker(CodePacker widest);
 inline bool processorHasAvx2() {
 #if MOX_AVX2_DISPATCH
   static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+#else
+  return false;
+#endif
+}
+
+// AVX-512 with byte and word elements.
+inline bool processorHasAvx512() {
+#if MOX_AVX2_DISPATCH
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
   return has;
 #else
   return false;

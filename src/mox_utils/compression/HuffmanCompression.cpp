@@ -1306,7 +1306,7 @@ bool HuffmanCompression::loadDictionary(const unsigned char* dictionary, unsigne
 namespace {
 
 using mox::detail::TableJoin;
-std::atomic<TableJoin> widestTableJoin{TableJoin::kVector};
+std::atomic<TableJoin> widestTableJoin{TableJoin::kWide};
 
 // An entry's ends: the bit position after each of its symbols, one byte
 // each, 0x80 and up for the symbols it lacks (adding lengths keeps those
@@ -1348,11 +1348,11 @@ MOX_ALWAYS_INLINE void finishOne(mox::detail::HuffmanDecodeTable& t, const JoinW
 
 // For every code of at most `width` bits, its range of a table that wide
 // (from `base`) and the range of the table of the remaining bits that the
-// entries continue into (from 2^rest - 1): step1 joins one entry, step4
-// (kVector) four at a time.
-template <bool kVector, typename Step4, typename Step1>
-MOX_ALWAYS_INLINE void joinRanges(const Leaf* leaves, int leafCount, unsigned width, std::uint32_t base, Step4 step4,
-                                  Step1 step1) {
+// entries continue into (from 2^rest - 1): stepN joins kStep entries at a
+// time (1: none, stepOne does them all), stepOne the rest.
+template <unsigned kStep, typename StepN, typename StepOne>
+MOX_ALWAYS_INLINE void joinRanges(const Leaf* leaves, int leafCount, unsigned width, std::uint32_t base, StepN stepN,
+                                  StepOne stepOne) {
   for (int k = 0; k < leafCount; ++k) {
     const Leaf& leaf = leaves[k];
     if (leaf.length > width) continue;
@@ -1360,81 +1360,112 @@ MOX_ALWAYS_INLINE void joinRanges(const Leaf* leaves, int leafCount, unsigned wi
     const std::uint32_t to = base + (leaf.code << rest);
     const std::uint32_t from = (1u << rest) - 1;
     std::uint32_t i = 0;
-    if (kVector) {
-      for (; i + 4 <= (1u << rest); i += 4) step4(to + i, from + i, leaf.symbol, leaf.length);
+    if (kStep > 1) {
+      for (; i + kStep <= (1u << rest); i += kStep) stepN(to + i, from + i, leaf.symbol, leaf.length);
     }
-    for (; i < (1u << rest); ++i) step1(to + i, from + i, leaf.symbol, leaf.length);
+    for (; i < (1u << rest); ++i) stepOne(to + i, from + i, leaf.symbol, leaf.length);
   }
 }
 
 // The work table of the given width from the narrower ones.
-template <bool kVector, typename Step>
-MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const Leaf* leaves, int leafCount, unsigned width, Step step4) {
+template <unsigned kStep, typename Step>
+MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const Leaf* leaves, int leafCount, unsigned width, Step stepN) {
   const std::uint32_t base = (1u << width) - 1;
   std::fill_n(w.symbols + base, 1u << width, 0);
   std::fill_n(w.ends + base, 1u << width, kEndAbsent);
-  joinRanges<kVector>(leaves, leafCount, width, base, step4,
-                      [&w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
-                        joinOne(w, to, from, symbol, length);
-                      });
+  joinRanges<kStep>(leaves, leafCount, width, base, stepN,
+                    [&w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
+                      joinOne(w, to, from, symbol, length);
+                    });
 }
 
 // The decoding table, the widest, from the work tables.
-template <bool kVector, typename Step>
+template <unsigned kStep, typename Step>
 MOX_ALWAYS_INLINE void finishTable(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
-                                   int leafCount, Step step4) {
-  joinRanges<kVector>(leaves, leafCount, mox::detail::HuffmanDecodeTable::kBits, 0, step4,
-                      [&t, &w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
-                        finishOne(t, w, to, from, symbol, length);
-                      });
+                                   int leafCount, Step stepN) {
+  joinRanges<kStep>(leaves, leafCount, mox::detail::HuffmanDecodeTable::kBits, 0, stepN,
+                    [&t, &w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
+                      finishOne(t, w, to, from, symbol, length);
+                    });
 }
 
 void joinTables(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves, int leafCount,
                 unsigned widest) {
   auto none = [](std::uint32_t, std::uint32_t, unsigned, unsigned) {};
-  for (unsigned width = 1; width <= widest; ++width) joinWidth<false>(w, leaves, leafCount, width, none);
-  finishTable<false>(t, w, leaves, leafCount, none);
+  for (unsigned width = 1; width <= widest; ++width) joinWidth<1>(w, leaves, leafCount, width, none);
+  finishTable<1>(t, w, leaves, leafCount, none);
 }
 
 #if MOX_AVX2_DISPATCH
-// Four entries at a time, in 256-bit registers.
+// Several entries at a time in vector registers: Words is a vector of
+// 64-bit words (four in 256 bits, eight in 512). The helpers take vectors
+// by reference, so that their calling convention never depends on the
+// target of the function they are inlined into.
 using Words4 = std::uint64_t __attribute__((vector_size(32)));
+using Words8 = std::uint64_t __attribute__((vector_size(64)));
 using Bytes32 = unsigned char __attribute__((vector_size(32)));
+using Bytes64 = unsigned char __attribute__((vector_size(64)));
 using Bytes4 = unsigned char __attribute__((vector_size(4)));
+using Bytes8 = unsigned char __attribute__((vector_size(8)));
 
-MOX_TARGET_AVX2 MOX_ALWAYS_INLINE Words4 load4(const std::uint64_t* p) {
-  Words4 v;
+template <typename Words>
+MOX_ALWAYS_INLINE void loadWords(Words& v, const std::uint64_t* p) {
   std::memcpy(&v, p, sizeof v);
-  return v;
 }
-MOX_TARGET_AVX2 MOX_ALWAYS_INLINE void store4(std::uint64_t* p, Words4 v) { std::memcpy(p, &v, sizeof v); }
-// The low byte of each of four words.
-MOX_TARGET_AVX2 MOX_ALWAYS_INLINE void storeLowBytes4(unsigned char* p, Words4 v) {
+template <typename Words>
+MOX_ALWAYS_INLINE void storeWords(std::uint64_t* p, const Words& v) {
+  std::memcpy(p, &v, sizeof v);
+}
+// The low byte of each word.
+MOX_ALWAYS_INLINE void storeLowBytes(unsigned char* p, const Words4& v) {
   const Bytes32 bytes = reinterpret_cast<Bytes32>(v);
   const Bytes4 low = __builtin_shufflevector(bytes, bytes, 0, 8, 16, 24);
   std::memcpy(p, &low, sizeof low);
 }
+MOX_ALWAYS_INLINE void storeLowBytes(unsigned char* p, const Words8& v) {
+  const Bytes64 bytes = reinterpret_cast<Bytes64>(v);
+  const Bytes8 low = __builtin_shufflevector(bytes, bytes, 0, 8, 16, 24, 32, 40, 48, 56);
+  std::memcpy(p, &low, sizeof low);
+}
 
-MOX_TARGET_AVX2 void joinTablesAvx2(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
-                                    int leafCount, unsigned widest) {
-  auto join4 = [&w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) MOX_TARGET_AVX2 {
-    store4(w.symbols + to, load4(w.symbols + from) << 8 | symbol);
-    store4(w.ends + to, (load4(w.ends + from) + length * kEndBytes) << 8 | length);
+template <typename Words>
+MOX_ALWAYS_INLINE void joinTablesVector(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
+                                        int leafCount, unsigned widest) {
+  constexpr unsigned kStep = sizeof(Words) / 8;
+  auto joinN = [&w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
+    Words symbols, ends;
+    loadWords(symbols, w.symbols + from);
+    loadWords(ends, w.ends + from);
+    storeWords(w.symbols + to, Words(symbols << 8 | symbol));
+    storeWords(w.ends + to, Words((ends + length * kEndBytes) << 8 | length));
   };
-  for (unsigned width = 1; width <= widest; ++width) joinWidth<true>(w, leaves, leafCount, width, join4);
-  auto finish4 = [&t, &w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) MOX_TARGET_AVX2 {
-    const Words4 ends = (load4(w.ends + from) + length * kEndBytes) << 8 | length;
+  for (unsigned width = 1; width <= widest; ++width) joinWidth<kStep>(w, leaves, leafCount, width, joinN);
+  auto finishN = [&t, &w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
+    Words symbols, ends;
+    loadWords(symbols, w.symbols + from);
+    loadWords(ends, w.ends + from);
+    ends = (ends + length * kEndBytes) << 8 | length;
     // The bytes below 0x80, counted by adding their flags across the word.
-    Words4 n = (~ends & kEndAbsent) >> 7;
+    Words n = (~ends & kEndAbsent) >> 7;
     n += n >> 32;
     n += n >> 16;
     n += n >> 8;
     n &= 0xF;
-    store4(t.symbols + to, load4(w.symbols + from) << 8 | symbol);
-    storeLowBytes4(t.bits + to, ends >> (8 * n - 8));
-    storeLowBytes4(t.count + to, n);
+    storeWords(t.symbols + to, Words(symbols << 8 | symbol));
+    storeLowBytes(t.bits + to, Words(ends >> (8 * n - 8)));
+    storeLowBytes(t.count + to, n);
   };
-  finishTable<true>(t, w, leaves, leafCount, finish4);
+  finishTable<kStep>(t, w, leaves, leafCount, finishN);
+}
+
+MOX_TARGET_AVX2 void joinTablesAvx2(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
+                                    int leafCount, unsigned widest) {
+  joinTablesVector<Words4>(t, w, leaves, leafCount, widest);
+}
+
+__attribute__((target("avx512f,avx512bw"))) void joinTablesAvx512(mox::detail::HuffmanDecodeTable& t, const JoinWork& w,
+                                                                  const Leaf* leaves, int leafCount, unsigned widest) {
+  joinTablesVector<Words8>(t, w, leaves, leafCount, widest);
 }
 #endif
 
@@ -1497,7 +1528,12 @@ bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   symbolsOf[0] = 0;
   endsOf[0] = kEndAbsent;
 #if MOX_AVX2_DISPATCH
-  if (mox::detail::processorHasAvx2() && widestTableJoin.load(std::memory_order_relaxed) == TableJoin::kVector) {
+  const TableJoin cap = widestTableJoin.load(std::memory_order_relaxed);
+  if (cap == TableJoin::kWide && mox::detail::processorHasAvx512()) {
+    joinTablesAvx512(m_decode, work, leaves, leafCount, widest);
+    return true;
+  }
+  if (cap >= TableJoin::kVector && mox::detail::processorHasAvx2()) {
     joinTablesAvx2(m_decode, work, leaves, leafCount, widest);
     return true;
   }
