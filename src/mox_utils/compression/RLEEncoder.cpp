@@ -529,18 +529,18 @@ constexpr std::size_t kMaskBytes = 256;
 constexpr std::uint32_t kLatticeRoom = 64 + kMaxRun + 16;
 
 // Byte permutes and shifts of 16-bit lanes, one pair for each bit offset
-// r = 0..8: lane i gathers the two bytes holding bits b..b+8 of its source,
+// r = 0..7: lane i gathers the two bytes holding bits b..b+8 of its source,
 // b = r + 9i, big-endian, and the shift brings bit b to the top of the
-// lane. Offset 0 gives slot i's code (masks); offset r + 1 gives the byte
-// of literal i after a flag at bit r. Each permute is followed by its
-// shifts, so that one address reaches both.
+// lane. Offset 0 gives slot i's code (masks); offset r gives the byte of
+// literal i when the first literal's byte starts at bit r. Each permute is
+// followed by its shifts, so that one address reaches both.
 struct LatticeLanes {
   struct Offset {
     unsigned char bytes[64];
     std::uint16_t shifts[32];
-  } offset[9];
+  } offset[8];
   constexpr LatticeLanes() : offset{} {
-    for (unsigned r = 0; r < 9; ++r) {
+    for (unsigned r = 0; r < 8; ++r) {
       for (unsigned i = 0; i < 32; ++i) {
         const unsigned bit = r + 9 * i;
         offset[r].bytes[2 * i] = static_cast<unsigned char>((bit >> 3) + 1);
@@ -596,9 +596,12 @@ MOX_ALWAYS_INLINE std::uint64_t maskFrom(const unsigned char* mask, std::uint64_
 // The bytes of the 32 literals whose first flag is at bit p of the copy.
 MOX_TARGET_LATTICE MOX_ALWAYS_INLINE void storeLiterals32(const unsigned char* copy, std::uint64_t p,
                                                           unsigned char* out) {
-  const LatticeLanes::Offset& lanes = kLatticeLanes.offset[(p & 7) + 1];
+  // The first byte starts at bit q; offset r + 1 from the flag's byte is
+  // offset r from the next one, so q alone picks the lanes.
+  const std::uint64_t q = p + 1;
+  const LatticeLanes::Offset& lanes = kLatticeLanes.offset[q & 7];
   __m512i v =
-      _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_load_si512(lanes.bytes), _mm512_loadu_si512(copy + (p >> 3)));
+      _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_load_si512(lanes.bytes), _mm512_loadu_si512(copy + (q >> 3)));
   v = _mm512_srli_epi16(_mm512_sllv_epi16(v, _mm512_load_si512(lanes.shifts)), 8);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_maskz_cvtepi16_epi8(~__mmask32{0}, v));
 }
@@ -681,9 +684,9 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
       const std::uint64_t c = loadBE64(copy + (r >> 3)) << (r & 7);
       const std::uint32_t field = static_cast<std::uint32_t>(c >> 53);
       empty |= field - 1;
-      const std::uint64_t fill = (c >> 45 & 0xFF) * 0x0101010101010101ull;
-      std::memcpy(out + o, &fill, 8);
-      if (MOX_UNLIKELY(field > 8)) std::memset(out + o, static_cast<unsigned char>(fill), field);
+      // Runs of more than 32 bytes are rare: one store in the common case.
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + o), _mm256_set1_epi8(static_cast<char>(c >> 45)));
+      if (MOX_UNLIKELY(field > 32)) std::memset(out + o, static_cast<unsigned char>(c >> 45), field);
       o += field;
       // After a run the lattice moves on by one phase; from phase 8 that
       // is phase 0 one slot further.
