@@ -625,13 +625,14 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
   alignas(64) unsigned char copy[kChunkWords * 4 + kLatticePad];
   alignas(64) unsigned char masks[kPhases][kMaskBytes];
   std::uint64_t bitpos = 0;
-  std::uint64_t o = 0;
+  // The output is written at `to`; the room for whole steps ends at `toLimit`.
+  unsigned char* to = out;
   bool empty = false;  // a run without bytes was met
-  const std::uint64_t oLimit = n > kLatticeRoom ? n - kLatticeRoom : 0;
-  while (o < oLimit) {
+  unsigned char* const toLimit = out + (n > kLatticeRoom ? n - kLatticeRoom : 0);
+  while (to < toLimit) {
     const std::uint64_t first = bitpos >> 5;
     const std::uint64_t available =
-        (kTrusted ? wordsSurelyThere(bitpos, n - static_cast<std::uint32_t>(o)) : words) - first;
+        (kTrusted ? wordsSurelyThere(bitpos, n - static_cast<std::uint32_t>(to - out)) : words) - first;
     const std::uint64_t count = available < kChunkWords ? available : kChunkWords;
     const std::uint64_t b = bitpos & 31;
     // Too short a stretch for steps; the bits past it are surely there
@@ -646,36 +647,36 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
     unsigned phase = static_cast<unsigned>(b % 9);
     // The masks of the next steps' phases are loaded two steps ahead, at
     // the slot of the step that loads them, so that a step finds its mask
-    // waiting: window[i] from slot base[i] on. An out-of-range base makes
-    // the first steps load their own.
+    // waiting: window[F % 3] holds phase F's mask from the current slot on
+    // (bit 0), shifted along as the steps advance, with zeros past the bits
+    // loaded. A step whose window holds no run loads its own.
     std::uint64_t window[3] = {0, 0, 0};
-    std::uint64_t base[3] = {s + 64, s + 64, s + 64};
     // One step of phase F: the literals up to the next run, then the run.
     // When the stretch or the output room ends it returns false, with s and
-    // o as they were and `phase` set to F.
+    // `to` as they were and `phase` set to F.
     auto step = [&](auto phaseConstant) MOX_TARGET_LATTICE -> bool {
       constexpr unsigned F = decltype(phaseConstant)::value;
       const auto stop = [&phase] {
         phase = F;
         return false;
       };
-      if (s >= sLimit || o >= oLimit) return stop();
-      const std::uint64_t shift = s - base[F % 3];
-      std::uint64_t w = window[F % 3] >> (shift & 63);
-      if (MOX_UNLIKELY((shift > 56) | (w == 0))) {
+      if (s >= sLimit || to >= toLimit) return stop();
+      std::uint64_t w = window[F % 3];
+      if (MOX_UNLIKELY(w == 0)) {
         for (;;) {
           w = maskFrom(masks[F], s);
           if (w != 0) break;
-          // No run in the 57 slots from s: 48 literals.
-          if (s + 48 >= sLimit || o >= oLimit) return stop();
-          storeLiterals32(copy, 9 * s + F, out + o);
-          storeLiterals32(copy, 9 * (s + 32) + F, out + o + 32);
-          o += 48;
+          // No run in the 57 slots from s: 48 literals. The other windows
+          // are then behind.
+          if (s + 48 >= sLimit || to >= toLimit) return stop();
+          storeLiterals32(copy, 9 * s + F, to);
+          storeLiterals32(copy, 9 * (s + 32) + F, to + 32);
+          to += 48;
           s += 48;
+          window[(F + 1) % 3] = 0;
         }
       }
-      std::memcpy(&window[(F + 2) % 3], masks[(F + 2) % kPhases] + (s >> 3), 8);
-      base[(F + 2) % 3] = s & ~std::uint64_t{7};
+      window[(F + 2) % 3] = maskFrom(masks[(F + 2) % kPhases], s);
       const unsigned k = static_cast<unsigned>(__builtin_ctzll(w));  // literals before the run
       const std::uint64_t p = 9 * s + F;
       const std::uint64_t r = p + 9 * k;
@@ -685,20 +686,23 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
       // read (measured: 9% of the loop).
       const std::uint64_t c = loadBE64(copy + (r >> 3)) << (r & 7);
       const std::uint64_t field = c >> 53;
-      storeLiterals32(copy, p, out + o);
-      if (MOX_UNLIKELY(k > 32)) storeLiterals32(copy, p + 9 * 32, out + o + 32);
-      o += k;
+      storeLiterals32(copy, p, to);
+      if (MOX_UNLIKELY(k > 32)) storeLiterals32(copy, p + 9 * 32, to + 32);
+      to += k;
       // Runs of more than 32 bytes are rare: one store in the common case.
       // So are empty ones, which only a damaged stream holds.
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + o), _mm256_set1_epi8(static_cast<char>(c >> 45)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_set1_epi8(static_cast<char>(c >> 45)));
       if (MOX_UNLIKELY(field - 1 >= 32)) {
         if (field == 0) empty = true;
-        std::memset(out + o, static_cast<unsigned char>(c >> 45), field);
+        std::memset(to, static_cast<unsigned char>(c >> 45), field);
       }
-      o += field;
+      to += field;
       // After a run the lattice moves on by one phase; from phase 8 that
-      // is phase 0 one slot further.
-      s += k + (F == 8 ? 3 : 2);
+      // is phase 0 one slot further. The next two windows move along.
+      constexpr unsigned kAfterRun = F == 8 ? 3 : 2;
+      s += k + kAfterRun;
+      window[(F + 1) % 3] = (window[(F + 1) % 3] >> kAfterRun) >> k;
+      window[(F + 2) % 3] = (window[(F + 2) % 3] >> kAfterRun) >> k;
       return true;
     };
     // Rounds of the nine phases, the first entered at the current one,
@@ -735,7 +739,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
     }
     bitpos = 32 * first + 9 * s + phase;
   }
-  return {bitpos, static_cast<std::uint32_t>(o), !empty};
+  return {bitpos, static_cast<std::uint32_t>(to - out), !empty};
 }
 
 // Byte permutes across a whole register (VBMI) came with processors on
