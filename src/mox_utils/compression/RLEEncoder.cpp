@@ -686,8 +686,20 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
       // read (measured: 9% of the loop).
       const std::uint64_t c = loadBE64(copy + (r >> 3)) << (r & 7);
       const std::uint64_t field = c >> 53;
+      // After a run the lattice moves on by one phase; from phase 8 that
+      // is phase 0 one slot further. The next two windows move along; by
+      // 64 slots or more only after the rarer long stretches of literals.
+      constexpr unsigned kAfterRun = F == 8 ? 3 : 2;
+      const unsigned advance = k + kAfterRun;
       storeLiterals32(copy, p, to);
-      if (MOX_UNLIKELY(k > 32)) storeLiterals32(copy, p + 9 * 32, to + 32);
+      if (MOX_UNLIKELY(k > 32)) {
+        storeLiterals32(copy, p + 9 * 32, to + 32);
+        window[(F + 1) % 3] = (window[(F + 1) % 3] >> kAfterRun) >> k;
+        window[(F + 2) % 3] = (window[(F + 2) % 3] >> kAfterRun) >> k;
+      } else {
+        window[(F + 1) % 3] >>= advance;
+        window[(F + 2) % 3] >>= advance;
+      }
       to += k;
       // Runs of more than 32 bytes are rare: one store in the common case.
       // So are empty ones, which only a damaged stream holds.
@@ -697,12 +709,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
         std::memset(to, static_cast<unsigned char>(c >> 45), field);
       }
       to += field;
-      // After a run the lattice moves on by one phase; from phase 8 that
-      // is phase 0 one slot further. The next two windows move along.
-      constexpr unsigned kAfterRun = F == 8 ? 3 : 2;
-      s += k + kAfterRun;
-      window[(F + 1) % 3] = (window[(F + 1) % 3] >> kAfterRun) >> k;
-      window[(F + 2) % 3] = (window[(F + 2) % 3] >> kAfterRun) >> k;
+      s += advance;
       return true;
     };
     // Rounds of the nine phases, the first entered at the current one,
