@@ -552,7 +552,7 @@ struct LatticeLanes {
 };
 alignas(64) constexpr LatticeLanes kLatticeLanes{};
 
-// Masks of `blocks` blocks of 32 slots from the start of a copy: bit s of
+// Masks of `blocks` blocks of 64 slots from the start of a copy: bit s of
 // mask f set when the code at bit 9s + f would be a run.
 MOX_TARGET_LATTICE void buildRunMasks(const unsigned char* copy, std::size_t blocks,
                                       unsigned char (*masks)[kMaskBytes]) {
@@ -560,14 +560,35 @@ MOX_TARGET_LATTICE void buildRunMasks(const unsigned char* copy, std::size_t blo
   // start from an undefined register, which some compilers warn about.
   const __m512i gather = _mm512_load_si512(kLatticeLanes.offset[0].bytes);
   const __m512i shift = _mm512_load_si512(kLatticeLanes.offset[0].shifts);
-  for (std::size_t k = 0; k < blocks; ++k) {
-    // Lane i: slot i's nine bits at the top, phase 0 highest.
-    __m512i v = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, gather, _mm512_loadu_si512(copy + 36 * k));
-    v = _mm512_sllv_epi16(v, shift);
-    for (unsigned f = 0; f < kPhases; ++f) {
-      const __mmask32 runs = _mm512_testn_epi16_mask(v, _mm512_set1_epi16(static_cast<short>(0x8000u >> f)));
-      std::memcpy(masks[f] + 4 * k, &runs, 4);
+  // The high and the low bytes of the 16-bit lanes of two registers.
+  alignas(64) static constexpr struct Halves {
+    unsigned char high[64], low[64];
+    constexpr Halves() : high{}, low{} {
+      for (unsigned i = 0; i < 64; ++i) {
+        high[i] = static_cast<unsigned char>(2 * i + 1);
+        low[i] = static_cast<unsigned char>(2 * i);
+      }
     }
+  } kHalves{};
+  const __m512i high = _mm512_load_si512(kHalves.high);
+  const __m512i low = _mm512_load_si512(kHalves.low);
+  for (std::size_t k = 0; k < blocks; ++k) {
+    // Lane i: slot i's nine bits at the top, phase 0 highest; 32 slots a
+    // register.
+    __m512i first = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, gather, _mm512_loadu_si512(copy + 72 * k));
+    __m512i second = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, gather, _mm512_loadu_si512(copy + 72 * k + 36));
+    first = _mm512_sllv_epi16(first, shift);
+    second = _mm512_sllv_epi16(second, shift);
+    // Byte i: phases 0 to 7 of slot i, and phase 8 in the top bit of the
+    // low bytes.
+    const __m512i phases = _mm512_permutex2var_epi8(first, high, second);
+    const __m512i last = _mm512_permutex2var_epi8(first, low, second);
+    for (unsigned f = 0; f < 8; ++f) {
+      const __mmask64 runs = _mm512_testn_epi8_mask(phases, _mm512_set1_epi8(static_cast<char>(0x80u >> f)));
+      std::memcpy(masks[f] + 8 * k, &runs, 8);
+    }
+    const __mmask64 runs = _mm512_testn_epi8_mask(last, _mm512_set1_epi8(static_cast<char>(0x80u)));
+    std::memcpy(masks[8] + 8 * k, &runs, 8);
   }
 }
 
@@ -647,7 +668,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
     const unsigned char* const fetchEnd = fetch + 4 * ahead;
     const std::uint64_t sLimit = (32 * count - kLatticeMargin) / 9;
     // Steps load masks up to 64 slots past sLimit.
-    buildRunMasks(copy, (sLimit + 64 + 31) / 32 + 1, masks);
+    buildRunMasks(copy, (sLimit + 64 + 63) / 64 + 1, masks);
     std::uint64_t s = b / 9;
     unsigned phase = static_cast<unsigned>(b % 9);
     // The masks of the next steps' phases are loaded two steps ahead, at
