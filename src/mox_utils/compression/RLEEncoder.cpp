@@ -662,10 +662,11 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
     copyWordsBigEndian512(copy, stream + 4 * first, count);
     std::memset(copy + 4 * count, 0, kLatticePad);
     // The next stretch is fetched from memory while this one is decoded,
-    // a line at a time: all at once, the fetches would wait for each other.
+    // two lines a round of steps: all at once, the fetches would wait for
+    // each other.
     const std::uint64_t ahead = available - count < kChunkWords ? available - count : kChunkWords;
     const unsigned char* fetch = stream + 4 * (first + count);
-    const unsigned char* const fetchEnd = fetch + 4 * ahead;
+    const unsigned char* const fetchEnd = fetch + (4 * ahead & ~std::uint64_t{127});
     const std::uint64_t sLimit = (32 * count - kLatticeMargin) / 9;
     // Steps load masks up to 64 slots past sLimit.
     buildRunMasks(copy, (sLimit + 64 + 63) / 64 + 1, masks);
@@ -687,9 +688,10 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
         return false;
       };
       if (s >= sLimit || to >= toLimit) return stop();
-      if ((F == 0 || F == 4) && fetch < fetchEnd) {
+      if (F == 0 && fetch < fetchEnd) {
         __builtin_prefetch(fetch);
-        fetch += 64;
+        __builtin_prefetch(fetch + 64);
+        fetch += 128;
       }
       std::uint64_t w = window[F % 3];
       if (MOX_UNLIKELY(w == 0)) {
