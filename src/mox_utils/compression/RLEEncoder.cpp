@@ -522,9 +522,14 @@ constexpr std::uint64_t kLatticePad = 192;
 // Bits of a stretch that no step starts in: a step reads its run up to 63
 // slots (and 19 bits) ahead, which must lie in the copied words.
 constexpr std::uint64_t kLatticeMargin = 9 * 63 + 27 + 9;
-// One phase's mask for a stretch of kChunkWords words (1821 slots), read
-// eight bytes at a time.
-constexpr std::size_t kMaskBytes = 256;
+// Stretches of the lattice, longer than the other loops' copies: the masks
+// of a stretch are built in blocks and its last steps stop short of its
+// end, costs that longer stretches spread thinner.
+constexpr std::uint64_t kLatticeWords = 1024;
+// One phase's mask for a stretch (3641 slots), read eight bytes at a time
+// up to 64 slots past the last step's slot.
+constexpr std::size_t kMaskBytes = 512;
+static_assert(kMaskBytes >= 8 * ((kLatticeWords * 32 / 9 + 64 + 63) / 64 + 1), "masks for a whole stretch");
 // Output room of a step: 64 literal bytes stored, then a run.
 constexpr std::uint32_t kLatticeRoom = 64 + kMaxRun + 16;
 
@@ -643,7 +648,7 @@ struct RunsDecoded {
 template <bool kTrusted>
 MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, std::uint64_t words, unsigned char* out,
                                                  std::uint32_t n) {
-  alignas(64) unsigned char copy[kChunkWords * 4 + kLatticePad];
+  alignas(64) unsigned char copy[kLatticeWords * 4 + kLatticePad];
   alignas(64) unsigned char masks[kPhases][kMaskBytes];
   std::uint64_t bitpos = 0;
   // The output is written at `to`; the room for whole steps ends at `toLimit`.
@@ -654,7 +659,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
     const std::uint64_t first = bitpos >> 5;
     const std::uint64_t available =
         (kTrusted ? wordsSurelyThere(bitpos, n - static_cast<std::uint32_t>(to - out)) : words) - first;
-    const std::uint64_t count = available < kChunkWords ? available : kChunkWords;
+    const std::uint64_t count = available < kLatticeWords ? available : kLatticeWords;
     const std::uint64_t b = bitpos & 31;
     // Too short a stretch for steps; the bits past it are surely there
     // only when the output still to come is large.
@@ -664,7 +669,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
     // The next stretch is fetched from memory while this one is decoded,
     // two lines a round of steps: all at once, the fetches would wait for
     // each other.
-    const std::uint64_t ahead = available - count < kChunkWords ? available - count : kChunkWords;
+    const std::uint64_t ahead = available - count < kLatticeWords ? available - count : kLatticeWords;
     const unsigned char* fetch = stream + 4 * (first + count);
     const unsigned char* const fetchEnd = fetch + (4 * ahead & ~std::uint64_t{127});
     const std::uint64_t sLimit = (32 * count - kLatticeMargin) / 9;
