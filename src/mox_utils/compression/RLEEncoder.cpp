@@ -692,7 +692,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
         phase = F;
         return false;
       };
-      if (s >= sLimit || to >= toLimit) return stop();
+      if (MOX_UNLIKELY((s >= sLimit) | (to >= toLimit))) return stop();
       if (F == 0 && fetch < fetchEnd) {
         __builtin_prefetch(fetch);
         __builtin_prefetch(fetch + 64);
