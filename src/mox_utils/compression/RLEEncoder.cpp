@@ -654,6 +654,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
   // The output is written at `to`; the room for whole steps ends at `toLimit`.
   unsigned char* to = out;
   bool empty = false;  // a run without bytes was met
+  bool ended = false;  // no room for more steps
   unsigned char* const toLimit = out + (n > kLatticeRoom ? n - kLatticeRoom : 0);
   while (to < toLimit) {
     const std::uint64_t first = bitpos >> 5;
@@ -703,9 +704,15 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
         for (;;) {
           w = maskFrom(masks[F], s);
           if (w != 0) break;
-          // No run in the 57 slots from s: 48 literals. The other windows
-          // are then behind.
-          if (s + 48 >= sLimit || to >= toLimit) return stop();
+          // No run in the 57 slots from s: 48 literals, with room left for
+          // the step that goes on after them; without that room the output
+          // is nearly done and the loops after this one end it. The other
+          // windows are then behind.
+          if (s + 48 >= sLimit) return stop();
+          if (to + 48 >= toLimit) {
+            ended = true;
+            return stop();
+          }
           storeLiterals32(copy, 9 * s + F, to);
           storeLiterals32(copy, 9 * (s + 32) + F, to + 32);
           to += 48;
@@ -782,6 +789,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
       }
     }
     bitpos = 32 * first + 9 * s + phase;
+    if (ended) break;
   }
   return {bitpos, static_cast<std::uint32_t>(to - out), !empty};
 }
