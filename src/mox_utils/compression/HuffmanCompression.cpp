@@ -1986,22 +1986,65 @@ MOX_ALWAYS_INLINE Lane aloneFrom(std::uint64_t pos, unsigned char* out, std::uin
   return alone;
 }
 
+// Output room for the lanes after the first of a pass, `room` bytes each.
+struct LaneScratch {
+  unsigned char* lanes;
+  std::size_t room;
+};
+
+// A pass nested in another (see syncWith): compiled for the same processor
+// features as the outer pass, which is why it comes as a pointer.
+using NestedPassFn = void (*)(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                              std::uint64_t endBit, unsigned spacing, unsigned char* out, std::uint32_t n,
+                              const LaneScratch& scratch, std::uint64_t& pos, std::uint32_t& g);
+struct NestedPass {
+  NestedPassFn run;  // null in a nested pass
+  LaneScratch scratch;
+};
+// The scratch of the outer passes' lanes and of the nested passes' lanes.
+struct PassScratch {
+  LaneScratch pass;
+  LaneScratch nested;
+};
+
+// A gap between a true code boundary and a lane's record at least this
+// long is decoded by a pass of its own rather than by one decoder alone.
+constexpr std::uint64_t kNestedPassMinBits = 32 * 64;
+
 // Goes on from a true code boundary (pos, symbol g) until pos is where the
 // lane started a recorded lookup or step: one code at a time near a
 // record, so as to visit every code boundary, and in whole steps while
 // none of them can pass the next record. That record's index, or -1 when
 // pos passes the last record (pos and g then stand on a code boundary
 // still).
+//
+// A lane that starts out of step with the codes usually falls into step
+// within a few codes, but in an area of one repeated code (a uniform border
+// of the image) it can stay out of step for as long as the area lasts, and
+// everything up to its next record after that must be decoded again. Long
+// gaps of that kind are decoded by a nested pass (unless this is one), whose
+// lanes start a whole number of codes like the one at pos away from it, and
+// so in step with such an area.
 template <bool kSingle>
 MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                std::uint64_t& pos, unsigned char* out, std::uint32_t& g, std::uint32_t n,
-                               const Lane& lane) {
+                               const Lane& lane, const NestedPass& nested) {
   const std::uint64_t maxBits = stepBits(v);
   int j = 0;
   for (;;) {
     while (j < lane.records && lane.recordBit[j] < pos) ++j;
     if (j == lane.records) return -1;
     if (lane.recordBit[j] == pos) return j;
+    if (nested.run != nullptr && lane.recordBit[j] - pos >= kNestedPassMinBits + maxBits && g < n &&
+        (pos >> 5) + 3 <= words) {
+      const std::uint64_t before = pos;
+      std::uint64_t next = pos;
+      if (decodeOne(v, stream, words, next, out + g)) {
+        nested.run(v, stream, words, lane.recordBit[j] - maxBits, static_cast<unsigned>(next - pos), out, n,
+                   nested.scratch, pos, g);
+      }
+      if (pos != before) continue;
+    }
     if (lane.recordBit[j] - pos > 2 * maxBits) {
       Lane alone = aloneFrom(pos, out, g, n, lane.recordBit[j] - maxBits);
       laneRun<kSingle>(v, stream, words, alone);
@@ -2083,24 +2126,27 @@ MOX_ALWAYS_INLINE bool interleave(const DecodeView& v, const unsigned char* stre
   return ok;
 }
 
-// Checked decoding; `scratch` holds (kLanes - 1) * laneRoom(n, words) bytes.
 // kSingle: one code per lookup (see laneStepSingle).
-// One pass of the lanes over words `firstWord` to firstWord + span of the
-// stream (`words` bounds every read), the first lane going on from the true code
-// boundary pos with g symbols decoded; pos and g come back at the end of
-// what the stitched lanes decoded.
+// One pass of the lanes from the true code boundary pos, with g symbols
+// decoded, to about endBit (`words` bounds every read): the lanes share
+// that span, starting a multiple of `spacing` bits apart, the first at pos;
+// the last starts no step at endBit or within five words of the stream's
+// end. pos and g come back at the end of what the stitched lanes decoded.
 template <bool kSingle>
 MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                  std::uint64_t firstWord, std::uint64_t span, unsigned char* out, std::uint32_t n,
-                                  unsigned char* scratch, std::size_t room, std::uint64_t& pos, std::uint32_t& g) {
+                                  std::uint64_t endBit, unsigned spacing, unsigned char* out, std::uint32_t n,
+                                  const LaneScratch& scratch, const NestedPass& nested, std::uint64_t& pos,
+                                  std::uint32_t& g) {
+  const std::uint64_t span = endBit > pos ? (endBit - pos) / spacing : 0;
+  const std::uint64_t start = pos;
   Lane lanes[kLanes];
   for (int k = 0; k < kLanes; ++k) {
     Lane& lane = lanes[k];
-    lane.first = k == 0 ? pos : 32 * (firstWord + span * k / kLanes);
+    lane.first = start + spacing * (span * k / kLanes);
     lane.bitpos = lane.first;
-    lane.stop = k + 1 < kLanes ? 32 * (firstWord + span * (k + 1) / kLanes) : 32 * (words - 5);
-    lane.begin = k == 0 ? out + g : scratch + (k - 1) * room;
-    lane.end = k == 0 ? out + n : lane.begin + room;
+    lane.stop = k + 1 < kLanes ? start + spacing * (span * (k + 1) / kLanes) : std::min(endBit, 32 * (words - 5));
+    lane.begin = k == 0 ? out + g : scratch.lanes + (k - 1) * scratch.room;
+    lane.end = k == 0 ? out + n : lane.begin + scratch.room;
     lane.out = lane.begin;
     lane.records = 0;
   }
@@ -2138,7 +2184,7 @@ MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stre
   g = static_cast<std::uint32_t>(lanes[0].out - out);
   for (int k = 1; k < kLanes; ++k) {
     const Lane& lane = lanes[k];
-    const int j = syncWith<kSingle>(v, stream, words, pos, out, g, n, lane);
+    const int j = syncWith<kSingle>(v, stream, words, pos, out, g, n, lane, nested);
     if (j >= 0) {
       const std::uint32_t from = lane.recordCount[j];
       const std::uint32_t count = static_cast<std::uint32_t>(lane.out - lane.begin) - from;
@@ -2164,7 +2210,8 @@ MOX_ALWAYS_INLINE void decodePass(const DecodeView& v, const unsigned char* stre
 // and the single decoder, under the trusted rules, does the rest.
 template <bool kTrusted, bool kSingle>
 MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                   unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
+                                   unsigned char* out, std::uint32_t n, const LaneScratch& scratch,
+                                   const NestedPass& nested) {
   std::uint64_t pos = 0;  // where the decoded symbols' codes end
   std::uint32_t g = 0;    // symbols decoded
   std::uint64_t limit = words;
@@ -2173,12 +2220,11 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
   // after the first go on down to shorter parts: the single decoder is
   // slower than their start.
   constexpr int kMaxPasses = 16;
-  for (int pass = 0; pass < kMaxPasses && scratch != nullptr &&
+  for (int pass = 0; pass < kMaxPasses && scratch.lanes != nullptr &&
                      limit >= (pos >> 5) + (pass ? kLaterPassMinWords : HuffmanCompression::kLaneMinWords);
        ++pass) {
-    const std::uint64_t firstWord = pos >> 5;
     const std::uint32_t before = g;
-    decodePass<kSingle>(v, stream, limit, firstWord, limit - firstWord, out, n, scratch, room, pos, g);
+    decodePass<kSingle>(v, stream, limit, 32 * limit, 32, out, n, scratch, nested, pos, g);
     // A pass that decoded nothing (a damaged stream) would only repeat.
     if (!kTrusted || g == before) break;
     limit = (pos + std::uint64_t{n - g} * v.minCodeLength) / 32;
@@ -2186,17 +2232,32 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
   return decodeBody<kTrusted, !kSingle>(v, stream, words, out, n, pos, g);
 }
 
-// kSingle: one code per lookup.
+// kSingle: one code per lookup. `scratch` holds the lanes of a pass and,
+// after them, those of a nested pass.
+template <bool kSingle>
+void nestedPlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, std::uint64_t endBit,
+                 unsigned spacing, unsigned char* out, std::uint32_t n, const LaneScratch& scratch, std::uint64_t& pos,
+                 std::uint32_t& g) {
+  decodePass<kSingle>(v, stream, words, endBit, spacing, out, n, scratch, NestedPass{}, pos, g);
+}
 template <bool kTrusted, bool kSingle>
 bool decodePlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, unsigned char* out,
-                 std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  return decodeLanes<kTrusted, kSingle>(v, stream, words, out, n, scratch, room);
+                 std::uint32_t n, const PassScratch& scratch) {
+  return decodeLanes<kTrusted, kSingle>(v, stream, words, out, n, scratch.pass,
+                                        NestedPass{&nestedPlain<kSingle>, scratch.nested});
 }
 #if MOX_BMI2_DISPATCH
+template <bool kSingle>
+MOX_TARGET_BMI2 void nestedBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                std::uint64_t endBit, unsigned spacing, unsigned char* out, std::uint32_t n,
+                                const LaneScratch& scratch, std::uint64_t& pos, std::uint32_t& g) {
+  decodePass<kSingle>(v, stream, words, endBit, spacing, out, n, scratch, NestedPass{}, pos, g);
+}
 template <bool kTrusted, bool kSingle>
 MOX_TARGET_BMI2 bool decodeBmi2(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
-                                unsigned char* out, std::uint32_t n, unsigned char* scratch, std::size_t room) {
-  return decodeLanes<kTrusted, kSingle>(v, stream, words, out, n, scratch, room);
+                                unsigned char* out, std::uint32_t n, const PassScratch& scratch) {
+  return decodeLanes<kTrusted, kSingle>(v, stream, words, out, n, scratch.pass,
+                                        NestedPass{&nestedBmi2<kSingle>, scratch.nested});
 }
 #endif
 
@@ -2234,22 +2295,24 @@ bool HuffmanCompression::decodeStream(const unsigned char* stream, std::uint64_t
       view.run.index = static_cast<std::uint32_t>(view.run.pattern >> (64 - kDecodeBits));
     }
   }
-  unsigned char* scratch = nullptr;
-  std::size_t room = 0;
+  PassScratch scratch{};
   // A trusted stream's length is unknown; its codes fill at least this much.
   if (kTrusted) words = std::uint64_t{n} * m_minCodeLength / 32;
   if (words >= kLaneMinWords) {
-    room = laneRoom(n, words, m_minCodeLength);
-    scratch = this->scratch((kLanes - 1) * room);
+    // A nested pass spans no more than a lane of its outer pass and a step.
+    scratch.pass.room = laneRoom(n, words, m_minCodeLength);
+    scratch.nested.room = laneRoom(n, words / kLanes + 8, m_minCodeLength);
+    scratch.pass.lanes = this->scratch((kLanes - 1) * (scratch.pass.room + scratch.nested.room));
+    if (scratch.pass.lanes != nullptr) scratch.nested.lanes = scratch.pass.lanes + (kLanes - 1) * scratch.pass.room;
   }
 #if MOX_BMI2_DISPATCH
   if (mox::detail::processorHasBmi2()) {
-    if (oneCodePerLookup) return decodeBmi2<kTrusted, true>(view, stream, words, out, n, scratch, room);
-    return decodeBmi2<kTrusted, false>(view, stream, words, out, n, scratch, room);
+    if (oneCodePerLookup) return decodeBmi2<kTrusted, true>(view, stream, words, out, n, scratch);
+    return decodeBmi2<kTrusted, false>(view, stream, words, out, n, scratch);
   }
 #endif
-  if (oneCodePerLookup) return decodePlain<kTrusted, true>(view, stream, words, out, n, scratch, room);
-  return decodePlain<kTrusted, false>(view, stream, words, out, n, scratch, room);
+  if (oneCodePerLookup) return decodePlain<kTrusted, true>(view, stream, words, out, n, scratch);
+  return decodePlain<kTrusted, false>(view, stream, words, out, n, scratch);
 }
 
 unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned char* out) {
