@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <utility>
 
 #include "mox_utils/compression/CodecSupport.h"
@@ -2011,6 +2012,25 @@ struct PassScratch {
 // long is decoded by a pass of its own rather than by one decoder alone.
 constexpr std::uint64_t kNestedPassMinBits = 32 * 64;
 
+// The spacing of the lanes of a pass nested at the true code boundary pos:
+// the least common multiple of the lengths of the first few codes there, as
+// long as it stays within 64 bits. It decodes those codes into out + g (the
+// pass writes them again); 0 when not even the first can be read.
+MOX_ALWAYS_INLINE unsigned nestedSpacing(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
+                                         std::uint64_t pos, unsigned char* out, std::uint32_t g, std::uint32_t n) {
+  constexpr int kCodes = 4;
+  unsigned spacing = 0;
+  for (int c = 0; c < kCodes && g + c < n && (pos >> 5) + 3 <= words; ++c) {
+    const std::uint64_t from = pos;
+    if (!decodeOne(v, stream, words, pos, out + g + c)) break;
+    const unsigned length = static_cast<unsigned>(pos - from);
+    const unsigned multiple = spacing == 0 ? length : std::lcm(spacing, length);
+    if (multiple > 64) break;
+    spacing = multiple;
+  }
+  return spacing;
+}
+
 // Goes on from a true code boundary (pos, symbol g) until pos is where the
 // lane started a recorded lookup or step: one code at a time near a
 // record, so as to visit every code boundary, and in whole steps while
@@ -2019,12 +2039,13 @@ constexpr std::uint64_t kNestedPassMinBits = 32 * 64;
 // still).
 //
 // A lane that starts out of step with the codes usually falls into step
-// within a few codes, but in an area of one repeated code (a uniform border
-// of the image) it can stay out of step for as long as the area lasts, and
-// everything up to its next record after that must be decoded again. Long
-// gaps of that kind are decoded by a nested pass (unless this is one), whose
-// lanes start a whole number of codes like the one at pos away from it, and
-// so in step with such an area.
+// within a few codes. But in an area whose codes all have lengths that
+// share a factor (a uniform grey border with white lettering: codes of 3
+// and 6 bits) a lane started off their grid stays out of step for as long
+// as the area lasts, and everything up to its next record after that must
+// be decoded again. Long gaps of that kind are decoded by a nested pass
+// (unless this is one), whose lanes start a multiple of the first codes'
+// lengths from pos, and so in step with such an area.
 template <bool kSingle>
 MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream, std::uint64_t words,
                                std::uint64_t& pos, unsigned char* out, std::uint32_t& g, std::uint32_t n,
@@ -2035,14 +2056,11 @@ MOX_ALWAYS_INLINE int syncWith(const DecodeView& v, const unsigned char* stream,
     while (j < lane.records && lane.recordBit[j] < pos) ++j;
     if (j == lane.records) return -1;
     if (lane.recordBit[j] == pos) return j;
-    if (nested.run != nullptr && lane.recordBit[j] - pos >= kNestedPassMinBits + maxBits && g < n &&
-        (pos >> 5) + 3 <= words) {
+    if (nested.run != nullptr && lane.recordBit[j] - pos >= kNestedPassMinBits + maxBits) {
       const std::uint64_t before = pos;
-      std::uint64_t next = pos;
-      if (decodeOne(v, stream, words, next, out + g)) {
-        nested.run(v, stream, words, lane.recordBit[j] - maxBits, static_cast<unsigned>(next - pos), out, n,
-                   nested.scratch, pos, g);
-      }
+      const unsigned spacing = nestedSpacing(v, stream, words, pos, out, g, n);
+      if (spacing != 0)
+        nested.run(v, stream, words, lane.recordBit[j] - maxBits, spacing, out, n, nested.scratch, pos, g);
       if (pos != before) continue;
     }
     if (lane.recordBit[j] - pos > 2 * maxBits) {
