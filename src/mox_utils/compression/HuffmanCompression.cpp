@@ -1347,16 +1347,50 @@ MOX_ALWAYS_INLINE void finishOne(mox::detail::HuffmanDecodeTable& t, const JoinW
   t.count[to] = static_cast<unsigned char>(n);
 }
 
+// The tree as the decoding table sees it, by code length: leaves[0] to
+// leaves[upTo[w] - 1] are the codes of at most w bits, shortest first, and
+// inner[innerFrom[w]] to inner[innerFrom[w + 1] - 1] the w-bit prefixes of
+// longer codes (an inner node at depth w), which join no symbols.
+constexpr int kMaxLeaves = 256;
+constexpr unsigned kShapeBits = mox::detail::HuffmanDecodeTable::kBits;
+struct TreeShape {
+  Leaf leaves[kMaxLeaves];
+  int upTo[kShapeBits + 1];
+  std::uint32_t inner[kMaxLeaves];
+  int innerFrom[kShapeBits + 1];
+
+  // From the leaves and the inner nodes (depth 1 to kShapeBits - 1) in any
+  // order: sorted by length, counting.
+  void sort(const Leaf* anyLeaves, int leafCount, const Leaf* anyInner, int innerCount) {
+    int leafAt[kShapeBits + 1] = {};
+    int innerAt[kShapeBits + 1] = {};
+    for (int k = 0; k < leafCount; ++k) ++leafAt[anyLeaves[k].length];
+    for (int k = 0; k < innerCount; ++k) ++innerAt[anyInner[k].length];
+    int leafSum = 0, innerSum = 0;
+    for (unsigned w = 0; w <= kShapeBits; ++w) {
+      const int leavesOfW = leafAt[w];
+      leafAt[w] = leafSum;
+      upTo[w] = leafSum += leavesOfW;
+      innerFrom[w] = innerSum;
+      const int innerOfW = innerAt[w];
+      innerAt[w] = innerSum;
+      innerSum += innerOfW;
+    }
+    for (int k = 0; k < leafCount; ++k) leaves[leafAt[anyLeaves[k].length]++] = anyLeaves[k];
+    for (int k = 0; k < innerCount; ++k) inner[innerAt[anyInner[k].length]++] = anyInner[k].code;
+  }
+  int innerEnd(unsigned w) const { return w < kShapeBits ? innerFrom[w + 1] : innerFrom[w]; }
+};
+
 // For every code of at most `width` bits, its range of a table that wide
 // (from `base`) and the range of the table of the remaining bits that the
 // entries continue into (from 2^rest - 1): stepN joins kStep entries at a
 // time (1: none, stepOne does them all), stepOne the rest.
 template <unsigned kStep, typename StepN, typename StepOne>
-MOX_ALWAYS_INLINE void joinRanges(const Leaf* leaves, int leafCount, unsigned width, std::uint32_t base, StepN stepN,
+MOX_ALWAYS_INLINE void joinRanges(const TreeShape& shape, unsigned width, std::uint32_t base, StepN stepN,
                                   StepOne stepOne) {
-  for (int k = 0; k < leafCount; ++k) {
-    const Leaf& leaf = leaves[k];
-    if (leaf.length > width) continue;
+  for (int k = 0; k < shape.upTo[width]; ++k) {
+    const Leaf& leaf = shape.leaves[k];
     const unsigned rest = width - leaf.length;
     const std::uint32_t to = base + (leaf.code << rest);
     const std::uint32_t from = (1u << rest) - 1;
@@ -1368,13 +1402,16 @@ MOX_ALWAYS_INLINE void joinRanges(const Leaf* leaves, int leafCount, unsigned wi
   }
 }
 
-// The work table of the given width from the narrower ones.
+// The work table of the given width from the narrower ones: the codes'
+// ranges cover it but for the prefixes of longer codes.
 template <unsigned kStep, typename Step>
-MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const Leaf* leaves, int leafCount, unsigned width, Step stepN) {
+MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const TreeShape& shape, unsigned width, Step stepN) {
   const std::uint32_t base = (1u << width) - 1;
-  std::fill_n(w.symbols + base, 1u << width, 0);
-  std::fill_n(w.ends + base, 1u << width, kEndAbsent);
-  joinRanges<kStep>(leaves, leafCount, width, base, stepN,
+  for (int k = shape.innerFrom[width]; k < shape.innerEnd(width); ++k) {
+    w.symbols[base + shape.inner[k]] = 0;
+    w.ends[base + shape.inner[k]] = kEndAbsent;
+  }
+  joinRanges<kStep>(shape, width, base, stepN,
                     [&w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
                       joinOne(w, to, from, symbol, length);
                     });
@@ -1382,19 +1419,18 @@ MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const Leaf* leaves, int leaf
 
 // The decoding table, the widest, from the work tables.
 template <unsigned kStep, typename Step>
-MOX_ALWAYS_INLINE void finishTable(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
-                                   int leafCount, Step stepN) {
-  joinRanges<kStep>(leaves, leafCount, mox::detail::HuffmanDecodeTable::kBits, 0, stepN,
+MOX_ALWAYS_INLINE void finishTable(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const TreeShape& shape,
+                                   Step stepN) {
+  joinRanges<kStep>(shape, kShapeBits, 0, stepN,
                     [&t, &w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
                       finishOne(t, w, to, from, symbol, length);
                     });
 }
 
-void joinTables(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves, int leafCount,
-                unsigned widest) {
+void joinTables(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const TreeShape& shape, unsigned widest) {
   auto none = [](std::uint32_t, std::uint32_t, unsigned, unsigned) {};
-  for (unsigned width = 1; width <= widest; ++width) joinWidth<1>(w, leaves, leafCount, width, none);
-  finishTable<1>(t, w, leaves, leafCount, none);
+  for (unsigned width = 1; width <= widest; ++width) joinWidth<1>(w, shape, width, none);
+  finishTable<1>(t, w, shape, none);
 }
 
 #if MOX_AVX2_DISPATCH
@@ -1417,21 +1453,19 @@ template <typename Words>
 MOX_ALWAYS_INLINE void storeWords(std::uint64_t* p, const Words& v) {
   std::memcpy(p, &v, sizeof v);
 }
-// The low byte of each word.
+// The low byte of each word (one truncating store with AVX-512).
 MOX_ALWAYS_INLINE void storeLowBytes(unsigned char* p, const Words4& v) {
-  const Bytes32 bytes = reinterpret_cast<Bytes32>(v);
-  const Bytes4 low = __builtin_shufflevector(bytes, bytes, 0, 8, 16, 24);
+  const Bytes4 low = __builtin_convertvector(v, Bytes4);
   std::memcpy(p, &low, sizeof low);
 }
 MOX_ALWAYS_INLINE void storeLowBytes(unsigned char* p, const Words8& v) {
-  const Bytes64 bytes = reinterpret_cast<Bytes64>(v);
-  const Bytes8 low = __builtin_shufflevector(bytes, bytes, 0, 8, 16, 24, 32, 40, 48, 56);
+  const Bytes8 low = __builtin_convertvector(v, Bytes8);
   std::memcpy(p, &low, sizeof low);
 }
 
 template <typename Words>
-MOX_ALWAYS_INLINE void joinTablesVector(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
-                                        int leafCount, unsigned widest) {
+MOX_ALWAYS_INLINE void joinTablesVector(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const TreeShape& shape,
+                                        unsigned widest) {
   constexpr unsigned kStep = sizeof(Words) / 8;
   auto joinN = [&w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
     Words symbols, ends;
@@ -1440,7 +1474,7 @@ MOX_ALWAYS_INLINE void joinTablesVector(mox::detail::HuffmanDecodeTable& t, cons
     storeWords(w.symbols + to, Words(symbols << 8 | symbol));
     storeWords(w.ends + to, Words((ends + length * kEndBytes) << 8 | length));
   };
-  for (unsigned width = 1; width <= widest; ++width) joinWidth<kStep>(w, leaves, leafCount, width, joinN);
+  for (unsigned width = 1; width <= widest; ++width) joinWidth<kStep>(w, shape, width, joinN);
   auto finishN = [&t, &w](std::uint32_t to, std::uint32_t from, unsigned symbol, unsigned length) {
     Words symbols, ends;
     loadWords(symbols, w.symbols + from);
@@ -1456,47 +1490,68 @@ MOX_ALWAYS_INLINE void joinTablesVector(mox::detail::HuffmanDecodeTable& t, cons
     storeLowBytes(t.bits + to, Words(ends >> (8 * n - 8)));
     storeLowBytes(t.count + to, n);
   };
-  finishTable<kStep>(t, w, leaves, leafCount, finishN);
+  finishTable<kStep>(t, w, shape, finishN);
 }
 
-MOX_TARGET_AVX2 void joinTablesAvx2(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Leaf* leaves,
-                                    int leafCount, unsigned widest) {
-  joinTablesVector<Words4>(t, w, leaves, leafCount, widest);
+MOX_TARGET_AVX2 void joinTablesAvx2(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const TreeShape& shape,
+                                    unsigned widest) {
+  joinTablesVector<Words4>(t, w, shape, widest);
 }
 
 __attribute__((target("avx512f,avx512bw"))) void joinTablesAvx512(mox::detail::HuffmanDecodeTable& t, const JoinWork& w,
-                                                                  const Leaf* leaves, int leafCount, unsigned widest) {
-  joinTablesVector<Words8>(t, w, leaves, leafCount, widest);
+                                                                  const TreeShape& shape, unsigned widest) {
+  joinTablesVector<Words8>(t, w, shape, widest);
 }
 #endif
+
+// Sets the `count` bytes from p to v, count a power of two: the short
+// ranges of long codes, most of a table's codes, without a call.
+MOX_ALWAYS_INLINE void fillRange(unsigned char* p, unsigned char v, std::uint32_t count) {
+  const std::uint64_t bytes = v * kEndBytes;
+  if (count >= 16) {
+    std::memset(p, v, count);
+  } else if (count == 8) {
+    std::memcpy(p, &bytes, 8);
+  } else if (count == 4) {
+    std::memcpy(p, &bytes, 4);
+  } else if (count == 2) {
+    std::memcpy(p, &bytes, 2);
+  } else {
+    *p = v;
+  }
+}
 
 }  // namespace
 
 bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   constexpr unsigned kBits = kTableBits;
-  struct Pending {
-    unsigned node;
-    std::uint32_t prefix;
-    unsigned depth;
+  // Inner nodes still to visit: node (8 bits), then prefix (kBits), then
+  // depth, in one word, so that a pop reads what one push wrote.
+  static_assert(kMaxTriples <= 256 && kBits <= 16, "a pending node fits 32 bits");
+  auto pending = [](unsigned node, std::uint32_t prefix, unsigned depth) {
+    return static_cast<std::uint32_t>(node | prefix << 8 | depth << (8 + kBits));
   };
-  Pending stack[2 * kTableBits + 2];
+  std::uint32_t stack[2 * kTableBits + 2];
+  static_assert(kMaxTriples + 1 <= kMaxLeaves, "every leaf and inner node fits the tree's shape");
   Leaf leaves[kMaxTriples + 1];
   int leafCount = 0;
+  Leaf inner[kMaxTriples];  // code and length of the inner nodes below the root
+  int innerCount = 0;
   int top = 0;
-  stack[0] = {static_cast<unsigned>(m_treeEntries / 3 - 1), 0, 0};
-  m_minCodeLength = kBits;
+  stack[0] = pending(static_cast<unsigned>(m_treeEntries / 3 - 1), 0, 0);
+  unsigned minCodeLength = kBits;
   while (top >= 0) {
-    const Pending p = stack[top--];
+    const std::uint32_t p = stack[top--];
     for (unsigned bit = 0; bit < 2; ++bit) {
-      const std::uint16_t child = m_child[p.node][bit];
-      const std::uint32_t prefix = (p.prefix << 1) | bit;
-      const unsigned depth = p.depth + 1;
+      const std::uint16_t child = m_child[p & 0xFF][bit];
+      const std::uint32_t prefix = ((p >> 8 & ((1u << kBits) - 1)) << 1) | bit;
+      const unsigned depth = (p >> (8 + kBits)) + 1;
       if (child & kLeafFlag) {
-        if (depth < m_minCodeLength) m_minCodeLength = depth;
+        minCodeLength = std::min(minCodeLength, depth);
         const std::uint32_t first = prefix << (kBits - depth);
         const std::uint32_t count = 1u << (kBits - depth);
-        std::memset(m_decode.firstLength + first, static_cast<int>(depth), count);
-        std::memset(m_decode.firstSymbol + first, child & 0xFF, count);
+        fillRange(m_decode.firstLength + first, static_cast<unsigned char>(depth), count);
+        fillRange(m_decode.firstSymbol + first, static_cast<unsigned char>(child), count);
         leaves[leafCount++] = {prefix, depth, static_cast<unsigned char>(child)};
       } else if (depth == kBits) {
         m_decode.symbols[prefix] = child;
@@ -1505,10 +1560,12 @@ bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
         m_decode.firstLength[prefix] = static_cast<unsigned char>(kNodeLength);
         m_decode.firstSymbol[prefix] = static_cast<unsigned char>(child);
       } else {
-        stack[++top] = {child, prefix, depth};
+        inner[innerCount++] = {prefix, depth, 0};
+        stack[++top] = pending(child, prefix, depth);
       }
     }
   }
+  m_minCodeLength = minCodeLength;
   if (!joinSymbols) return true;
   // An entry joins symbols while their codes end within its prefix: the
   // first code's symbol, then the entry of the prefix's remaining bits, as
@@ -1525,21 +1582,23 @@ bool HuffmanCompression::buildDecodeTable(bool joinSymbols) {
   if (symbolsOf == nullptr) return false;
   std::uint64_t* endsOf = symbolsOf + levelEntries;
   const JoinWork work{symbolsOf, endsOf};
+  TreeShape shape;
+  shape.sort(leaves, leafCount, inner, innerCount);
   // Width 0 is one entry without symbols.
   symbolsOf[0] = 0;
   endsOf[0] = kEndAbsent;
 #if MOX_AVX2_DISPATCH
   const TableJoin cap = widestTableJoin.load(std::memory_order_relaxed);
   if (cap == TableJoin::kWide && mox::detail::processorHasAvx512()) {
-    joinTablesAvx512(m_decode, work, leaves, leafCount, widest);
+    joinTablesAvx512(m_decode, work, shape, widest);
     return true;
   }
   if (cap >= TableJoin::kVector && mox::detail::processorHasAvx2()) {
-    joinTablesAvx2(m_decode, work, leaves, leafCount, widest);
+    joinTablesAvx2(m_decode, work, shape, widest);
     return true;
   }
 #endif
-  joinTables(m_decode, work, leaves, leafCount, widest);
+  joinTables(m_decode, work, shape, widest);
   return true;
 }
 
