@@ -1440,8 +1440,6 @@ void joinTables(mox::detail::HuffmanDecodeTable& t, const JoinWork& w, const Tre
 // target of the function they are inlined into.
 using Words4 = std::uint64_t __attribute__((vector_size(32)));
 using Words8 = std::uint64_t __attribute__((vector_size(64)));
-using Bytes32 = unsigned char __attribute__((vector_size(32)));
-using Bytes64 = unsigned char __attribute__((vector_size(64)));
 using Bytes4 = unsigned char __attribute__((vector_size(4)));
 using Bytes8 = unsigned char __attribute__((vector_size(8)));
 
