@@ -2395,12 +2395,11 @@ unsigned int HuffmanCompression::unCompress(const unsigned char* in, unsigned ch
   const unsigned int T = loadLE16(in + 4);
   if (n == 0 || !loadDictionary(in + 6, T)) return 0;
   // The stream's length, and so the true average code, is unknown here;
-  // the tree's shape stands in for it, with a bit of margin. The shape
-  // overstates the average of skewed buffers (by more than two bits on
-  // frames of a few values in long runs), but their estimate stays well
-  // below the margin; on frames near the line it is within a fifth of a
-  // bit.
-  const bool oneCodePerLookup = m_impliedAverage >= kOneCodeMinAverage + 0.5;
+  // the tree's shape stands in for it. The shape overstates the average of
+  // skewed buffers (by more than two bits on frames of a few values in long
+  // runs), but theirs stays well below the line; on frames near the line it
+  // is within a fifth of a bit.
+  const bool oneCodePerLookup = m_impliedAverage >= kOneCodeMinAverage;
   if (!buildDecodeTable(!oneCodePerLookup)) return 0;
   return decodeStream<true>(in + 6 + 2 * T, 0, out, n, oneCodePerLookup) ? n : 0;
 }
@@ -2424,7 +2423,7 @@ bool HuffmanCompression::uncompress(const unsigned char* in, int inLength, unsig
   if (!loadDictionary(in + 6, T)) return false;
   // Long streams of long codes (on average) go one code per lookup: their
   // table entries would rarely hold two symbols, and it is quicker to build.
-  const bool oneCodePerLookup = words >= kLaneMinWords && 32 * words >= std::uint64_t{kOneCodeMinAverage} * n;
+  const bool oneCodePerLookup = words >= kLaneMinWords && 32.0 * double(words) >= kOneCodeMinAverage * n;
   if (!buildDecodeTable(!oneCodePerLookup)) return false;
   // Every code takes at least the shortest length: a bound on n before the
   // allocation.

@@ -108,7 +108,8 @@ class MOX_API HuffmanCompression {
   static constexpr int kTableBits = mox::detail::HuffmanDecodeTable::kBits;
   // Average code length (bits) from which long streams are decoded one code
   // per table lookup (for a trusted buffer: as the tree's shape implies).
-  static constexpr unsigned kOneCodeMinAverage = 6;
+  // Below it, entries that join symbols pay for building them.
+  static constexpr double kOneCodeMinAverage = 6.5;
 
   void initArrays();
   void countBytes(const unsigned char* in, unsigned int length);
