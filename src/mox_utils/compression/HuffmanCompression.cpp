@@ -1357,7 +1357,7 @@ struct TreeShape {
   Leaf leaves[kMaxLeaves];
   int upTo[kShapeBits + 1];
   std::uint32_t inner[kMaxLeaves];
-  int innerFrom[kShapeBits + 1];
+  int innerFrom[kShapeBits + 2];
 
   // From the leaves and the inner nodes (depth 1 to kShapeBits - 1) in any
   // order: sorted by length, counting.
@@ -1370,16 +1370,16 @@ struct TreeShape {
     for (unsigned w = 0; w <= kShapeBits; ++w) {
       const int leavesOfW = leafAt[w];
       leafAt[w] = leafSum;
-      upTo[w] = leafSum += leavesOfW;
-      innerFrom[w] = innerSum;
+      leafSum += leavesOfW;
+      upTo[w] = leafSum;
       const int innerOfW = innerAt[w];
-      innerAt[w] = innerSum;
+      innerAt[w] = innerFrom[w] = innerSum;
       innerSum += innerOfW;
     }
+    innerFrom[kShapeBits + 1] = innerSum;
     for (int k = 0; k < leafCount; ++k) leaves[leafAt[anyLeaves[k].length]++] = anyLeaves[k];
     for (int k = 0; k < innerCount; ++k) inner[innerAt[anyInner[k].length]++] = anyInner[k].code;
   }
-  int innerEnd(unsigned w) const { return w < kShapeBits ? innerFrom[w + 1] : innerFrom[w]; }
 };
 
 // For every code of at most `width` bits, its range of a table that wide
@@ -1407,7 +1407,7 @@ MOX_ALWAYS_INLINE void joinRanges(const TreeShape& shape, unsigned width, std::u
 template <unsigned kStep, typename Step>
 MOX_ALWAYS_INLINE void joinWidth(const JoinWork& w, const TreeShape& shape, unsigned width, Step stepN) {
   const std::uint32_t base = (1u << width) - 1;
-  for (int k = shape.innerFrom[width]; k < shape.innerEnd(width); ++k) {
+  for (int k = shape.innerFrom[width]; k < shape.innerFrom[width + 1]; ++k) {
     w.symbols[base + shape.inner[k]] = 0;
     w.ends[base + shape.inner[k]] = kEndAbsent;
   }
@@ -1505,7 +1505,7 @@ __attribute__((target("avx512f,avx512bw"))) void joinTablesAvx512(mox::detail::H
 // Sets the `count` bytes from p to v, count a power of two: the short
 // ranges of long codes, most of a table's codes, without a call.
 MOX_ALWAYS_INLINE void fillRange(unsigned char* p, unsigned char v, std::uint32_t count) {
-  const std::uint64_t bytes = v * kEndBytes;
+  const std::uint64_t bytes = v * 0x0101010101010101ull;
   if (count >= 16) {
     std::memset(p, v, count);
   } else if (count == 8) {
@@ -2307,8 +2307,8 @@ MOX_ALWAYS_INLINE bool decodeLanes(const DecodeView& v, const unsigned char* str
   return decodeBody<kTrusted, !kSingle>(v, stream, words, out, n, pos, g);
 }
 
-// kSingle: one code per lookup. `scratch` holds the lanes of a pass and,
-// after them, those of a nested pass.
+// kSingle: one code per lookup. The passes nested in those of decodePlain
+// and decodeBmi2 are compiled for the same processor features as they are.
 template <bool kSingle>
 void nestedPlain(const DecodeView& v, const unsigned char* stream, std::uint64_t words, std::uint64_t endBit,
                  unsigned spacing, unsigned char* out, std::uint32_t n, const LaneScratch& scratch, std::uint64_t& pos,
