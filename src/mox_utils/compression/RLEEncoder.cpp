@@ -486,6 +486,10 @@ bool processorHasLzcnt() {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   return __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 5)) != 0;
 }
+bool processorHasGfni() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid_count(7u, 0u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 8)) != 0;
+}
 bool processorHasMovbe() {
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   return __get_cpuid(1u, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 22)) != 0;
@@ -513,7 +517,7 @@ __attribute__((target("bmi,bmi2,lzcnt,movbe"))) bool decodeRunsBmi2(const unsign
 // (one run and the literals before it) thus depends on the previous one
 // only through a shift and a count.
 
-#define MOX_TARGET_LATTICE __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi,bmi2,lzcnt,movbe")))
+#define MOX_TARGET_LATTICE __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni,bmi,bmi2,lzcnt,movbe")))
 
 constexpr unsigned kPhases = 9;
 // The copy's zeroed tail covers the reads of the last steps of a stretch
@@ -561,39 +565,86 @@ alignas(64) constexpr LatticeLanes kLatticeLanes{};
 // mask f set when the code at bit 9s + f would be a run.
 MOX_TARGET_LATTICE void buildRunMasks(const unsigned char* copy, std::size_t blocks,
                                       unsigned char (*masks)[kMaskBytes]) {
-  // The zero-masked forms of the permute and the narrowing: the plain ones
+  // The zero-masked forms of the permutes and shuffles: the plain ones
   // start from an undefined register, which some compilers warn about.
   const __m512i gather = _mm512_load_si512(kLatticeLanes.offset[0].bytes);
   const __m512i shift = _mm512_load_si512(kLatticeLanes.offset[0].shifts);
-  // The high and the low bytes of the 16-bit lanes of two registers.
-  alignas(64) static constexpr struct Halves {
+  alignas(64) static constexpr struct Orders {
+    // The high bytes of the 16-bit lanes of two registers, each group of
+    // eight in reverse; the low bytes in order.
     unsigned char high[64], low[64];
-    constexpr Halves() : high{}, low{} {
+    // Byte 8f + g from byte 8g + f: a transpose of 8 x 8 bytes.
+    unsigned char transpose[64];
+    constexpr Orders() : high{}, low{}, transpose{} {
       for (unsigned i = 0; i < 64; ++i) {
-        high[i] = static_cast<unsigned char>(2 * i + 1);
+        high[i] = static_cast<unsigned char>(2 * (8 * (i / 8) + 7 - i % 8) + 1);
         low[i] = static_cast<unsigned char>(2 * i);
+        transpose[i] = static_cast<unsigned char>(8 * (i % 8) + i / 8);
       }
     }
-  } kHalves{};
-  const __m512i high = _mm512_load_si512(kHalves.high);
-  const __m512i low = _mm512_load_si512(kHalves.low);
-  for (std::size_t k = 0; k < blocks; ++k) {
+  } kOrders{};
+  const __m512i high = _mm512_load_si512(kOrders.high);
+  const __m512i low = _mm512_load_si512(kOrders.low);
+  const __m512i transpose = _mm512_load_si512(kOrders.transpose);
+  // As the vector of an affine map over GF(2) with a quadword as its
+  // matrix, byte j picks bit 7 - j of each of the matrix's bytes.
+  const __m512i pick = _mm512_set1_epi64(0x0102040810204080ll);
+  // The runs of block k: quadword f holds phase f's mask; phase 8's goes
+  // to `last`.
+  const auto block = [&](std::size_t k, __mmask64& last) MOX_TARGET_LATTICE {
     // Lane i: slot i's nine bits at the top, phase 0 highest; 32 slots a
     // register.
     __m512i first = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, gather, _mm512_loadu_si512(copy + 72 * k));
     __m512i second = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, gather, _mm512_loadu_si512(copy + 72 * k + 36));
     first = _mm512_sllv_epi16(first, shift);
     second = _mm512_sllv_epi16(second, shift);
-    // Byte i: phases 0 to 7 of slot i, and phase 8 in the top bit of the
-    // low bytes.
+    // Byte 8g + 7 - i: phases 0 to 7 of slot 8g + i. Phase 8 is the top
+    // bit of the low bytes.
     const __m512i phases = _mm512_permutex2var_epi8(first, high, second);
-    const __m512i last = _mm512_permutex2var_epi8(first, low, second);
-    for (unsigned f = 0; f < 8; ++f) {
-      const __mmask64 runs = _mm512_testn_epi8_mask(phases, _mm512_set1_epi8(static_cast<char>(0x80u >> f)));
-      std::memcpy(masks[f] + 8 * k, &runs, 8);
+    last = _mm512_testn_epi8_mask(_mm512_permutex2var_epi8(first, low, second), _mm512_set1_epi8(-128));
+    // Each quadword transposed as a matrix of bits and complemented: byte
+    // f of quadword g holds the runs of phase f among slots 8g to 8g + 7.
+    // The byte transpose then gathers each phase's eight bytes.
+    return _mm512_maskz_permutexvar_epi8(~__mmask64{0}, transpose, _mm512_gf2p8affine_epi64_epi8(pick, phases, 0xFF));
+  };
+  // Eight blocks at a time, their quadwords transposed, so that each phase
+  // gets one store of 64 bytes: nine stores to nine places for every block
+  // would take longer than the rest of the work.
+  const __m512i lowHalves = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+  const __m512i highHalves = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+  std::size_t k = 0;
+  for (; k + 8 <= blocks; k += 8) {
+    __m512i r[8];
+    __mmask64 last[8];
+    for (unsigned j = 0; j < 8; ++j) r[j] = block(k + j, last[j]);
+    // t[2j], t[2j + 1]: the even and the odd phases of blocks 2j, 2j + 1.
+    __m512i t[8];
+    for (unsigned j = 0; j < 4; ++j) {
+      t[2 * j] = _mm512_maskz_unpacklo_epi64(0xFF, r[2 * j], r[2 * j + 1]);
+      t[2 * j + 1] = _mm512_maskz_unpackhi_epi64(0xFF, r[2 * j], r[2 * j + 1]);
     }
-    const __mmask64 runs = _mm512_testn_epi8_mask(last, _mm512_set1_epi8(static_cast<char>(0x80u)));
-    std::memcpy(masks[8] + 8 * k, &runs, 8);
+    // u[4h + m] holds phases p and p + 4 of blocks 4h to 4h + 3, p being
+    // 0, 2, 1, 3 for m = 0 .. 3.
+    __m512i u[8];
+    for (unsigned h = 0; h < 2; ++h) {
+      for (unsigned odd = 0; odd < 2; ++odd) {
+        u[4 * h + 2 * odd] = _mm512_permutex2var_epi64(t[4 * h + odd], lowHalves, t[4 * h + odd + 2]);
+        u[4 * h + 2 * odd + 1] = _mm512_permutex2var_epi64(t[4 * h + odd], highHalves, t[4 * h + odd + 2]);
+      }
+    }
+    constexpr unsigned kPhaseOf[4] = {0, 2, 1, 3};
+    for (unsigned m = 0; m < 4; ++m) {
+      _mm512_storeu_si512(masks[kPhaseOf[m]] + 8 * k, _mm512_maskz_shuffle_i64x2(0xFF, u[m], u[4 + m], 0x44));
+      _mm512_storeu_si512(masks[kPhaseOf[m] + 4] + 8 * k, _mm512_maskz_shuffle_i64x2(0xFF, u[m], u[4 + m], 0xEE));
+    }
+    std::memcpy(masks[8] + 8 * k, last, sizeof last);
+  }
+  for (; k < blocks; ++k) {
+    __mmask64 last;
+    alignas(64) unsigned char byPhase[64];
+    _mm512_store_si512(byPhase, block(k, last));
+    for (unsigned f = 0; f < 8; ++f) std::memcpy(masks[f] + 8 * k, byPhase + 8 * f, 8);
+    std::memcpy(masks[8] + 8 * k, &last, 8);
   }
 }
 
@@ -807,7 +858,8 @@ bool decodeRuns(const unsigned char* stream, std::uint64_t words, unsigned char*
   const RunDecoderLoop cap = widestRunDecoderLoop.load(std::memory_order_relaxed);
   static const bool bmi2 = mox::detail::processorHasBmi2() && processorHasLzcnt() && processorHasMovbe();
   const bool fast = bmi2 && cap >= RunDecoderLoop::kBmi2;
-  if (fast && cap >= RunDecoderLoop::kLattice && mox::detail::processorHasAvx512Vbmi()) {
+  static const bool lattice = mox::detail::processorHasAvx512Vbmi() && processorHasGfni();
+  if (fast && cap >= RunDecoderLoop::kLattice && lattice) {
     const RunsDecoded done = decodeRunsLattice<kTrusted>(stream, words, out, n);
     return done.ok && decodeRunsBmi2<kTrusted>(stream, words, out, n, done.bitpos, done.o);
   }
