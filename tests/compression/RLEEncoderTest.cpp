@@ -338,33 +338,61 @@ TEST(RLEEncoderTest, FastAndCarefulLoopsAgree) {
       EXPECT_EQ(decoded(codec, stream), frame);  // a copy: no spare capacity
     }
   }
-  // A run longer than the rest of the output, early and late in the frame.
-  for (std::size_t at : {0u, 500u, 7000u, 8190u}) {
-    SCOPED_TRACE(at);
-    Bytes frame(8200);
-    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i);
-    const std::size_t n = at + 5;  // a run of 1023 follows `at` literals
-    std::vector<bool> b;
-    for (std::size_t i = 0; i < at; ++i) {
-      b.push_back(true);
-      for (int k = 8; k-- > 0;) b.push_back((frame[i] >> k) & 1);
-    }
-    for (int k = 11; k-- > 0;) b.push_back((1023u >> k) & 1);
-    for (int k = 8; k-- > 0;) b.push_back(false);
-    Bytes damaged = {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8), 0, 0};
-    for (std::size_t w = 0; w < (b.size() + 31) / 32; ++w) {
-      std::uint32_t word = 0;
-      for (std::size_t k = 0; k < 32 && 32 * w + k < b.size(); ++k) {
-        if (b[32 * w + k]) word |= 0x80000000u >> k;
+  // A long run that ends the frame (or all but its last byte) meets the
+  // fast loops where their room for whole steps has run out.
+  for (std::size_t n : {1500u, 9000u, 30000u}) {
+    for (std::size_t run : {9u, 33u, 500u, 1023u}) {
+      for (std::size_t last : {0u, 1u}) {
+        SCOPED_TRACE(std::to_string(n) + " " + std::to_string(run) + " " + std::to_string(last));
+        Bytes frame(n - run - last);
+        for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i * 7 % 251);
+        frame.insert(frame.end(), run, 0xEE);
+        frame.insert(frame.end(), last, 0x11);
+        RLEEncoder codec;
+        const Bytes stream = referenceRuns(frame);
+        forEachDecoderLoop([&] { EXPECT_EQ(decoded(codec, stream), frame); });
       }
-      for (int k = 0; k < 4; ++k) damaged.push_back(static_cast<unsigned char>(word >> (8 * k)));
     }
-    RLEEncoder codec;
-    EXPECT_TRUE(checkedFails(codec, damaged));
-    unsigned char* out = nullptr;
-    int outLength = -1;
-    EXPECT_FALSE(codec.decode(damaged.data(), &out, outLength));
-    EXPECT_EQ(out, nullptr);
+  }
+  // A run longer than the rest of the output, early and late in the frame,
+  // with a few bytes or a few hundred left: every loop refuses it without
+  // writing past the end.
+  for (std::size_t at : {0u, 500u, 7000u, 8190u}) {
+    for (std::size_t left : {5u, 300u}) {
+      SCOPED_TRACE(std::to_string(at) + " " + std::to_string(left));
+      Bytes frame(8200);
+      for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i);
+      const std::size_t n = at + left;  // a run of 1023 follows `at` literals
+      std::vector<bool> b;
+      for (std::size_t i = 0; i < at; ++i) {
+        b.push_back(true);
+        for (int k = 8; k-- > 0;) b.push_back((frame[i] >> k) & 1);
+      }
+      for (int k = 11; k-- > 0;) b.push_back((1023u >> k) & 1);
+      for (int k = 8; k-- > 0;) b.push_back(false);
+      // More codes after it, so that the loops that decode several codes a
+      // step meet it too.
+      for (std::size_t i = 0; i < 120; ++i) {
+        b.push_back(true);
+        for (int k = 8; k-- > 0;) b.push_back((i >> k) & 1);
+      }
+      Bytes damaged = {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8), 0, 0};
+      for (std::size_t w = 0; w < (b.size() + 31) / 32; ++w) {
+        std::uint32_t word = 0;
+        for (std::size_t k = 0; k < 32 && 32 * w + k < b.size(); ++k) {
+          if (b[32 * w + k]) word |= 0x80000000u >> k;
+        }
+        for (int k = 0; k < 4; ++k) damaged.push_back(static_cast<unsigned char>(word >> (8 * k)));
+      }
+      RLEEncoder codec;
+      forEachDecoderLoop([&] {
+        EXPECT_TRUE(checkedFails(codec, damaged));
+        unsigned char* out = nullptr;
+        int outLength = -1;
+        EXPECT_FALSE(codec.decode(damaged.data(), &out, outLength));
+        EXPECT_EQ(out, nullptr);
+      });
+    }
   }
 }
 

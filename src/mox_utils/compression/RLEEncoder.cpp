@@ -283,9 +283,9 @@ constexpr std::uint64_t kChunkPad = 16;
 // Bits a step may consume and decode: four literals and a run.
 constexpr unsigned kStepBits = 4 * kLiteralBits + RLEEncoder::kRunCodeBits;  // 55
 // Output room of the fast loop: six literal bytes are stored as eight, and
-// a run after at most four literals fills eight bytes or its length, so no
-// run of a step can end past n and only empty runs need a check.
-constexpr std::uint32_t kFastRoom = 4 + kMaxRun + 16;
+// a run after at most four literals fills eight bytes. A longer run is
+// checked against the end of the output.
+constexpr std::uint32_t kFastRoom = 16;
 
 MOX_ALWAYS_INLINE std::uint64_t loadBE64(const unsigned char* p) {
   std::uint64_t v;
@@ -389,6 +389,7 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
       (1ull << 63) | (1ull << 54) | (1ull << 45) | (1ull << 36) | (1ull << 27) | (1ull << 18);
   unsigned char chunk[kChunkWords * 4 + kChunkPad];
   const std::uint32_t oLimit = n > kFastRoom ? n - kFastRoom : 0;
+  bool stopped = false;
   while (o < oLimit) {
     const std::uint64_t first = bitpos >> 5;
     const std::uint64_t available = (kTrusted ? wordsSurelyThere(bitpos, n - o) : words) - first;
@@ -439,7 +440,16 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
       // Runs of more than eight bytes are rare: one store in the common
       // case, which keeps the byte in a general register.
       std::memcpy(out + o, &fill, 8);
-      if (length > 8) std::memset(out + o, static_cast<unsigned char>(fill), length);
+      if (length > 8) {
+        if (MOX_UNLIKELY(length > n - o)) {
+          // Too long for the output left: the careful loop takes it up at
+          // the run.
+          b += kLiteralBits * literals;
+          stopped = true;
+          break;
+        }
+        std::memset(out + o, static_cast<unsigned char>(fill), length);
+      }
       o += length;
       // 19 to 55 bits consumed; `next` supplies them.
       const unsigned used = bitsUsed(skip);
@@ -447,6 +457,7 @@ MOX_ALWAYS_INLINE bool decodeRunsBody(const unsigned char* stream, std::uint64_t
       buf = (buf << used) | (next >> ((0u - used) & 63));
     }
     bitpos = 32 * first + b;
+    if (stopped) break;
   }
 
   while (o < n) {
@@ -534,8 +545,9 @@ constexpr std::uint64_t kLatticeWords = 1024;
 // up to 64 slots past the last step's slot.
 constexpr std::size_t kMaskBytes = 512;
 static_assert(kMaskBytes >= 8 * ((kLatticeWords * 32 / 9 + 64 + 63) / 64 + 1), "masks for a whole stretch");
-// Output room of a step: 64 literal bytes stored, then a run.
-constexpr std::uint32_t kLatticeRoom = 64 + kMaxRun + 16;
+// Output room of a step: 64 literal bytes stored, or fewer and a run's
+// first 32 bytes. A longer run is checked against the end of the output.
+constexpr std::uint32_t kLatticeRoom = 64 + 32;
 
 // Byte permutes and shifts of 16-bit lanes, one pair for each bit offset
 // r = 0..7: lane i gathers the two bytes holding bits b..b+8 of its source,
@@ -707,6 +719,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
   bool empty = false;  // a run without bytes was met
   bool ended = false;  // no room for more steps
   unsigned char* const toLimit = out + (n > kLatticeRoom ? n - kLatticeRoom : 0);
+  unsigned char* const outEnd = out + n;
   while (to < toLimit) {
     const std::uint64_t first = bitpos >> 5;
     const std::uint64_t available =
@@ -801,6 +814,13 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_set1_epi8(static_cast<char>(c >> 45)));
       if (MOX_UNLIKELY(field - 1 >= 32)) {
         if (field == 0) empty = true;
+        if (MOX_UNLIKELY(field > static_cast<std::uint64_t>(outEnd - to))) {
+          // Too long for the output left: the loops after this one take
+          // it up at the run.
+          s += k;
+          ended = true;
+          return stop();
+        }
         std::memset(to, static_cast<unsigned char>(c >> 45), field);
       }
       to += field;
