@@ -15,14 +15,33 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+// Code bits, most significant first.
+struct Bits {
+  std::vector<bool> bits;
+  void put(std::uint32_t code, int width) {
+    for (int k = width; k-- > 0;) bits.push_back((code >> k) & 1);
+  }
+  // The encoded buffer: n, then the bits packed into words from the top.
+  Bytes buffer(std::size_t n) const {
+    Bytes out(4);
+    for (int k = 0; k < 4; ++k) out[k] = static_cast<unsigned char>(n >> (8 * k));
+    for (std::size_t w = 0; w < (bits.size() + 31) / 32; ++w) {
+      std::uint32_t word = 0;
+      for (std::size_t k = 0; k < 32 && 32 * w + k < bits.size(); ++k) {
+        if (bits[32 * w + k]) word |= 0x80000000u >> k;
+      }
+      for (int k = 0; k < 4; ++k) out.push_back(static_cast<unsigned char>(word >> (8 * k)));
+    }
+    return out;
+  }
+};
+
 // A slow second encoder written from the format description: greedy runs,
 // codes written one bit at a time. With `emptyRunAt`, an empty run's code
 // (never valid) precedes the first code from that byte on, or the last one.
 Bytes referenceRuns(const Bytes& diff, std::size_t emptyRunAt = SIZE_MAX) {
-  std::vector<bool> bits;
-  auto put = [&bits](std::uint32_t code, int width) {
-    for (int k = width; k-- > 0;) bits.push_back((code >> k) & 1);
-  };
+  Bits codes;
+  const auto put = [&codes](std::uint32_t code, int width) { codes.put(code, width); };
   for (std::size_t i = 0; i < diff.size();) {
     std::size_t run = 1;
     while (i + run < diff.size() && run < 1023 && diff[i + run] == diff[i]) ++run;
@@ -38,16 +57,7 @@ Bytes referenceRuns(const Bytes& diff, std::size_t emptyRunAt = SIZE_MAX) {
     put(diff[i], 8);
     i += run;
   }
-  Bytes out(4);
-  for (int k = 0; k < 4; ++k) out[k] = static_cast<unsigned char>(diff.size() >> (8 * k));
-  for (std::size_t w = 0; w < (bits.size() + 31) / 32; ++w) {
-    std::uint32_t word = 0;
-    for (std::size_t k = 0; k < 32 && 32 * w + k < bits.size(); ++k) {
-      if (bits[32 * w + k]) word |= 0x80000000u >> k;
-    }
-    for (int k = 0; k < 4; ++k) out.push_back(static_cast<unsigned char>(word >> (8 * k)));
-  }
-  return out;
+  return codes.buffer(diff.size());
 }
 
 Bytes xorOf(const Bytes& a, const Bytes& b) {
@@ -360,30 +370,13 @@ TEST(RLEEncoderTest, FastAndCarefulLoopsAgree) {
   for (std::size_t at : {0u, 500u, 7000u, 8190u}) {
     for (std::size_t left : {5u, 300u}) {
       SCOPED_TRACE(std::to_string(at) + " " + std::to_string(left));
-      Bytes frame(8200);
-      for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i);
-      const std::size_t n = at + left;  // a run of 1023 follows `at` literals
-      std::vector<bool> b;
-      for (std::size_t i = 0; i < at; ++i) {
-        b.push_back(true);
-        for (int k = 8; k-- > 0;) b.push_back((frame[i] >> k) & 1);
-      }
-      for (int k = 11; k-- > 0;) b.push_back((1023u >> k) & 1);
-      for (int k = 8; k-- > 0;) b.push_back(false);
-      // More codes after it, so that the loops that decode several codes a
-      // step meet it too.
-      for (std::size_t i = 0; i < 120; ++i) {
-        b.push_back(true);
-        for (int k = 8; k-- > 0;) b.push_back((i >> k) & 1);
-      }
-      Bytes damaged = {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8), 0, 0};
-      for (std::size_t w = 0; w < (b.size() + 31) / 32; ++w) {
-        std::uint32_t word = 0;
-        for (std::size_t k = 0; k < 32 && 32 * w + k < b.size(); ++k) {
-          if (b[32 * w + k]) word |= 0x80000000u >> k;
-        }
-        for (int k = 0; k < 4; ++k) damaged.push_back(static_cast<unsigned char>(word >> (8 * k)));
-      }
+      // `at` literals, a run of 1023, and more literals after it, so that
+      // the loops that decode several codes a step meet it too.
+      Bits codes;
+      for (std::size_t i = 0; i < at; ++i) codes.put(0x100 | (i & 0xFF), 9);
+      codes.put(1023u << 8, 19);
+      for (std::size_t i = 0; i < 120; ++i) codes.put(0x100 | i, 9);
+      Bytes damaged = codes.buffer(at + left);
       RLEEncoder codec;
       forEachDecoderLoop([&] {
         EXPECT_TRUE(checkedFails(codec, damaged));
