@@ -8,16 +8,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
-#include <vector>
 
 #include "mox_utils/logging/kelLoggerClass.h"
+#include "mox_utils/logging/kelLoggerCore.h"
 #include "mox_utils/platform/Clock.h"
+#include "mox_utils/platform/MonitorSize.h"
 #include "mox_utils/platform/Text.h"
 #include "support/ScratchDir.h"
 #include "support/SystemTimes.h"
@@ -26,95 +28,89 @@ namespace logtest {
 
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-inline std::uint64_t fileTimeOf(int year, int month, int day, int hour, int minute, int second, int ms) {
+// A UTC instant on 2024-03-05, the day every logger test starts on.
+inline std::uint64_t at(int hour, int minute, int second, int ms) {
   FILETIME ft{};
-  EXPECT_TRUE(
-      mox::platform::systemTimeToFileTime(mox::test::systemTime(year, month, day, hour, minute, second, ms), &ft));
+  mox::platform::systemTimeToFileTime(mox::test::systemTime(2024, 3, 5, hour, minute, second, ms), &ft);
   return mox::platform::fileTimeValue(ft);
 }
 
 constexpr std::int64_t kHour = 36000000000LL;  // in 100-ns units
 
-// A console window that records what the logger posts.
+// The action-log framing for the 1920 x 1080 monitor that the fixture sets.
+constexpr char kActionHeader[] = "<?xml version=\"1.0\" ?>\n<action_log res_width=\"1920\" res_height=\"1080\">\n";
+constexpr char kActionFooter[] = "</action_log>\n";
+
+// A console window that counts the notes the logger posts to it.
 class FakeConsole : public mox::ConsoleWindow {
  public:
-  bool isVisible() const override { return visible.load(); }
+  bool isVisible() const override { return visible; }
   bool postMessage(unsigned int message, std::uintptr_t wParam, std::intptr_t lParam) override {
-    if (message == 0x8022 && wParam == 0 && lParam == 0) ++posts;
+    posts += message == 0x8022 && wParam == 0 && lParam == 0;
     return true;
   }
   std::atomic<bool> visible{true};
   std::atomic<int> posts{0};
 };
 
-// A scratch directory holding the base directory "logs", the manual clock,
-// and the saved standard streams.
+// A scratch directory holding the base directory "logs", a manual clock
+// (UTC = local time, 10:00:00.000 unless a test sets it otherwise), a fixed
+// monitor size, and the standard streams saved while a session runs.
 class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directory(logs());
-    std::fflush(stdout);
-    std::fflush(stderr);
-    m_savedOut = dup(1);
-    m_savedErr = dup(2);
     mox::platform::setClockSource(&m_clock);
+    mox::platform::setMonitorSize(1920, 1080);
   }
 
+  // The system clock first: a test's own clock may be gone by now.
   void TearDown() override {
-    finish();
     mox::platform::setClockSource(nullptr);
+    finish();
+    mox::platform::clearMonitorSize();
   }
 
   // Ends the session, so that every file is complete, and puts the
   // standard streams back.
   void finish() {
     kelLoggerClass::terminate();
-    restoreStreams();
+    std::fflush(nullptr);
+    for (int fd : {1, 2}) {
+      if (m_saved[fd] >= 0) dup2(m_saved[fd], fd), close(m_saved[fd]), m_saved[fd] = -1;
+    }
   }
 
-  void restoreStreams() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    if (m_savedOut >= 0) dup2(m_savedOut, 1), close(m_savedOut), m_savedOut = -1;
-    if (m_savedErr >= 0) dup2(m_savedErr, 2), close(m_savedErr), m_savedErr = -1;
-  }
-
-  // Starts a session below the base directory and returns its directory.
-  std::filesystem::path start() {
-    EXPECT_TRUE(kelLoggerClass::initialize(m_base.c_str(), 6));
+  // Saves the standard streams unless they are saved already, starts a
+  // session below `base` (the base directory when empty) and returns its
+  // directory.
+  std::filesystem::path start(const std::wstring& base = std::wstring()) {
+    std::fflush(nullptr);
+    for (int fd : {1, 2}) {
+      if (m_saved[fd] < 0) m_saved[fd] = dup(fd);
+    }
+    EXPECT_TRUE(kelLoggerClass::initialize(base.empty() ? m_base.c_str() : base.c_str(), 6));
     return session();
   }
 
   // The session directory as a native path.
-  std::filesystem::path session() const {
+  static std::filesystem::path session() {
     std::wstring directory;
     if (!kelLogger::getCurrentDirectory(directory)) return {};
     std::string native = mox::platform::wideToUtf8(directory);
-    for (char& c : native)
-      if (c == '\\') c = '/';
+    std::replace(native.begin(), native.end(), '\\', '/');
     return native;
   }
 
-  std::filesystem::path logs() const { return m_root / "logs"; }
+  std::filesystem::path logs() const { return m_scratch / "logs"; }
 
-  mox::platform::ManualClock m_clock{fileTimeOf(2024, 3, 5, 10, 0, 0, 0), 0, 5000};
+  mox::platform::ManualClock m_clock{at(10, 0, 0, 0), 0, 5000};
   const mox::test::ScratchDir m_scratch;
-  const std::filesystem::path m_root = m_scratch.path();
   const std::wstring m_base = m_scratch.wide("logs") + L"/";
-  int m_savedOut = -1;
-  int m_savedErr = -1;
+  int m_saved[3] = {-1, -1, -1};
 };
 
 }  // namespace logtest

@@ -2,38 +2,67 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 
 #include "mox_utils/logging/kelLoggerClass.h"
+#include "mox_utils/platform/Text.h"
 #include "mox_utils/time/HiResTimer.h"
 #include "support/RecordingLogSink.h"
 
 namespace {
 
-using kelLogger::kelLogHelper;
 using mox::test::RecordingLogSink;
 using mox::test::ScopedLogSink;
 
-// The file-name rules themselves are those of pathFindFileNameA (see its
-// tests); the helper must keep a pointer into the caller's text.
-TEST(kelLoggerTest, HelperKeepsTheFileNamePartOfItsSource) {
-  for (const char* path : {"C:\\work\\src\\probe.cpp", "/home/build/src/probe.cpp", "probe.cpp"}) {
-    SCOPED_TRACE(path);
-    const kelLogHelper helper(path, 12, kelLogger::LOG_INFO);
-    EXPECT_STREQ(helper.source, "probe.cpp");
-    EXPECT_EQ(helper.source, path + std::char_traits<char>::length(path) - 9);
+// A message is attributed to its caller: the macro's to the file-name part of
+// __FILE__ and the calling line, checkPath's warning about a path shorter
+// than three characters to the location it is handed. checkPath returns
+// every path unchanged.
+TEST(kelLoggerTest, MessagesAreAttributedToTheirCaller) {
+  RecordingLogSink sink;
+  ScopedLogSink installed(&sink);
+  MOX_LOG(kelLogger::LOG_WARN)(L"%d %s", 7, L"x");
+  const int macroLine = __LINE__ - 1;
+  for (const wchar_t* path : {L"", L"C:", L"C:\\"}) {
+    EXPECT_EQ(kelLogger::checkPath("C:\\src\\paths\\kelPath.cpp", 40, path), path);
   }
-  const kelLogHelper doubled("a\\\\", 1, kelLogger::LOG_INFO);  // a doubled separator ends the path whole
-  EXPECT_STREQ(doubled.source, "a\\\\");
+  std::wstring logged;
+  for (const auto& m : sink.messages) {
+    logged += mox::platform::utf8ToWide(m.source) + L"[" + std::to_wstring(m.line) + L"] " + std::to_wstring(m.type) +
+              L"|" + m.text + L"\n";
+  }
+  EXPECT_EQ(logged, L"kelLoggerTest.cpp[" + std::to_wstring(macroLine) +
+                        L"] 2|7 x\n"
+                        L"kelPath.cpp[40] 2|Invalid path encountered \"\"\n"
+                        L"kelPath.cpp[40] 2|Invalid path encountered \"C:\"\n");
 }
 
-TEST(kelLoggerTest, EverythingIsDroppedWithoutALoggerObject) {
+// The buffer form copies at most length - 1 characters and zero-fills the
+// rest of the buffer, and nothing beyond it. Without a logger object both
+// forms fail and leave their output alone, and every other call is dropped.
+TEST(kelLoggerTest, GetCurrentDirectoryNeedsALoggerObjectAndCutsToTheBuffer) {
   RecordingLogSink sink;
-  { ScopedLogSink installed(&sink); }  // installed and removed again
-  ASSERT_EQ(kelLogger::getLoggerCore(), nullptr);
-
-  const kelLogHelper helper("a.cpp", 1, kelLogger::LOG_FATAL);
+  sink.directory = L"D:\\logs\\2026-12-06\\";
+  {
+    ScopedLogSink installed(&sink);
+    // The whole buffer after each call, zeros shown as '_': untouched
+    // characters stay '#'.
+    for (const auto& [length, expected] : {std::pair{1u, L"_###############################"},
+                                           {19u, L"D:\\logs\\2026-12-06_#############"},
+                                           {20u, L"D:\\logs\\2026-12-06\\_############"},
+                                           {24u, L"D:\\logs\\2026-12-06\\_____########"}}) {
+      SCOPED_TRACE(length);
+      wchar_t buffer[32];
+      std::wmemset(buffer, L'#', 32);
+      EXPECT_TRUE(kelLogger::getCurrentDirectory(buffer, length));
+      std::replace(buffer, buffer + 32, L'\0', L'_');
+      EXPECT_EQ(std::wstring(buffer, 32), expected);
+    }
+  }
+  const kelLogger::kelLogHelper helper("a.cpp", 1, kelLogger::LOG_FATAL);
   HiResTimer timer;
   helper(L"%d", 1);
   helper(kelLogger::STATS_FULL, L"x");
@@ -42,95 +71,36 @@ TEST(kelLoggerTest, EverythingIsDroppedWithoutALoggerObject) {
   kelLogger::logMouse(1, 2, 3);
   kelLogger::logKeyboard(4);
   EXPECT_EQ(kelLogger::checkPath("a.cpp", 40, L"C:"), L"C:");
-  EXPECT_TRUE(sink.messages.empty());
-  EXPECT_TRUE(sink.actions.empty());
-
+  EXPECT_TRUE(sink.messages.empty() && sink.actions.empty());
   std::wstring directory = L"untouched";
-  EXPECT_FALSE(kelLogger::getCurrentDirectory(directory));
-  EXPECT_EQ(directory, L"untouched");
-
   wchar_t buffer[4] = {L'a', L'b', L'c', L'd'};
+  EXPECT_FALSE(kelLogger::getCurrentDirectory(directory));
   EXPECT_FALSE(kelLogger::getCurrentDirectory(buffer, 4));
-  EXPECT_EQ(std::wstring(buffer, 4), L"abcd");
+  EXPECT_EQ(directory + std::wstring(buffer, 4), L"untouchedabcd");
 }
 
-TEST(kelLoggerTest, GetCurrentDirectoryCopiesTheSessionDirectory) {
-  RecordingLogSink sink;
-  sink.directory = L"D:\\logs\\2026-12-06\\";
-  ScopedLogSink installed(&sink);
-
-  std::wstring directory;
-  EXPECT_TRUE(kelLogger::getCurrentDirectory(directory));
-  EXPECT_EQ(directory, sink.directory);
-
-  struct Case {
-    unsigned int length;
-    std::wstring expected;  // the first `length` characters of the buffer
-  } cases[] = {
-      {1, std::wstring(1, L'\0')},
-      {4, std::wstring(L"D:\\") + L'\0'},
-      {19, std::wstring(L"D:\\logs\\2026-12-06") + L'\0'},
-      {20, std::wstring(L"D:\\logs\\2026-12-06\\") + L'\0'},
-      {24, std::wstring(L"D:\\logs\\2026-12-06\\") + std::wstring(5, L'\0')},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.length);
-    wchar_t buffer[32];
-    std::wmemset(buffer, L'#', 32);
-    EXPECT_TRUE(kelLogger::getCurrentDirectory(buffer, c.length));
-    EXPECT_EQ(std::wstring(buffer, c.length), c.expected);
-    EXPECT_EQ(std::wstring(buffer + c.length, 32 - c.length), std::wstring(32 - c.length, L'#'));
+// The type names joined by '/', for -1..10 and 1000.
+std::wstring joinedTypeNames() {
+  std::wstring joined;
+  for (int t : {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1000}) {
+    const wchar_t* name = kelLoggerClass::getTypeName(static_cast<kelLogger::LogType>(t));
+    joined += name != nullptr ? name : L"(null)";
+    joined += L'/';
   }
-}
-
-TEST(kelLoggerTest, CheckPathWarnsAboutShortPathsAtTheCallersLocation) {
-  RecordingLogSink sink;
-  ScopedLogSink installed(&sink);
-  struct Case {
-    const wchar_t* path;
-    bool warns;
-  } cases[] = {{L"C:", true}, {L"", true}, {L"a", true}, {L"C:\\", false}, {L"C:\\data\\probes.xml", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.warns << " " << std::wstring(c.path).size());
-    sink.messages.clear();
-    EXPECT_EQ(kelLogger::checkPath("C:\\src\\paths\\kelPath.cpp", 40, c.path), c.path);
-    if (!c.warns) {
-      EXPECT_TRUE(sink.messages.empty());
-      continue;
-    }
-    ASSERT_EQ(sink.messages.size(), 1u);
-    EXPECT_EQ(sink.messages[0].source, "kelPath.cpp");
-    EXPECT_EQ(sink.messages[0].line, 40);
-    EXPECT_EQ(sink.messages[0].type, kelLogger::LOG_WARN);
-    EXPECT_EQ(sink.messages[0].text, L"Invalid path encountered \"" + std::wstring(c.path) + L"\"");
-  }
+  return joined;
 }
 
 TEST(kelLoggerClassTest, TypeNamesAppearOnRegistration) {
-  const auto nameOf = [](int type) { return kelLoggerClass::getTypeName(static_cast<kelLogger::LogType>(type)); };
-  const int types[] = {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1000};
   // The table is process-wide and never emptied, so "before registration" is
   // checked in a fresh process: the threadsafe death-test style re-runs this
-  // test alone in a new executable.
+  // test alone in a new executable. Empty names then, never null.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        for (int t : types) {
-          if (nameOf(t) == nullptr || nameOf(t)[0] != L'\0') std::_Exit(1);
-        }
-        std::_Exit(0);
-      },
-      testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(std::_Exit(joinedTypeNames() == std::wstring(13, L'/') ? 0 : 1), testing::ExitedWithCode(0), "");
 
   kelLoggerClass::registerTypeNames();
   kelLoggerClass::registerTypeNames();  // every initialize registers again
-  const wchar_t* const names[] = {L"LOG_FATAL", L"LOG_ERROR", L"LOG_WARN",  L"LOG_INFO",  L"LOG_DEBUG",
-                                  L"LOG_TRACE", L"LOG_STATS", L"LOG_TIMER", L"LOG_ACTION"};
-  for (int t : types) {
-    SCOPED_TRACE(t);
-    ASSERT_NE(nameOf(t), nullptr);
-    EXPECT_STREQ(nameOf(t), t >= 0 && t < 9 ? names[t] : L"");
-  }
+  EXPECT_EQ(joinedTypeNames(),
+            L"/LOG_FATAL/LOG_ERROR/LOG_WARN/LOG_INFO/LOG_DEBUG/LOG_TRACE/LOG_STATS/LOG_TIMER/LOG_ACTION////");
 }
 
 }  // namespace
