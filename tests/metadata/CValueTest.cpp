@@ -1,8 +1,9 @@
 // The unit table of the unit library stand-in.
 #include <cmath>
-#include <limits>
 #include <set>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,8 @@
 namespace {
 
 // Every code's text reads back as that code. Codes 0 and 48 carry no unit
-// and have no quantity; only code 0 has the empty text.
+// and have no quantity; only code 0 has the empty text, and codes outside
+// the table are written as the unknown unit.
 TEST(CValueTest, UnitTextsAndTheTwoCodesWithoutUnit) {
   std::set<std::wstring> texts;
   for (int code = -1; code <= CValue::UNIT_COUNT; ++code) {
@@ -20,46 +22,34 @@ TEST(CValueTest, UnitTextsAndTheTwoCodesWithoutUnit) {
     const bool noUnit = code == 0 || code == 48;
     EXPECT_EQ(CValue::IsNoUnit(unit), noUnit);
     EXPECT_TRUE(!noUnit || CValue::QuantityOf(unit) == CValue::QUANTITY_NONE);
-    if (code < 0 || code == CValue::UNIT_COUNT) continue;
     const std::wstring text = CValue::StringFromUnit(unit);
+    if (code < 0 || code == CValue::UNIT_COUNT) {
+      EXPECT_EQ(text, L"?");
+      continue;
+    }
     EXPECT_EQ(CValue::UnitFromString(text.c_str()), unit);
     EXPECT_TRUE(texts.insert(text).second) << "two codes share a text";
     EXPECT_EQ(text.empty(), unit == CValue::UNIT_NONE);
   }
   EXPECT_EQ(CValue::UnitFromString(nullptr), CValue::UNIT_NONE);
-  // Codes outside the table are written as the unknown unit.
-  EXPECT_EQ(CValue::StringFromUnit(static_cast<CValue::UnitType>(999)), L"?");
 }
 
-TEST(CValueTest, OtherSpellingsAreReadButNotWritten) {
-  struct Case {
-    const wchar_t* text;
-    CValue::UnitType unit;
-  };
-  const Case cases[] = {
-      {L"um", CValue::UNIT_MICROMETER},
-      {L"\u03BCm", CValue::UNIT_MICROMETER},
-      {L"cm2", CValue::UNIT_SQUARE_CENTIMETER},
-      {L"BPM", CValue::UNIT_BEATS_PER_MINUTE},
-      // Case matters: these are not the units they resemble.
-      {L"mhz", CValue::UNIT_UNKNOWN},
-      {L"DB", CValue::UNIT_UNKNOWN},
+// Other spellings are read but never written; case and spaces matter.
+TEST(CValueTest, OtherSpellings) {
+  const std::pair<const wchar_t*, CValue::UnitType> cases[] = {
+      {L"um", CValue::UNIT_MICROMETER},         {L"\u03BCm", CValue::UNIT_MICROMETER},
+      {L"cm2", CValue::UNIT_SQUARE_CENTIMETER}, {L"BPM", CValue::UNIT_BEATS_PER_MINUTE},
+      {L"mhz", CValue::UNIT_UNKNOWN},           {L"DB", CValue::UNIT_UNKNOWN},
       {L" mm", CValue::UNIT_UNKNOWN},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.unit);
-    EXPECT_EQ(CValue::UnitFromString(c.text), c.unit);
-  }
+  for (const auto& [text, unit] : cases) EXPECT_EQ(CValue::UnitFromString(text), unit) << unit;
 }
 
+// Conversions within one quantity; none between quantities or for the codes
+// without unit, and then the output stays untouched.
 TEST(CValueTest, ConvertsWithinOneQuantityOnly) {
-  constexpr double kRefused = std::numeric_limits<double>::quiet_NaN();
-  struct Case {
-    double value;
-    CValue::UnitType from, to;
-    double expected;  // kRefused: no conversion, the output untouched
-  };
-  const Case cases[] = {
+  const std::tuple<double, CValue::UnitType, CValue::UnitType, double> cases[] = {
+      // NaN: refused
       {1.0, CValue::UNIT_CENTIMETER, CValue::UNIT_MILLIMETER, 10.0},
       {250.0, CValue::UNIT_MICROMETER, CValue::UNIT_MILLIMETER, 0.25},
       {180.0, CValue::UNIT_DEGREE, CValue::UNIT_RADIAN, 3.14159265358979323846},
@@ -67,26 +57,22 @@ TEST(CValueTest, ConvertsWithinOneQuantityOnly) {
       {1.0, CValue::UNIT_LITER_PER_MINUTE, CValue::UNIT_MILLILITER_PER_SECOND, 1000.0 / 60.0},
       {760.0, CValue::UNIT_MILLIMETER_HG, CValue::UNIT_KILOPASCAL, 101.325},
       {5.0, CValue::UNIT_MILLILITER, CValue::UNIT_CUBIC_CENTIMETER, 5.0},
-      {1.0, CValue::UNIT_MILLIMETER, CValue::UNIT_MEGAHERTZ, kRefused},
-      {1.0, CValue::UNIT_NONE, CValue::UNIT_NONE, kRefused},
-      {1.0, CValue::UNIT_UNKNOWN, CValue::UNIT_UNKNOWN, kRefused},
-      {1.0, CValue::UNIT_MILLIMETER, static_cast<CValue::UnitType>(999), kRefused},
+      {1.0, CValue::UNIT_MILLIMETER, CValue::UNIT_MEGAHERTZ, NAN},
+      {1.0, CValue::UNIT_NONE, CValue::UNIT_NONE, NAN},
+      {1.0, CValue::UNIT_UNKNOWN, CValue::UNIT_UNKNOWN, NAN},
+      {1.0, CValue::UNIT_MILLIMETER, static_cast<CValue::UnitType>(999), NAN},
   };
-  int index = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(index++);
+  for (const auto& [value, from, to, expected] : cases) {
+    SCOPED_TRACE(testing::Message() << from << " -> " << to);
     double out = -7.0;
-    if (std::isnan(c.expected)) {
-      EXPECT_FALSE(CValue::Convert(c.value, c.from, c.to, &out));
-      EXPECT_EQ(out, -7.0);
-    } else {
-      ASSERT_TRUE(CValue::Convert(c.value, c.from, c.to, &out));
-      EXPECT_NEAR(out, c.expected, std::fabs(c.expected) * 1e-6);
-    }
+    EXPECT_EQ(CValue::Convert(value, from, to, &out), !std::isnan(expected));
+    EXPECT_NEAR(out, std::isnan(expected) ? -7.0 : expected, std::fabs(out) * 1e-6);
   }
   CValue converted(3.0, CValue::UNIT_GRAM);
   EXPECT_FALSE(CValue(1.0, CValue::UNIT_MILLIMETER).ConvertTo(CValue::UNIT_SECOND, &converted));
   EXPECT_EQ(converted.GetUnit(), CValue::UNIT_GRAM);
+  ASSERT_TRUE(CValue(2.0, CValue::UNIT_CENTIMETER).ConvertTo(CValue::UNIT_MILLIMETER, &converted));
+  EXPECT_EQ(std::make_pair(converted.GetValue(), converted.GetUnit()), std::make_pair(20.0, CValue::UNIT_MILLIMETER));
 }
 
 TEST(CValueTest, ValueText) {
