@@ -212,6 +212,37 @@ TEST_F(ProfileTest, CopyAndRenameReproduceTheTree) {
   EXPECT_EQ(dump(), expected);
 }
 
+// A key moved or copied up into one of its own parents: a subkey of the
+// source named like the source's step below the destination lands inside
+// the source itself, and must survive the source's deletion.
+TEST_F(ProfileTest, CopyAndRenameIntoAParent) {
+  const auto build = [] {
+    mox_utils::WriteProfileStringW(L"P\\A\\B", L"x", L"B");
+    mox_utils::WriteProfileStringW(L"P\\A\\B\\B", L"child", L"BB");
+    mox_utils::WriteProfileStringW(L"P\\A\\B\\C", L"y", L"BC");
+    mox_utils::WriteProfileStringW(L"P\\A", L"z", L"A");
+  };
+  // The values of A, A\B, A\B\B and A\C, '-' for none.
+  const auto values = [] {
+    std::wstring out;
+    for (const auto& [section, entry] : {std::pair{L"P\\A", L"x"},
+                                         {L"P\\A", L"z"},
+                                         {L"P\\A\\B", L"child"},
+                                         {L"P\\A\\B", L"x"},
+                                         {L"P\\A\\B\\B", L"child"},
+                                         {L"P\\A\\C", L"y"}})
+      out += mox_utils::GetProfileStringW(section, entry, L"-") + L" ";
+    return out;
+  };
+  build();
+  mox_utils::RenameProfileKey(L"P", L"A\\B", L"A");
+  EXPECT_EQ(values(), L"B A BB - - BC ");
+  mox_utils::RenameProfileKey(L"P", L"A", L"Gone");
+  build();
+  mox_utils::CopyProfileKey(L"P", L"A\\B", L"A", 0);
+  EXPECT_EQ(values(), L"B A BB B BB BC ");
+}
+
 // Processes writing into one section at once: each reads its own values
 // back while the others write, and in the end every value is there.
 TEST_F(ProfileTest, ProcessesWritingAtOnceLoseNothing) {

@@ -81,6 +81,82 @@ std::vector<std::wstring> foldedParts(const wchar_t* name) {
   return parts;
 }
 
+// Calls onValue(name, type, data, size) for every value of an open key and
+// onSubKey(name) for every subkey, in index order. Names and data beyond the
+// copy's buffers fail to enumerate and are skipped.
+template <class OnValue, class OnSubKey>
+void forEachEntry(HKEY key, const reg::RegKeyInfo& info, OnValue onValue, OnSubKey onSubKey) {
+  std::vector<wchar_t> name(kNameChars);
+  std::vector<BYTE> data(kCopyDataBytes);
+  for (DWORD i = 0; i < info.values; ++i) {
+    DWORD nameChars = static_cast<DWORD>(std::min<std::size_t>(info.maxValueNameLen + 1, kNameChars));
+    DWORD dataSize = kCopyDataBytes;
+    DWORD type = 0;
+    if (reg::regEnumValue(key, i, name.data(), &nameChars, &type, data.data(), &dataSize) == reg::kErrorSuccess) {
+      onValue(name.data(), type, data.data(), dataSize);
+    }
+  }
+  for (DWORD i = 0; i < info.subKeys; ++i) {
+    const DWORD nameChars = static_cast<DWORD>(std::min<std::size_t>(info.maxSubKeyLen + 1, kNameChars));
+    if (reg::regEnumKey(key, i, name.data(), nameChars) == reg::kErrorSuccess) onSubKey(name.data());
+  }
+}
+
+// A key read whole, within the copy's limits. `readable` is false when the
+// key opened but could not be queried: it is then copied as an empty key.
+struct KeyTree {
+  struct Value {
+    std::wstring name;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  bool readable = false;
+  std::vector<Value> values;
+  std::vector<std::pair<std::wstring, KeyTree>> subKeys;
+};
+
+// Reads the key `name` below `parent` (whose path is `parentPath`); false
+// when it does not open, or its path does not fit.
+bool readTree(HKEY parent, const wchar_t* parentPath, const wchar_t* name, KeyTree* tree) {
+  std::wstring path;
+  if (!childPath(parentPath, name, &path)) return false;
+  HKEY key = nullptr;
+  if (reg::regOpenKeyEx(parent, name, reg::kKeyRead, &key) != reg::kErrorSuccess) return false;
+  reg::RegKeyInfo info;
+  tree->readable = reg::regQueryInfoKey(key, &info) == reg::kErrorSuccess;
+  if (tree->readable) {
+    forEachEntry(
+        key, info,
+        [tree](const wchar_t* valueName, DWORD type, const BYTE* data, DWORD size) {
+          tree->values.push_back({valueName, type, std::vector<BYTE>(data, data + size)});
+        },
+        [&](const wchar_t* subKey) {
+          KeyTree child;
+          if (readTree(key, path.c_str(), subKey, &child)) tree->subKeys.emplace_back(subKey, std::move(child));
+        });
+  }
+  reg::regCloseKey(key);
+  return true;
+}
+
+// Writes a tree read by readTree to the key `name` below `parent`.
+void writeTree(HKEY parent, const wchar_t* parentPath, const wchar_t* name, const KeyTree& tree) {
+  std::wstring path;
+  HKEY key = nullptr;
+  if (!childPath(parentPath, name, &path) ||
+      reg::regCreateKeyEx(parent, name, reg::kKeyWrite, &key) != reg::kErrorSuccess) {
+    return;
+  }
+  for (const KeyTree::Value& v : tree.values) {
+    if (reg::regSetValueEx(key, v.name.c_str(), v.type, v.data.data(), static_cast<DWORD>(v.data.size())) !=
+        reg::kErrorSuccess) {
+      reg::regDeleteValue(key, v.name.c_str());
+    }
+  }
+  for (const auto& [subKey, child] : tree.subKeys) writeTree(key, path.c_str(), subKey.c_str(), child);
+  reg::regCloseKey(key);
+}
+
 }  // namespace
 
 void mox_utils::WriteProfileStringW(const wchar_t* section, const wchar_t* entry, const wchar_t* text) {
@@ -221,6 +297,11 @@ void mox_utils::CopyProfileKey(const wchar_t* section, const wchar_t* sourceName
     const std::vector<std::wstring> to = foldedParts(destinationName);
     if (from.empty() || to.empty()) return;
     if (to.size() >= from.size() && std::equal(from.begin(), from.end(), to.begin())) return;
+    // A destination above the source may receive a copy inside the source
+    // (a subkey of the source named like the source's step below the
+    // destination), which the copy would read again and the delete would
+    // lose: the source is read whole first, deleted, then written.
+    const bool above = std::equal(to.begin(), to.end(), from.begin());
 
     std::wstring path;
     HKEY sectionKey = nullptr;
@@ -228,9 +309,16 @@ void mox_utils::CopyProfileKey(const wchar_t* section, const wchar_t* sourceName
         reg::regOpenKeyEx(reg::currentUserKey(), path.c_str(), reg::kKeyAllAccess, &sectionKey) != reg::kErrorSuccess) {
       return;
     }
-    CopyProfileKey(sectionKey, path.c_str(), sourceName, sectionKey, path.c_str(), destinationName);
-    // Also when nothing was copied: the source was missing, or unreadable.
-    if (deleteSource != 0) reg::shDeleteKey(sectionKey, sourceName);
+    if (above) {
+      KeyTree tree;
+      const bool read = readTree(sectionKey, path.c_str(), sourceName, &tree);
+      if (deleteSource != 0) reg::shDeleteKey(sectionKey, sourceName);
+      if (read) writeTree(sectionKey, path.c_str(), destinationName, tree);
+    } else {
+      CopyProfileKey(sectionKey, path.c_str(), sourceName, sectionKey, path.c_str(), destinationName);
+      // Also when nothing was copied: the source was missing, or unreadable.
+      if (deleteSource != 0) reg::shDeleteKey(sectionKey, sourceName);
+    }
     reg::regCloseKey(sectionKey);
   } catch (...) {
   }
@@ -264,25 +352,16 @@ void mox_utils::CopyProfileKey(HKEY sourceParent, const wchar_t* sourceParentPat
     return;
   }
 
-  // Names and data beyond the buffers fail to enumerate and are skipped.
-  std::vector<wchar_t> name(kNameChars);
-  std::vector<BYTE> data(kCopyDataBytes);
-  for (DWORD i = 0; i < info.values; ++i) {
-    DWORD nameChars = static_cast<DWORD>(std::min<std::size_t>(info.maxValueNameLen + 1, kNameChars));
-    DWORD dataSize = kCopyDataBytes;
-    DWORD type = 0;
-    if (reg::regEnumValue(source, i, name.data(), &nameChars, &type, data.data(), &dataSize) != reg::kErrorSuccess) {
-      continue;
-    }
-    if (reg::regSetValueEx(destination, name.data(), type, data.data(), dataSize) != reg::kErrorSuccess) {
-      reg::regDeleteValue(destination, name.data());
-    }
-  }
-  for (DWORD i = 0; i < info.subKeys; ++i) {
-    const DWORD nameChars = static_cast<DWORD>(std::min<std::size_t>(info.maxSubKeyLen + 1, kNameChars));
-    if (reg::regEnumKey(source, i, name.data(), nameChars) != reg::kErrorSuccess) continue;
-    CopyProfileKey(source, sourcePath.c_str(), name.data(), destination, destinationPath.c_str(), name.data());
-  }
+  forEachEntry(
+      source, info,
+      [destination](const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
+        if (reg::regSetValueEx(destination, name, type, data, size) != reg::kErrorSuccess) {
+          reg::regDeleteValue(destination, name);
+        }
+      },
+      [&](const wchar_t* name) {
+        CopyProfileKey(source, sourcePath.c_str(), name, destination, destinationPath.c_str(), name);
+      });
   reg::regCloseKey(destination);
   reg::regCloseKey(source);
 }
