@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace {
@@ -82,34 +81,36 @@ TEST(MiniDumpFileTest, ReadsAHandMadeDump) {
   std::string bytes;
   ASSERT_TRUE(dump.readMemory(0x1008, 8, &bytes));
   EXPECT_EQ(bytes, "\xA8\xA9\xAA\xAB\xAC\xAD\xAE\xAF");
-  EXPECT_FALSE(dump.readMemory(0x100C, 8, &bytes));  // runs past the range
+  EXPECT_FALSE(dump.readMemory(0x1009, 8, &bytes));  // one byte past the range
   EXPECT_FALSE(dump.readMemory(0x0FFF, 1, &bytes));
 }
 
 TEST(MiniDumpFileTest, DamagedDumpsAreRejected) {
+  // Each case writes one 32-bit value into the dump.
   struct Case {
     const char* name;
-    std::function<void(std::string&)> damage;
+    std::size_t at;
+    std::uint32_t value;
   } cases[] = {
-      {"no signature", [](std::string& b) { b[0] = 0; }},
-      {"wrong version", [](std::string& b) { put32(b, 4, 0xA794); }},
-      {"directory beyond the end", [](std::string& b) { put32(b, 12, Layout::kEnd - 12); }},
-      {"huge stream count", [](std::string& b) { put32(b, 8, 0xFFFFFFFF); }},
-      {"stream beyond the end", [](std::string& b) { put32(b, Layout::kDirectory + 4, 0xFFFFFFF0); }},
-      {"duplicate stream type", [](std::string& b) { put32(b, Layout::kDirectory + 12, 3); }},
-      {"thread count larger than the stream", [](std::string& b) { put32(b, Layout::kThreads, 0x40000000); }},
-      {"context beyond the end", [](std::string& b) { put32(b, Layout::kThreads + 4 + 44, 0xFFFFFF00); }},
-      {"stack size beyond the end", [](std::string& b) { put32(b, Layout::kThreads + 4 + 32, 0x7FFFFFFF); }},
-      {"module name length beyond the end", [](std::string& b) { put32(b, Layout::kName, 0xFFFFFFFE); }},
-      {"odd module name length", [](std::string& b) { put32(b, Layout::kName, 3); }},
-      {"code view record beyond the end", [](std::string& b) { put32(b, Layout::kModules + 4 + 76, 0x10000); }},
-      {"memory range beyond the end", [](std::string& b) { put32(b, Layout::kMemory + 16, Layout::kEnd - 8); }},
-      {"short exception stream", [](std::string& b) { put32(b, Layout::kDirectory + 36 + 4, 100); }},
+      {"no signature", 0, 0},
+      {"wrong version", 4, 0xA794},
+      {"directory beyond the end", 12, Layout::kEnd - 12},
+      {"huge stream count", 8, 0xFFFFFFFF},
+      {"stream beyond the end", Layout::kDirectory + 4, 0xFFFFFFF0},
+      {"duplicate stream type", Layout::kDirectory + 12, 3},
+      {"thread count larger than the stream", Layout::kThreads, 0x40000000},
+      {"context beyond the end", Layout::kThreads + 4 + 44, 0xFFFFFF00},
+      {"stack size beyond the end", Layout::kThreads + 4 + 32, 0x7FFFFFFF},
+      {"module name length beyond the end", Layout::kName, 0xFFFFFFFE},
+      {"odd module name length", Layout::kName, 3},
+      {"code view record beyond the end", Layout::kModules + 4 + 76, 0x10000},
+      {"memory range beyond the end", Layout::kMemory + 16, Layout::kEnd - 8},
+      {"short exception stream", Layout::kDirectory + 36 + 4, 100},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string bytes = handMadeDump();
-    c.damage(bytes);
+    put32(bytes, c.at, c.value);
     MiniDumpFile dump;
     std::string error;
     EXPECT_FALSE(dump.parse(bytes, &error));

@@ -1,12 +1,10 @@
 #include "mox_utils/time/TimeStamp.h"
 
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <thread>
 
 #include "mox_utils/platform/Clock.h"
@@ -25,18 +23,6 @@ TimeStamp stamp(std::uint64_t value) {
   return TimeStamp(v);
 }
 
-// The local time now as a FILETIME value, read without the library: the
-// system clock and the C library's idea of the time-zone offset.
-std::uint64_t localNowUnits() {
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const auto hundreds = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(now);
-  const time_t seconds = static_cast<time_t>(hundreds.count() / 10000000);
-  tm local;
-  localtime_r(&seconds, &local);
-  return 116444736000000000ULL + static_cast<std::uint64_t>(hundreds.count()) +
-         static_cast<std::uint64_t>(static_cast<std::int64_t>(local.tm_gmtoff) * 10000000);
-}
-
 // The two's complement of x: a negative duration.
 constexpr std::uint64_t negative(std::uint64_t x) { return ~x + 1; }
 
@@ -48,20 +34,12 @@ TEST(TimeStampTest, DurationsConvertAndRound) {
     TimeStamp value;
     std::uint64_t expected;
   } cases[] = {
-      {"1 ms", TimeStamp::FromMilliseconds(1), 10000},
-      {"1000 us", TimeStamp::FromMicroseconds(1000), 10000},
-      {"1e6 ns", TimeStamp::FromNanoseconds(1000000), 10000},
-      {"1.0 ms", TimeStamp::FromMilliseconds(1.0), 10000},
       {"199 ns truncates", TimeStamp::FromNanoseconds(199), 1},
-      {"99 ns truncates to 0", TimeStamp::FromNanoseconds(99), 0},
       {"0.04 us rounds down", TimeStamp::FromMicroseconds(0.04), 0},
       {"0.05 us rounds up", TimeStamp::FromMicroseconds(0.05), 1},
-      {"0.00004 ms rounds down", TimeStamp::FromMilliseconds(0.00004), 0},
-      {"2.5 us", TimeStamp::FromMicroseconds(2.5), 25},
       {"-1 ms sign-extends", TimeStamp::FromMilliseconds(-1), negative(10000)},
       {"-1 us sign-extends", TimeStamp::FromMicroseconds(-1), negative(10)},
       {"-1.0 ms rounds toward zero", TimeStamp::FromMilliseconds(-1.0), negative(9999)},
-      {"-0.5 us", TimeStamp::FromMicroseconds(-0.5), negative(4)},
       {"INT_MAX ms", TimeStamp::FromMilliseconds(2147483647), 21474836470000ULL},
       {"INT_MIN ms", TimeStamp::FromMilliseconds(-2147483647 - 1), negative(21474836480000ULL)},
       {"2^64-1 ns", TimeStamp::FromNanoseconds(~0ULL), 184467440737095516ULL},
@@ -75,38 +53,26 @@ TEST(TimeStampTest, DurationsConvertAndRound) {
 }
 
 TEST(TimeStampTest, ArithmeticWrapsModulo2To64) {
-  const TimeStamp early = stamp(1000);
-  const TimeStamp late = stamp(3000);
+  const TimeStamp early = stamp(1000), late = stamp(3000);
   EXPECT_EQ(units(late - early), 2000u);
   EXPECT_EQ(units(early - late), negative(2000));
-  EXPECT_GT(early - late, stamp(0x7FFFFFFFFFFFFFFFULL));  // greater than any ordinary stamp
   EXPECT_EQ(units(stamp(~0ULL) + stamp(2)), 1u);
-  EXPECT_EQ(early + (late - early), late);
-  // A negative duration subtracts.
-  EXPECT_EQ(late + TimeStamp::FromMicroseconds(-100), stamp(2000));
+  EXPECT_EQ(late + TimeStamp::FromMicroseconds(-100), stamp(2000));  // a negative duration subtracts
 
   TimeStamp t = early;
-  TimeStamp& same = (t += late);
-  EXPECT_EQ(&same, &t);
+  EXPECT_EQ(&(t += late), &t);
   EXPECT_EQ(units(t), 4000u);
   EXPECT_EQ(&(t -= late), &t);
   EXPECT_EQ(units(t -= late), negative(2000));
 }
 
+// Every operator in each of the three relations, across 2^63 where a signed
+// comparison would go wrong.
 TEST(TimeStampTest, ComparesUnsigned) {
-  const std::uint64_t values[] = {0, 1, 10000, 0x7FFFFFFFFFFFFFFFULL, 0x8000000000000000ULL, ~0ULL};
-  for (std::uint64_t a : values) {
-    for (std::uint64_t b : values) {
-      SCOPED_TRACE(testing::Message() << a << " vs " << b);
-      const TimeStamp x = stamp(a), y = stamp(b);
-      EXPECT_EQ(x < y, a < b);
-      EXPECT_EQ(x <= y, a <= b);
-      EXPECT_EQ(x > y, a > b);
-      EXPECT_EQ(x >= y, a >= b);
-      EXPECT_EQ(x == y, a == b);
-      EXPECT_EQ(x != y, a != b);
-    }
-  }
+  const TimeStamp low = stamp(0x7FFFFFFFFFFFFFFFULL), high = stamp(0x8000000000000000ULL);
+  EXPECT_TRUE(low < high && low <= high && low != high && !(low > high) && !(low >= high) && !(low == high));
+  EXPECT_TRUE(high > low && high >= low && high != low && !(high < low) && !(high <= low) && !(high == low));
+  EXPECT_TRUE(low == low && low <= low && low >= low && !(low != low) && !(low < low) && !(low > low));
 }
 
 TEST(TimeStampTest, ConvertsToSystemTime) {
@@ -114,8 +80,9 @@ TEST(TimeStampTest, ConvertsToSystemTime) {
   const SYSTEMTIME st = stamp(125963012967890000ULL).ToSystemTime();
   EXPECT_TRUE(st.wYear == 2000 && st.wMonth == 2 && st.wDay == 29 && st.wDayOfWeek == 2 && st.wHour == 12 &&
               st.wMinute == 34 && st.wSecond == 56 && st.wMilliseconds == 789);
+  // 2^63 is no valid FILETIME: all zero.
   const SYSTEMTIME invalid = stamp(0x8000000000000000ULL).ToSystemTime();
-  EXPECT_TRUE(invalid.wYear == 0 && invalid.wMonth == 0 && invalid.wDay == 0);
+  EXPECT_TRUE(invalid.wYear == 0 && invalid.wMonth == 0 && invalid.wDay == 0 && invalid.wHour == 0);
 }
 
 // Stamps advance exactly as the performance counter (in nanoseconds) does,
@@ -134,15 +101,6 @@ TEST(TimeStampTest, NowFollowsTheCounter) {
   const std::uint64_t elapsed = units(t1 - t0);
   EXPECT_GE(elapsed + 1, static_cast<std::uint64_t>((innerEnd - innerStart) / 100));
   EXPECT_LE(elapsed, static_cast<std::uint64_t>((outerEnd - outerStart) / 100) + 1);
-}
-
-TEST(TimeStampTest, NowTracksTheLocalWallClockTakenAtLoad) {
-  // Initialised at load: Now() is the local time to within the clock's
-  // millisecond resolution, unless the system clock was stepped since.
-  const std::uint64_t wall = localNowUnits();
-  const std::uint64_t now = units(TimeStamp::Now());
-  const std::int64_t difference = static_cast<std::int64_t>(now - wall);
-  EXPECT_LT(std::llabs(difference), 20000000LL) << "off by " << difference / 10000 << " ms";
 }
 
 class TimeStampBaseTest : public testing::Test {
