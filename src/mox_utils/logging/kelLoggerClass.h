@@ -17,9 +17,10 @@ class MOX_API kelLoggerClass {
   // and opens a new session directory below basePath (which must end with a
   // separator), keeping monthsToKeep months of older directories. Standard
   // output and error are redirected into the session's "events.log" and
-  // "errors.log". A second call moves every file into a new session. Always
-  // true; a directory or file that cannot be created leaves the logger
-  // running without that file. No other thread may log meanwhile.
+  // "errors.log". A second call moves every file into a new session. True
+  // unless the logger object itself cannot be allocated; a directory or file
+  // that cannot be created leaves the logger running without that file. No
+  // other thread may log meanwhile.
   static bool initialize(const wchar_t* basePath, int monthsToKeep);
   // Logs the end banner and destroys the logger object: action logs get
   // their footer, every file is closed and the standard streams are pointed
