@@ -23,74 +23,56 @@ namespace {
 using mox::test::parsedXml;
 
 // A catalogue written into a temporary "settings" directory that the
-// "Settings" store location names; the module version is restored afterwards.
-class ProbeInstallationTest : public ::testing::Test {
+// "Settings" store location names; the module version is unset afterwards.
+class KelProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_savedVersion = KelProbe::getUsModuleVersion();
     kelPath::clear();
     ASSERT_TRUE(mox::platform::createDirectories(m_root + L"\\settings"));
     kelPath::setPath(kelPath::Settings, m_root + L"\\settings");
   }
   void TearDown() override {
-    KelProbe::setUsModuleVersion(m_savedVersion);
+    KelProbe::setUsModuleVersion(-1);
     kelPath::clear();
   }
-
   void writeCatalogue(const std::string& text) const {
     ASSERT_TRUE(mox::platform::writeFileAtomically(m_root + L"\\settings\\probes.xml", text.data(), text.size()));
   }
 
   mox::test::ScratchDir m_scratch;
   const std::wstring m_root = m_scratch.windows();
-  int m_savedVersion = -1;
 };
 
-const char* const kFullProbe = R"(
-<probe id="42" name="C5-2&#xB5;" hidden="true">
-  <enabled><e usmoduleversion="5" state="released"/></enabled>
-  <type>2</type><transmitoffset>1.25</transmitoffset><icon>c5.png</icon>
-  <maxfocusdistance>240000</maxfocusdistance><maxsteerangle>45000</maxsteerangle>
+const char* const kFullProbe = R"(<probe id="42" name="C5-2&#xB5;" hidden="true">
+  <enabled><e usmoduleversion="5" state="released"/></enabled><type>2</type><transmitoffset>1.25</transmitoffset>
+  <icon>c5.png</icon><maxfocusdistance>240000</maxfocusdistance><maxsteerangle>45000</maxsteerangle>
   <minFocusDistanceDoppler>9000</minFocusDistanceDoppler><minlineduration>52000</minlineduration>
   <numElements>128</numElements><pinOffset>300</pinOffset><pitch>480</pitch><radius>50000</radius>
-  <elevationLength>13.5</elevationLength><invertedElements>7</invertedElements>
+  <elevationLength>13.5</elevationLength><invertedElements>7</invertedElements><muxWrap><Rx>64</Rx><Tx>32</Tx></muxWrap>
   <biopsy><angle>25000</angle><depth>150000</depth><distance>12000</distance><width>2000</width></biopsy>
-  <frequency><center>3500</center><bandwidth>2500</bandwidth></frequency>
-  <motor><FOV>75000</FOV><homeMethod>259</homeMethod><minTimeBetweenPulses>70000</minTimeBetweenPulses>
-         <radius>28000</radius><steps>240</steps><homeCorrection>-35</homeCorrection></motor>
-  <support><freehand3d>1</freehand3d><tempAngleSensor>2</tempAngleSensor><trus>-1</trus></support>
-  <muxWrap><Rx>64</Rx><Tx>32</Tx></muxWrap>
-</probe>)";
+  <frequency><center>3500</center><bandwidth>2500</bandwidth></frequency><motor><FOV>75000</FOV>
+  <homeMethod>259</homeMethod><minTimeBetweenPulses>70000</minTimeBetweenPulses><radius>28000</radius>
+  <steps>240</steps><homeCorrection>-35</homeCorrection></motor>
+  <support><freehand3d>1</freehand3d><tempAngleSensor>2</tempAngleSensor><trus>-1</trus></support></probe>)";
 
+// A sample of the defaults: what a probe must hold after reading an element
+// without items in their places, or after a failed load.
 void expectDefaults(const KelProbe& p) {
-  EXPECT_EQ(p.id, -1);
-  EXPECT_EQ(p.type, 0);
-  EXPECT_TRUE(p.isConvexArray());
-  EXPECT_EQ(p.getReleaseStatus(), KelProbe::NotReleased);
-  EXPECT_EQ(p.getElevationLength(), 1.0);
+  EXPECT_EQ(std::make_tuple(p.id, p.type, p.getReleaseStatus(), p.getElevationLength()),
+            std::make_tuple(-1, 0, KelProbe::NotReleased, 1.0));
   EXPECT_EQ(p.numElements + p.centerFrequency + p.motorSteps + p.pinOffset, 0);
-  EXPECT_TRUE(p.icon.empty() && p.getName().empty());
+  EXPECT_TRUE(p.icon.empty() && p.getName().empty() && p.getMfg().empty());
   EXPECT_FALSE(p.isHidden() || p.hasInvertedElements() || p.supportsTRUS());
 }
 
-TEST(KelProbeTest, DefaultProbe) {
-  expectDefaults(KelProbe());
-  expectDefaults(KelProbe(kelXMLNode()));
-}
-
-class KelProbeLoadTest : public ProbeInstallationTest {};
-
 // Every item of kFullProbe, read with module version 5.
 void expectFullProbe(const KelProbe& p) {
-  EXPECT_EQ(p.getId(), 42);
-  EXPECT_EQ(p.getName(), L"C5-2\u00b5");
-  EXPECT_TRUE(p.isHidden());
-  EXPECT_EQ(p.getReleaseStatus(), KelProbe::Released);
-  EXPECT_EQ(p.getTransmitOffset(), 1.25);
-  EXPECT_EQ(p.getElevationLength(), 13.5);
-  EXPECT_EQ(p.icon, L"c5.png");
-  EXPECT_TRUE(p.hasInvertedElements() && p.supportsFreehand3dMode() && p.supportsTempAngleSensor() &&
+  EXPECT_EQ(std::make_tuple(p.getId(), p.getName(), p.getReleaseStatus(), p.getTransmitOffset(), p.getElevationLength(),
+                            p.icon),
+            std::make_tuple(42, std::wstring(L"C5-2\u00b5"), KelProbe::Released, 1.25, 13.5, std::wstring(L"c5.png")));
+  EXPECT_TRUE(p.isHidden() && p.hasInvertedElements() && p.supportsFreehand3dMode() && p.supportsTempAngleSensor() &&
               p.supportsTRUS() && p.isPhasedArray() && p.hasMotorSensor() && p.hasBiopsy());
+  EXPECT_FALSE(p.isLinearArray() || p.isConvexArray()) << "a transmit offset makes type 2 a phased array";
   // pinOffset and homeMethod keep their low 8 bits, minTimeBetweenPulses its
   // low 16; radius is the array's, not the motor's.
   EXPECT_EQ(std::make_tuple(p.type, p.maxFocusDistance, p.maxSteerAngle, p.minFocusDistanceDoppler, p.minLineDuration,
@@ -104,7 +86,7 @@ void expectFullProbe(const KelProbe& p) {
             std::make_tuple(75000, 3, 70000 - 65536, 28000, 240, -35, 64, 32));
 }
 
-TEST_F(KelProbeLoadTest, ReadsEveryItem) {
+TEST_F(KelProbeTest, ReadsEveryItemInItsPlace) {
   KelProbe::setUsModuleVersion(5);
   const kelXMLFile element = parsedXml(kFullProbe);
   KelProbe p(element.getRootElement());
@@ -120,35 +102,26 @@ TEST_F(KelProbeLoadTest, ReadsEveryItem) {
   EXPECT_EQ(assigned.getMfg(), L"maker");
 
   // An invalid node changes nothing; reading another element starts from the
-  // defaults.
+  // defaults. Items of a group are read only inside it, and only the exact
+  // text "true" hides a probe.
   assigned.loadFromXML(kelXMLNode());
   EXPECT_EQ(assigned.getId(), 42);
-  const kelXMLFile minimal = parsedXml("<probe/>");
-  assigned.loadFromXML(minimal.getRootElement());
-  expectDefaults(assigned);
-  EXPECT_TRUE(assigned.getMfg().empty());
-}
-
-TEST_F(KelProbeLoadTest, ItemsOutsideTheirParentAreNotRead) {
-  const kelXMLFile element = parsedXml(
-      "<probe><center>3500</center><steps>10</steps><angle>5</angle><trus>1</trus><Rx>3</Rx>"
+  const kelXMLFile other = parsedXml(
+      "<probe hidden='True'><center>3500</center><steps>10</steps><angle>5</angle><trus>1</trus><Rx>3</Rx>"
       "<motor><radius>9</radius></motor><frequency/></probe>");
-  const KelProbe p(element.getRootElement());
-  EXPECT_EQ(p.centerFrequency + p.motorSteps + p.biopsyAngle + p.muxWrapRx + p.radius, 0);
-  EXPECT_FALSE(p.supportsTRUS());
-  EXPECT_EQ(p.motorRadius, 9);
+  assigned.loadFromXML(other.getRootElement());
+  expectDefaults(assigned);
+  EXPECT_EQ(assigned.biopsyAngle + assigned.muxWrapRx + assigned.radius, 0);
+  EXPECT_EQ(assigned.motorRadius, 9);
 }
 
-TEST_F(KelProbeLoadTest, ReleaseStateOfTheModuleVersion) {
+TEST_F(KelProbeTest, ReleaseStateOfTheModuleVersion) {
   const kelXMLFile element = parsedXml(
       "<probe><enabled><a usmoduleversion='1' state='demo'/><b usmoduleversion='2' state='released'/>"
       "<c usmoduleversion='3' state='Released'/><d usmoduleversion='4' state='released'/>"
       "<e usmoduleversion='4' state='demo'/><f state='demo'/>"
       "<g usmoduleversion='6' state='prototype'/><h usmoduleversion='6' state='released'/></enabled></probe>");
-  struct Case {
-    int version;
-    KelProbe::ReleaseStatus expected;
-  } cases[] = {
+  const std::pair<int, KelProbe::ReleaseStatus> cases[] = {
       {-1, KelProbe::NotReleased},  // never set, no entry for -1
       {0, KelProbe::Demo},          // an entry without a version counts as 0
       {1, KelProbe::Demo},         {2, KelProbe::Released}, {3, KelProbe::NotReleased},  // states are case-sensitive
@@ -156,63 +129,52 @@ TEST_F(KelProbeLoadTest, ReleaseStateOfTheModuleVersion) {
       {6, KelProbe::NotReleased},  // ... even when its state is unknown
       {7, KelProbe::NotReleased},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.version);
-    KelProbe::setUsModuleVersion(c.version);
-    EXPECT_EQ(KelProbe(element.getRootElement()).getReleaseStatus(), c.expected);
+  for (const auto& [version, expected] : cases) {
+    SCOPED_TRACE(version);
+    KelProbe::setUsModuleVersion(version);
+    EXPECT_EQ(KelProbe(element.getRootElement()).getReleaseStatus(), expected);
   }
 }
 
-// Exactly "true" hides a probe (see ReadsEveryItem); anything else does not.
-TEST(KelProbeTest, HiddenOnlyForExactTrue) {
-  for (const char* text : {"True", "1", "yes"}) {
-    SCOPED_TRACE(text);
-    const kelXMLFile element = parsedXml(std::string("<probe hidden='") + text + "'/>");
-    EXPECT_FALSE(KelProbe(element.getRootElement()).isHidden());
-  }
-}
-
-TEST(KelProbeTest, FeaturesNeedEveryPart) {
+TEST_F(KelProbeTest, FeaturesNeedEveryPart) {
   KelProbe p;
   p.type = 1;  // neither of the two known codes
   EXPECT_FALSE(p.isPhasedArray() || p.isLinearArray() || p.isConvexArray());
+  p.type = 2;
+  EXPECT_TRUE(p.isLinearArray());
   p.homeMethod = 2;
   p.motorSteps = 10;
-  EXPECT_TRUE(p.hasMotor());
-  EXPECT_FALSE(p.hasMotorSensor()) << "home method 2 has no sensor";
-  p.biopsyDepth = 1;
-  p.biopsyAngle = 1;
+  EXPECT_TRUE(p.hasMotor() && !p.hasMotorSensor()) << "home method 2 has no sensor";
+  p.biopsyDepth = p.biopsyAngle = 1;
   EXPECT_FALSE(p.hasBiopsy()) << "a biopsy guide needs depth, angle and distance";
   p.biopsyDistance = -1;
   EXPECT_TRUE(p.hasBiopsy());
 }
 
-TEST(KelProbeTest, ComputeAngle) {
+// Rows: a symmetric span, with inverted elements and clamped to the limit
+// (also a negative one); line 2 of 4 around 5000 over 20001, where the first
+// line is at 15000 and the last at -5000: 15000 - 40000 / 3 = 1667 (truncated
+// after multiplying), inverted -15000 + 40000 / 3 = -1667; a single line in
+// the middle of the span; extremes that must not overflow.
+TEST_F(KelProbeTest, ComputeAngle) {
   struct Case {
     int maxSteer;
     bool inverted;
     int line, lineCount, center, span;
     int expected;
-  } cases[] = {
-      {45000, false, 0, 3, 0, 60000, 30000},
-      {45000, false, 2, 3, 0, 60000, -30000},
-      {45000, true, 0, 3, 0, 60000, -30000},
-      {0, true, 2, 3, 0, 60000, 0},
-      // first 5000 + 10000 = 15000, last 5000 - 10000 = -5000; line 1 of 4:
-      // 15000 - 20000 / 3 = 8334 (truncated)
-      {45000, false, 1, 4, 5000, 20001, 8334},
-      // inverted: first -15000, last 5000: -15000 + 20000 / 3 = -8334
-      {45000, true, 1, 4, 5000, 20001, -8334},
-      // a single line lies in the middle of the span
-      {45000, false, 0, 1, 5000, 60000, 5000},
-      {-20000, false, 0, 3, 0, 60000, 20000},
-      // extremes do not overflow
-      {2147483647, false, 2147483647, 2, 2147483647, 2147483647, -2147483647},
-      {2147483647, false, -2147483647 - 1, 2, 0, -2147483647 - 1, -2147483647},
-  };
+  } cases[] = {{45000, false, 0, 3, 0, 60000, 30000},
+               {45000, false, 2, 3, 0, 60000, -30000},
+               {45000, true, 0, 3, 0, 60000, -30000},
+               {0, true, 2, 3, 0, 60000, 0},
+               {-20000, false, 0, 3, 0, 60000, 20000},
+               {45000, false, 2, 4, 5000, 20001, 1667},
+               {45000, true, 2, 4, 5000, 20001, -1667},
+               {45000, false, 0, 1, 5000, 60000, 5000},
+               {45000, true, 0, 1, 5000, 60000, -5000},
+               {2147483647, false, 2147483647, 2, 2147483647, 2147483647, -2147483647},
+               {2147483647, false, -2147483647 - 1, 2, 0, -2147483647 - 1, -2147483647}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.line << "/" << c.lineCount << " center " << c.center << " span " << c.span
-                                    << " max " << c.maxSteer << (c.inverted ? " inverted" : ""));
+    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     KelProbe p;
     p.maxSteerAngle = c.maxSteer;
     p.invertedElements = c.inverted;
@@ -220,10 +182,10 @@ TEST(KelProbeTest, ComputeAngle) {
   }
 }
 
-TEST_F(KelProbeLoadTest, LoadById) {
+TEST_F(KelProbeTest, LoadByIdAndImagePath) {
   writeCatalogue(
       "<catalogue><probes>"
-      "<probe id='1' name='first'/><!-- --><probe id='2' name='second'/><probe id='3' name='third'/>"
+      "<probe id='1' name='first'/><!-- --><probe id='2' name='second'/><probe id='3' name='third' hidden='true'/>"
       "</probes></catalogue>");
   KelProbe p;
   EXPECT_TRUE(p.load(2));
@@ -238,10 +200,8 @@ TEST_F(KelProbeLoadTest, LoadById) {
   mox::platform::removeFile(m_root + L"\\settings\\probes.xml");
   EXPECT_FALSE(p.load(1));
   expectDefaults(p);
-}
 
-TEST_F(KelProbeLoadTest, ImagePathInIconsLocation) {
-  KelProbe p;
+  // The icon lives in the "Icons" location; no icon, no path.
   EXPECT_EQ(p.getImgPath(), L"");
   p.icon = L"c5.png";
   EXPECT_EQ(p.getImgPath(), L"probes\\c5.png");
@@ -249,7 +209,7 @@ TEST_F(KelProbeLoadTest, ImagePathInIconsLocation) {
   EXPECT_EQ(p.getImgPath(), L"\\opt\\scanner\\icons\\probes\\c5.png");
 }
 
-TEST(KelProbeTest, CreateRandomStaysInRange) {
+TEST_F(KelProbeTest, CreateRandomStaysInRange) {
   const auto within = [](int low, int high) { return testing::AllOf(testing::Ge(low), testing::Le(high)); };
   for (int t = KelProbe::ConvexProbe; t <= KelProbe::AnyProbe; ++t) {
     SCOPED_TRACE(t);
@@ -287,9 +247,11 @@ const char* const kCatalogue = R"(<catalogue><probes>
   <probe id="6" hidden="true"><enabled><e usmoduleversion="5" state="released"/></enabled></probe>
 </probes></catalogue>)";
 
+// The ids of the probes still to come (at most 100: a factory that never
+// ends fails instead of hanging).
 std::vector<int> drain(KelProbeFactory& factory) {
   std::vector<int> ids;
-  for (int guard = 0; guard < 100; ++guard) {
+  while (ids.size() < 100) {
     std::unique_ptr<KelProbe> probe(factory.getNextProbe());
     if (!probe) break;
     ids.push_back(probe->getId());
@@ -297,24 +259,20 @@ std::vector<int> drain(KelProbeFactory& factory) {
   return ids;
 }
 
-class KelProbeFactoryTest : public ProbeInstallationTest {};
-
-TEST_F(KelProbeFactoryTest, FiltersByReleaseState) {
+TEST_F(KelProbeTest, FactoryFiltersByReleaseState) {
   writeCatalogue(kCatalogue);
   struct Case {
     bool releasedOnly, allowDemo;
     int version;
     std::vector<int> ids;
-  } cases[] = {
-      {false, false, 5, {1, 2, 3, 4, 5, 6}},
-      {true, false, 5, {1, 4, 6}},
-      {true, true, 5, {1, 2, 4, 6}},
-      {true, false, 4, {5}},
-      {true, true, 4, {4, 5}},
-      {true, true, -1, {}},
-  };
+  } cases[] = {{false, false, 5, {1, 2, 3, 4, 5, 6}},
+               {true, false, 5, {1, 4, 6}},
+               {true, true, 5, {1, 2, 4, 6}},
+               {true, false, 4, {5}},
+               {true, true, 4, {4, 5}},
+               {true, true, -1, {}}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.releasedOnly << c.allowDemo << " version " << c.version);
+    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
     KelProbe::setUsModuleVersion(c.version);
     KelProbeFactory factory(c.releasedOnly, c.allowDemo);
     ASSERT_TRUE(factory.firstProbe());
@@ -322,7 +280,7 @@ TEST_F(KelProbeFactoryTest, FiltersByReleaseState) {
   }
 }
 
-TEST_F(KelProbeFactoryTest, EnumerationLifecycle) {
+TEST_F(KelProbeTest, FactoryEnumerationLifecycle) {
   writeCatalogue(kCatalogue);
   KelProbeFactory factory(false, false);
   EXPECT_EQ(factory.getNextProbe(), nullptr) << "nothing before firstProbe";
@@ -346,32 +304,27 @@ TEST_F(KelProbeFactoryTest, EnumerationLifecycle) {
   EXPECT_EQ(drain(factory), (std::vector<int>{9, 8}));
 }
 
-TEST_F(KelProbeFactoryTest, UnusableCatalogue) {
-  struct Case {
-    const char* name;
-    const char* text;  // null: no file
-    bool opens;
-  } cases[] = {
-      {"missing", nullptr, false},
-      {"not xml", "probes", false},
-      {"no probe list", "<c><probe id='1'/></c>", false},
-      {"probe list is the root", "<probes><probe id='1'/></probes>", false},
-      {"empty list", "<c><probes/></c>", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+TEST_F(KelProbeTest, FactoryRefusesUnusableCatalogues) {
+  // No file, not XML, no probe list, the probe list as the root, an empty list.
+  const std::pair<const char*, bool> cases[] = {{nullptr, false},
+                                                {"probes", false},
+                                                {"<c><probe id='1'/></c>", false},
+                                                {"<probes><probe id='1'/></probes>", false},
+                                                {"<c><probes/></c>", true}};
+  for (const auto& [text, opens] : cases) {
+    SCOPED_TRACE(text != nullptr ? text : "no file");
     mox::platform::removeFile(KelProbeFactory::getPath());
-    if (c.text != nullptr) writeCatalogue(c.text);
+    if (text != nullptr) writeCatalogue(text);
     KelProbeFactory factory(false, false);
-    EXPECT_EQ(factory.firstProbe(), c.opens);
+    EXPECT_EQ(factory.firstProbe(), opens);
     EXPECT_EQ(factory.getNextProbe(), nullptr);
   }
-  EXPECT_EQ(KelProbeFactory::getDummyProbeId(), 5);
 }
 
 // The sample installation shipped in examples/ must stay usable by the tool
-// and the demo.
-TEST_F(KelProbeFactoryTest, SampleCatalogueHasEveryKindOfProbe) {
+// and the demo: unique ids, the stand-in probe among them, every release
+// state and every kind of probe.
+TEST_F(KelProbeTest, SampleCatalogueHasEveryKindOfProbe) {
   kelPath::clear();
   kelPath::populate(mox::platform::utf8ToWide(MOX_SOURCE_DIR "/examples"));
   EXPECT_NE(KelProbeFactory::getPath().find(L"examples\\settings\\probes.xml"), std::wstring::npos);
@@ -381,24 +334,18 @@ TEST_F(KelProbeFactoryTest, SampleCatalogueHasEveryKindOfProbe) {
   ASSERT_TRUE(factory.firstProbe());
   std::set<int> ids;
   std::set<KelProbe::ReleaseStatus> states;
-  bool convex = false, linear = false, phased = false, motor = false, biopsy = false, inverted = false, hidden = false;
+  unsigned int kinds = 0;
   while (std::unique_ptr<KelProbe> p{factory.getNextProbe()}) {
-    EXPECT_TRUE(ids.insert(p->getId()).second) << "duplicate id " << p->getId();
-    EXPECT_FALSE(p->getName().empty());
-    EXPECT_GT(p->numElements, 0);
+    EXPECT_TRUE(ids.insert(p->getId()).second && !p->getName().empty() && p->numElements > 0) << p->getId();
     states.insert(p->getReleaseStatus());
-    convex |= p->isConvexArray();
-    linear |= p->isLinearArray();
-    phased |= p->isPhasedArray();
-    motor |= p->hasMotor();
-    biopsy |= p->hasBiopsy();
-    inverted |= p->hasInvertedElements();
-    hidden |= p->isHidden();
+    const bool kind[] = {p->isConvexArray(), p->isLinearArray(), p->isPhasedArray(),      p->hasMotor(),
+                         p->hasBiopsy(),     p->isHidden(),      p->hasInvertedElements()};
+    for (unsigned int k = 0; k < 7; ++k) kinds |= static_cast<unsigned int>(kind[k]) << k;
   }
   EXPECT_GE(ids.size(), 8u);
   EXPECT_EQ(ids.count(KelProbeFactory::getDummyProbeId()), 1u);
   EXPECT_EQ(states.size(), 3u);
-  EXPECT_TRUE(convex && linear && phased && motor && biopsy && inverted && hidden);
+  EXPECT_EQ(kinds, 0x7Fu) << "convex, linear, phased, motor, biopsy, hidden, inverted";
 }
 
 }  // namespace
