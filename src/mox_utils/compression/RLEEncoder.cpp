@@ -717,7 +717,7 @@ MOX_TARGET_LATTICE RunsDecoded decodeRunsLattice(const unsigned char* stream, st
   // The output is written at `to`; the room for whole steps ends at `toLimit`.
   unsigned char* to = out;
   bool empty = false;  // a run without bytes was met
-  bool ended = false;  // no room for more steps
+  bool ended = false;  // no room for more steps, or a run longer than the output left
   unsigned char* const toLimit = out + (n > kLatticeRoom ? n - kLatticeRoom : 0);
   unsigned char* const outEnd = out + n;
   while (to < toLimit) {
