@@ -63,9 +63,4 @@ class MOX_API mox_utils {
   // The users' compression look-up table; null at start. The library never
   // reads or sets it.
   static unsigned char* lutComprTable;
-
- private:
-  static void CopyProfileKey(HKEY sourceParent, const wchar_t* sourceParentPath, const wchar_t* sourceName,
-                             HKEY destinationParent, const wchar_t* destinationParentPath,
-                             const wchar_t* destinationName);
 };

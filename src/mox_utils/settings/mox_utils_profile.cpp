@@ -44,6 +44,14 @@ bool childPath(const wchar_t* parent, const wchar_t* name, std::wstring* path) {
 
 bool isText(DWORD type) { return type == reg::kRegSz || type == reg::kRegExpandSz || type == reg::kRegMultiSz; }
 
+// Stores one value in an open key; a value that cannot be stored is deleted,
+// so that no stale one stays. False in that case.
+bool setOrDelete(HKEY key, const wchar_t* entry, DWORD type, const BYTE* data, DWORD size) {
+  if (reg::regSetValueEx(key, entry, type, data, size) == reg::kErrorSuccess) return true;
+  reg::regDeleteValue(key, entry);
+  return false;
+}
+
 // Opens a section with write access, creating it, and stores one value; a
 // value that cannot be stored is deleted so that no stale one stays. -1 when
 // the key could not be opened, 1 when the value could not be stored, 0 when
@@ -55,11 +63,7 @@ int writeValue(const wchar_t* section, const wchar_t* entry, DWORD type, const B
       reg::regCreateKeyEx(reg::currentUserKey(), path.c_str(), reg::kKeyWrite, &key) != reg::kErrorSuccess) {
     return -1;
   }
-  int result = 0;
-  if (reg::regSetValueEx(key, entry, type, data, size) != reg::kErrorSuccess) {
-    reg::regDeleteValue(key, entry);
-    result = 1;
-  }
+  const int result = setOrDelete(key, entry, type, data, size) ? 0 : 1;
   reg::regCloseKey(key);
   return result;
 }
@@ -81,65 +85,56 @@ std::vector<std::wstring> foldedParts(const wchar_t* name) {
   return parts;
 }
 
-// Calls onValue(name, type, data, size) for every value of an open key and
-// onSubKey(name) for every subkey, in index order. Names and data beyond the
-// copy's buffers fail to enumerate and are skipped.
-template <class OnValue, class OnSubKey>
-void forEachEntry(HKEY key, const reg::RegKeyInfo& info, OnValue onValue, OnSubKey onSubKey) {
-  std::vector<wchar_t> name(kNameChars);
-  std::vector<BYTE> data(kCopyDataBytes);
-  for (DWORD i = 0; i < info.values; ++i) {
-    DWORD nameChars = static_cast<DWORD>(std::min<std::size_t>(info.maxValueNameLen + 1, kNameChars));
-    DWORD dataSize = kCopyDataBytes;
-    DWORD type = 0;
-    if (reg::regEnumValue(key, i, name.data(), &nameChars, &type, data.data(), &dataSize) == reg::kErrorSuccess) {
-      onValue(name.data(), type, data.data(), dataSize);
-    }
-  }
-  for (DWORD i = 0; i < info.subKeys; ++i) {
-    const DWORD nameChars = static_cast<DWORD>(std::min<std::size_t>(info.maxSubKeyLen + 1, kNameChars));
-    if (reg::regEnumKey(key, i, name.data(), nameChars) == reg::kErrorSuccess) onSubKey(name.data());
-  }
-}
-
-// A key read whole, within the copy's limits. `readable` is false when the
-// key opened but could not be queried: it is then copied as an empty key.
+// A key read whole, within the copy's limits.
 struct KeyTree {
   struct Value {
     std::wstring name;
     DWORD type;
     std::vector<BYTE> data;
   };
-  bool readable = false;
   std::vector<Value> values;
   std::vector<std::pair<std::wstring, KeyTree>> subKeys;
 };
 
 // Reads the key `name` below `parent` (whose path is `parentPath`); false
-// when it does not open, or its path does not fit.
+// when its path does not fit or it does not open. A key that opens but
+// cannot be queried reads as empty. Names and data beyond the copy's
+// buffers fail to enumerate and are left out.
 bool readTree(HKEY parent, const wchar_t* parentPath, const wchar_t* name, KeyTree* tree) {
   std::wstring path;
-  if (!childPath(parentPath, name, &path)) return false;
   HKEY key = nullptr;
-  if (reg::regOpenKeyEx(parent, name, reg::kKeyRead, &key) != reg::kErrorSuccess) return false;
+  if (!childPath(parentPath, name, &path) ||
+      reg::regOpenKeyEx(parent, name, reg::kKeyRead, &key) != reg::kErrorSuccess) {
+    return false;
+  }
   reg::RegKeyInfo info;
-  tree->readable = reg::regQueryInfoKey(key, &info) == reg::kErrorSuccess;
-  if (tree->readable) {
-    forEachEntry(
-        key, info,
-        [tree](const wchar_t* valueName, DWORD type, const BYTE* data, DWORD size) {
-          tree->values.push_back({valueName, type, std::vector<BYTE>(data, data + size)});
-        },
-        [&](const wchar_t* subKey) {
-          KeyTree child;
-          if (readTree(key, path.c_str(), subKey, &child)) tree->subKeys.emplace_back(subKey, std::move(child));
-        });
+  if (reg::regQueryInfoKey(key, &info) == reg::kErrorSuccess) {
+    std::vector<wchar_t> entry(kNameChars);
+    std::vector<BYTE> data(kCopyDataBytes);
+    for (DWORD i = 0; i < info.values; ++i) {
+      DWORD nameChars = static_cast<DWORD>(std::min<std::size_t>(info.maxValueNameLen + 1, kNameChars));
+      DWORD dataSize = kCopyDataBytes;
+      DWORD type = 0;
+      if (reg::regEnumValue(key, i, entry.data(), &nameChars, &type, data.data(), &dataSize) == reg::kErrorSuccess) {
+        tree->values.push_back({entry.data(), type, std::vector<BYTE>(data.begin(), data.begin() + dataSize)});
+      }
+    }
+    for (DWORD i = 0; i < info.subKeys; ++i) {
+      const DWORD nameChars = static_cast<DWORD>(std::min<std::size_t>(info.maxSubKeyLen + 1, kNameChars));
+      KeyTree child;
+      if (reg::regEnumKey(key, i, entry.data(), nameChars) == reg::kErrorSuccess &&
+          readTree(key, path.c_str(), entry.data(), &child)) {
+        tree->subKeys.emplace_back(entry.data(), std::move(child));
+      }
+    }
   }
   reg::regCloseKey(key);
   return true;
 }
 
-// Writes a tree read by readTree to the key `name` below `parent`.
+// Writes a tree read by readTree to the key `name` below `parent`; a key
+// whose path does not fit is left out whole, before anything of it is
+// created.
 void writeTree(HKEY parent, const wchar_t* parentPath, const wchar_t* name, const KeyTree& tree) {
   std::wstring path;
   HKEY key = nullptr;
@@ -148,10 +143,7 @@ void writeTree(HKEY parent, const wchar_t* parentPath, const wchar_t* name, cons
     return;
   }
   for (const KeyTree::Value& v : tree.values) {
-    if (reg::regSetValueEx(key, v.name.c_str(), v.type, v.data.data(), static_cast<DWORD>(v.data.size())) !=
-        reg::kErrorSuccess) {
-      reg::regDeleteValue(key, v.name.c_str());
-    }
+    setOrDelete(key, v.name.c_str(), v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
   }
   for (const auto& [subKey, child] : tree.subKeys) writeTree(key, path.c_str(), subKey.c_str(), child);
   reg::regCloseKey(key);
@@ -297,11 +289,6 @@ void mox_utils::CopyProfileKey(const wchar_t* section, const wchar_t* sourceName
     const std::vector<std::wstring> to = foldedParts(destinationName);
     if (from.empty() || to.empty()) return;
     if (to.size() >= from.size() && std::equal(from.begin(), from.end(), to.begin())) return;
-    // A destination above the source may receive a copy inside the source
-    // (a subkey of the source named like the source's step below the
-    // destination), which the copy would read again and the delete would
-    // lose: the source is read whole first, deleted, then written.
-    const bool above = std::equal(to.begin(), to.end(), from.begin());
 
     std::wstring path;
     HKEY sectionKey = nullptr;
@@ -309,16 +296,16 @@ void mox_utils::CopyProfileKey(const wchar_t* section, const wchar_t* sourceName
         reg::regOpenKeyEx(reg::currentUserKey(), path.c_str(), reg::kKeyAllAccess, &sectionKey) != reg::kErrorSuccess) {
       return;
     }
-    if (above) {
-      KeyTree tree;
-      const bool read = readTree(sectionKey, path.c_str(), sourceName, &tree);
-      if (deleteSource != 0) reg::shDeleteKey(sectionKey, sourceName);
-      if (read) writeTree(sectionKey, path.c_str(), destinationName, tree);
-    } else {
-      CopyProfileKey(sectionKey, path.c_str(), sourceName, sectionKey, path.c_str(), destinationName);
-      // Also when nothing was copied: the source was missing, or unreadable.
-      if (deleteSource != 0) reg::shDeleteKey(sectionKey, sourceName);
-    }
+    // The source is read whole before anything is written or deleted: a
+    // destination above the source may receive part of the copy inside the
+    // source (a subkey named like the source's step below the destination),
+    // which a copy made while reading would read again and the deletion
+    // would lose.
+    KeyTree tree;
+    const bool read = readTree(sectionKey, path.c_str(), sourceName, &tree);
+    // Also when nothing was read: the source was missing, or unreadable.
+    if (deleteSource != 0) reg::shDeleteKey(sectionKey, sourceName);
+    if (read) writeTree(sectionKey, path.c_str(), destinationName, tree);
     reg::regCloseKey(sectionKey);
   } catch (...) {
   }
@@ -326,42 +313,4 @@ void mox_utils::CopyProfileKey(const wchar_t* section, const wchar_t* sourceName
 
 void mox_utils::RenameProfileKey(const wchar_t* section, const wchar_t* sourceName, const wchar_t* destinationName) {
   CopyProfileKey(section, sourceName, destinationName, 1);
-}
-
-void mox_utils::CopyProfileKey(HKEY sourceParent, const wchar_t* sourceParentPath, const wchar_t* sourceName,
-                               HKEY destinationParent, const wchar_t* destinationParentPath,
-                               const wchar_t* destinationName) {
-  // The paths handed down must fit their buffers; a key whose path does not
-  // is skipped whole, before anything of it is created.
-  std::wstring sourcePath, destinationPath;
-  if (!childPath(sourceParentPath, sourceName, &sourcePath) ||
-      !childPath(destinationParentPath, destinationName, &destinationPath)) {
-    return;
-  }
-  HKEY source = nullptr;
-  if (reg::regOpenKeyEx(sourceParent, sourceName, reg::kKeyRead, &source) != reg::kErrorSuccess) return;
-  HKEY destination = nullptr;
-  if (reg::regCreateKeyEx(destinationParent, destinationName, reg::kKeyWrite, &destination) != reg::kErrorSuccess) {
-    reg::regCloseKey(source);
-    return;
-  }
-  reg::RegKeyInfo info;
-  if (reg::regQueryInfoKey(source, &info) != reg::kErrorSuccess) {
-    reg::regCloseKey(destination);
-    reg::regCloseKey(source);
-    return;
-  }
-
-  forEachEntry(
-      source, info,
-      [destination](const wchar_t* name, DWORD type, const BYTE* data, DWORD size) {
-        if (reg::regSetValueEx(destination, name, type, data, size) != reg::kErrorSuccess) {
-          reg::regDeleteValue(destination, name);
-        }
-      },
-      [&](const wchar_t* name) {
-        CopyProfileKey(source, sourcePath.c_str(), name, destination, destinationPath.c_str(), name);
-      });
-  reg::regCloseKey(destination);
-  reg::regCloseKey(source);
 }
